@@ -1,0 +1,14 @@
+// UDPSV2SimulinkDlg: the block's parameter dialog.
+#pragma once
+
+#include <cstdint>
+
+#include "plugin/user_data.h"
+
+namespace sv {
+
+// Shows the dialog modally; on OK stores the fields back and hands the new
+// number of inputs to the host's byte.
+void run_parameter_dialog(TUserData& data, std::uint8_t* inputs_byte);
+
+}  // namespace sv

@@ -1,0 +1,58 @@
+// Socket services the UDP sender takes from the system.
+//
+// The sender calls the system only through the table returned by api(), so
+// tests can replace single entries to force failures the OS will not produce
+// on demand. Error codes are Windows Sockets codes on every platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace sv::net {
+
+using SocketHandle = std::intptr_t;
+inline constexpr SocketHandle kNoSocket = -1;
+
+struct Ipv4 {
+  std::uint8_t b[4];
+};
+
+enum class LookupStatus { Ok, SocketError, SystemError };
+
+struct LookupResult {
+  LookupStatus status;
+  Ipv4 address;
+  int code;  // Windows Sockets code, or the OS error code for SystemError
+};
+
+struct Api {
+  // Starts the platform socket library; 0 or a system error code.
+  int (*start)();
+  // Stops it again; only called after a successful start.
+  void (*stop)();
+  // socket(AF_INET, SOCK_DGRAM, 0), blocking; kNoSocket on failure.
+  SocketHandle (*open_dgram)();
+  // bind to 0.0.0.0 and the given port; 0 or -1.
+  int (*bind_any)(SocketHandle, std::uint16_t port);
+  // getsockname; 0 or -1.
+  int (*local_address)(SocketHandle, Ipv4* address, std::uint16_t* port);
+  // SO_BROADCAST with a 4-byte value; 0 or -1.
+  int (*set_broadcast)(SocketHandle, int on);
+  // One sendto with an explicit destination; bytes sent or -1.
+  std::intptr_t (*send_to)(SocketHandle, const void* data, std::size_t size,
+                           Ipv4 address, std::uint16_t port);
+  // shutdown for sending, then close; results ignored.
+  void (*shutdown_close)(SocketHandle);
+  // Windows Sockets code of the calling thread's latest socket failure.
+  int (*last_error)();
+  // Name lookup for one IPv4 address (first result).
+  LookupResult (*lookup)(std::u16string_view name);
+};
+
+// The table the sender uses. Tests may overwrite entries and restore them
+// from platform_api().
+Api& api();
+const Api& platform_api();
+
+}  // namespace sv::net

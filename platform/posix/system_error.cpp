@@ -1,0 +1,19 @@
+#include "platform/system_error.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/text.h"
+
+namespace sv::platform {
+
+int last_os_error() { return errno; }
+
+std::u16string system_error_text(int code) {
+  char buf[256];
+  // GNU strerror_r returns the text, which may or may not live in buf.
+  const char* text = strerror_r(code, buf, sizeof buf);
+  return u16(text ? text : "");
+}
+
+}  // namespace sv::platform

@@ -1,0 +1,135 @@
+// The library's exports. Each finds the block, calls the core, and lets no
+// C++ exception cross into the host.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "platform/codepage.h"
+#include "plugin/block_record.h"
+#include "plugin/boundary.h"
+#include "plugin/param_section.h"
+#include "plugin/startup.h"
+#include "plugin/udpsv_exports.h"
+#include "plugin/user_data.h"
+#include "dialog/UDPSV2SimulinkDlg.h"
+#include "support/text.h"
+#include "transmit/run.h"
+
+#ifndef SV_EXPORT
+#define SV_EXPORT
+#endif
+
+namespace {
+
+char g_display_name[] = "UDP Sorvane2Simulink";
+
+template <class T>
+void put(void* base, std::size_t offset, T value) {
+  std::memcpy(static_cast<unsigned char*>(base) + offset, &value, sizeof value);
+}
+
+std::uint32_t file_handle(intptr_t handle) {
+  return static_cast<std::uint32_t>(handle) & 0xFFFFu;
+}
+
+const std::uint8_t* values(const void* p) { return static_cast<const std::uint8_t*>(p); }
+
+}  // namespace
+
+extern "C" {
+
+SV_EXPORT void SV_CALL IsUserDLL32(void) { sv::boundary::clear(); }
+
+SV_EXPORT char* SV_CALL GetDLLName(void) {
+  sv::boundary::clear();
+  return g_display_name;
+}
+
+SV_EXPORT int32_t SV_CALL CanSimulateDLL(intptr_t) {
+  sv::boundary::clear();
+  return 1;
+}
+
+SV_EXPORT void SV_CALL GetParameterStruct(void* parameterStruct) {
+  sv::boundary::clear();
+  put<std::uint8_t>(parameterStruct, 0, 0);
+  put<std::uint8_t>(parameterStruct, 1, 1);
+  put<std::uint8_t>(parameterStruct, 2, 0);
+  put<std::int32_t>(parameterStruct, 323, 0);
+}
+
+SV_EXPORT void SV_CALL GetDialogEnableStruct(void* dialogEnableStruct, intptr_t) {
+  sv::boundary::clear();
+  put<std::int32_t>(dialogEnableStruct, 0, -1);
+  put<std::int32_t>(dialogEnableStruct, 4, -1);
+  put<std::int32_t>(dialogEnableStruct, 8, -1);
+  put<std::uint8_t>(dialogEnableStruct, 12, 1);
+}
+
+SV_EXPORT void SV_CALL GetNumberOfInputsOutputs2(void* inputsOutputs, intptr_t, void* userData,
+                                                 intptr_t) {
+  sv::boundary::run([&] {
+    if (!userData) return;
+    const auto* data = static_cast<const sv::TUserData*>(userData);
+    put<std::uint8_t>(inputsOutputs, 1, 0);
+    put<std::uint8_t>(inputsOutputs, 0, static_cast<std::uint8_t>(data->Inputs));
+    auto* io = static_cast<unsigned char*>(inputsOutputs);
+    for (int i = 1; i <= SV_IO_MAX_INPUTS; ++i) {
+      std::string name = sv::platform::to_ansi(u"Input " + sv::int_to_u16(i));
+      std::memcpy(io + 2 + SV_IO_NAME_SLOT_SIZE * (i - 1), name.c_str(), name.size() + 1);
+    }
+  });
+}
+
+SV_EXPORT void SV_CALL InitUserDLL(void* blockRecord) {
+  sv::boundary::run([&] {
+    sv::set_owner_window(sv::block_record::owner_window(blockRecord));
+    sv::block_record::set_user_data(blockRecord, new sv::TUserData());
+  });
+}
+
+SV_EXPORT void SV_CALL DisposeUserDLL(void* blockRecord) {
+  sv::boundary::run([&] {
+    sv::set_owner_window(0);
+    delete sv::block_record::user_data(blockRecord);
+  });
+}
+
+SV_EXPORT void SV_CALL CallParameterDialogDLL(void* blockRecord, uint8_t* inputsByte) {
+  sv::boundary::run([&] {
+    sv::run_parameter_dialog(*sv::block_record::user_data(blockRecord), inputsByte);
+  });
+}
+
+SV_EXPORT void SV_CALL WriteToFile(intptr_t fileHandle, void* blockRecord) {
+  sv::boundary::run([&] {
+    sv::write_section(file_handle(fileHandle), *sv::block_record::user_data(blockRecord));
+  });
+}
+
+SV_EXPORT void SV_CALL ReadFromFile(intptr_t fileHandle, void* blockRecord) {
+  sv::boundary::run([&] {
+    sv::read_section(file_handle(fileHandle), *sv::block_record::user_data(blockRecord));
+  });
+}
+
+SV_EXPORT void SV_CALL InitSimulationDLL(void* blockRecord, const void* inputValues, intptr_t) {
+  sv::boundary::run(
+      [&] { sv::run_start(*sv::block_record::user_data(blockRecord), values(inputValues)); });
+}
+
+SV_EXPORT void SV_CALL SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
+                                    void* blockRecord, const void* inputValues, intptr_t) {
+  sv::boundary::run(
+      [&] { sv::run_step(*sv::block_record::user_data(blockRecord), values(inputValues)); });
+}
+
+SV_EXPORT void SV_CALL EndSimulationDLL2(void* blockRecord) {
+  sv::boundary::run([&] { sv::run_end(*sv::block_record::user_data(blockRecord)); });
+}
+
+SV_EXPORT int32_t SV_CALL GetLastFailureDLL(char* buffer, int32_t size) {
+  return sv::boundary::copy_last(buffer, size);
+}
+
+}  // extern "C"

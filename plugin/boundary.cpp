@@ -1,0 +1,89 @@
+#include "plugin/boundary.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/codepage.h"
+#include "platform/failure.h"
+#include "support/errors.h"
+#include "support/text.h"
+
+namespace sv::boundary {
+namespace {
+
+struct Record {
+  bool failed = false;
+  std::string text;
+};
+
+thread_local Record t_record;
+bool g_startup_failed = false;
+std::u16string g_startup_text;
+
+}  // namespace
+
+void clear() {
+  t_record.failed = false;
+  t_record.text.clear();
+}
+
+void record(std::u16string_view message) {
+  t_record.failed = true;
+  try {
+    t_record.text = platform::to_failure_text(message);
+  } catch (...) {
+    t_record.text.clear();  // out of memory: keep at least the flag
+  }
+}
+
+void record_current_exception() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    record(e.message());
+  } catch (const std::bad_alloc&) {
+    record(OutOfMemory().message());
+  } catch (const std::exception& e) {
+    record(u16(e.what()));
+  } catch (...) {
+    record(u"Unbekannter Fehler");
+  }
+}
+
+void record_startup_failure() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    g_startup_text = e.message();
+  } catch (...) {
+    g_startup_text = u"Die Bibliothek konnte nicht gestartet werden";
+  }
+  g_startup_failed = true;
+  record(g_startup_text);
+}
+
+bool startup_failed() { return g_startup_failed; }
+
+void throw_startup_failure() { throw Error(g_startup_text); }
+
+std::int32_t copy_last(char* buffer, std::int32_t size) {
+  if (!t_record.failed && g_startup_failed) record(g_startup_text);
+  if (!t_record.failed) {
+    if (buffer && size > 0) buffer[0] = '\0';
+    return 0;
+  }
+  const std::string& text = t_record.text;
+  if (buffer && size > 0) {
+    std::size_t n = text.size() < static_cast<std::size_t>(size - 1) ? text.size() : size - 1;
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+  }
+  // A recorded failure always reports a length above 0.
+  return text.empty() ? 1 : static_cast<std::int32_t>(text.size());
+}
+
+const std::string* last() { return t_record.failed ? &t_record.text : nullptr; }
+
+void deliver() { platform::deliver_failure(t_record.text.data(), t_record.text.size()); }
+
+}  // namespace sv::boundary

@@ -1,0 +1,79 @@
+#include "transmit/socket_layer.h"
+
+#include <new>
+
+#include "platform/lock.h"
+#include "platform/net.h"
+#include "support/errors.h"
+#include "support/unit_counter.h"
+
+namespace sv::socket_layer {
+namespace {
+
+UnitCounter g_unit;
+// Constructed in place at init so its lifetime is the library's, not that of
+// static initialisation order.
+alignas(platform::Lock) unsigned char g_lock_storage[sizeof(platform::Lock)];
+platform::Lock* g_lock = nullptr;
+int g_live = 0;
+bool g_layer_object = false;
+bool g_started = false;
+
+platform::Lock& lock() {
+  if (!g_lock) init();  // a sender used before start-up still gets a lock
+  return *g_lock;
+}
+
+}  // namespace
+
+void init() {
+  if (!g_unit.begin_init()) return;
+  g_lock = new (g_lock_storage) platform::Lock();
+}
+
+void fini() {
+  if (!g_unit.begin_fini()) return;
+  if (g_started) {
+    net::api().stop();
+    g_started = false;
+  }
+  if (g_lock) {
+    g_lock->~Lock();
+    g_lock = nullptr;
+  }
+}
+
+void acquire() {
+  platform::LockGuard guard(lock());
+  if (g_live == 0) {
+    if (!g_started) {
+      int code = net::api().start();
+      if (code != 0) throw SocketLayerStartFailed(code);
+      g_started = true;
+    }
+    g_layer_object = true;
+  }
+  ++g_live;
+}
+
+void release() {
+  platform::LockGuard guard(lock());
+  if (g_live > 0 && --g_live == 0) g_layer_object = false;
+}
+
+int live_senders() {
+  platform::LockGuard guard(lock());
+  return g_live;
+}
+
+bool layer_object_exists() {
+  platform::LockGuard guard(lock());
+  return g_layer_object;
+}
+
+bool platform_started() {
+  platform::LockGuard guard(lock());
+  return g_started;
+}
+
+}  // namespace sv::socket_layer

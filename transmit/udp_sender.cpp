@@ -1,0 +1,66 @@
+#include "transmit/udp_sender.h"
+
+#include "support/errors.h"
+#include "support/text.h"
+#include "transmit/ipv4.h"
+#include "transmit/socket_layer.h"
+
+namespace sv {
+
+UdpSender::UdpSender() { socket_layer::acquire(); }
+
+UdpSender::~UdpSender() {
+  close();
+  socket_layer::release();
+}
+
+void UdpSender::setActive(bool active) {
+  if (active == this->active()) return;
+  if (active) open();
+  else close();
+}
+
+void UdpSender::open() {
+  const net::Api& api = net::api();
+  net::SocketHandle s = api.open_dgram();
+  if (s == net::kNoSocket) throw SocketError(api.last_error());
+  socket_ = s;  // stays open (and Active) even when binding fails below
+
+  // A bound address would be read like a dotted host; this system never sets
+  // one, so binding always goes to 0.0.0.0.
+  net::Ipv4 local{};
+  std::uint16_t local_port = 0;
+  if (api.bind_any(s, bound_port_) != 0 || api.local_address(s, &local, &local_port) != 0)
+    throw CouldNotBindSocket();
+  local_address_ = int_to_u16(local.b[0]) + u"." + int_to_u16(local.b[1]) + u"." +
+                   int_to_u16(local.b[2]) + u"." + int_to_u16(local.b[3]);
+  local_port_ = local_port;
+
+  if (broadcast_ && api.set_broadcast(s, 1) != 0) throw SocketError(api.last_error());
+}
+
+void UdpSender::close() {
+  if (socket_ == net::kNoSocket) return;
+  platform::LockGuard guard(close_lock_);
+  net::SocketHandle s = socket_;
+  socket_ = net::kNoSocket;
+  net::api().shutdown_close(s);
+  local_address_.clear();
+  local_port_ = 0;
+}
+
+void UdpSender::send(const std::uint8_t* data, std::size_t size) {
+  net::Ipv4 dest = resolve_host(host_);
+  if (!active()) open();
+  if (size == 0) return;
+  const net::Api& api = net::api();
+  std::intptr_t sent = api.send_to(socket_, data, size, dest, port_);
+  if (sent == -1) {
+    int code = api.last_error();
+    if (code == 10040) throw PackageSizeTooBig();
+    throw SocketError(code);
+  }
+  if (static_cast<std::size_t>(sent) != size) throw NotAllBytesSent();
+}
+
+}  // namespace sv
