@@ -15,6 +15,39 @@ std::size_t bytes_per_input(std::int32_t data_type) {
   }
 }
 
+namespace {
+
+inline void put_low32(std::uint8_t* dst, std::int64_t value) {
+  auto v = static_cast<std::uint64_t>(value);
+  dst[0] = static_cast<std::uint8_t>(v);
+  dst[1] = static_cast<std::uint8_t>(v >> 8);
+  dst[2] = static_cast<std::uint8_t>(v >> 16);
+  dst[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+// Converts inputs [0, count) and returns the exception flags raised among
+// `traps`. With `first_only` it stops at the first value that raises one, so
+// the failure reported is the one a trapping conversion would have taken.
+unsigned convert(std::int32_t count, std::int32_t data_type, const std::uint8_t* src,
+                 std::uint8_t* dst, unsigned traps, bool first_only) {
+  const std::size_t width = bytes_per_input(data_type);
+  for (std::int32_t i = 0; i < count; ++i, src += kExtendedSize, dst += width) {
+    switch (data_type) {
+      case kDouble: x87::to_double(src, dst); break;
+      case kSingle: x87::to_single(src, dst); break;
+      case kInt32: put_low32(dst, x87::to_int64(src)); break;
+      default: *dst = x87::greater_than_zero(src) ? 1 : 0; break;
+    }
+    if (first_only) {
+      unsigned raised = x87::status_word() & traps;
+      if (raised) return raised;
+    }
+  }
+  return x87::status_word() & traps;
+}
+
+}  // namespace
+
 std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::uint8_t* values,
                         std::uint8_t* out) {
   const std::size_t width = bytes_per_input(data_type);
@@ -22,32 +55,19 @@ std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::
   if (inputs < 0 || inputs > kMaxHostInputs) throw RangeError();
   if (inputs == 0) return 0;
 
-  unsigned trapped_flags = 0;
+  unsigned raised;
   {
     x87::MaskedScope fpu;
-    const unsigned traps = fpu.trapped();
-    const std::uint8_t* src = values;
-    std::uint8_t* dst = out;
-    for (std::int32_t i = 0; i < inputs; ++i, src += kExtendedSize, dst += width) {
-      switch (data_type) {
-        case kDouble: x87::to_double(src, dst); break;
-        case kSingle: x87::to_single(src, dst); break;
-        case kInt32: {
-          // The frame takes the low 32 bits of the rounded 64-bit integer.
-          auto v = static_cast<std::uint64_t>(x87::to_int64(src));
-          dst[0] = static_cast<std::uint8_t>(v);
-          dst[1] = static_cast<std::uint8_t>(v >> 8);
-          dst[2] = static_cast<std::uint8_t>(v >> 16);
-          dst[3] = static_cast<std::uint8_t>(v >> 24);
-          break;
-        }
-        default: *dst = x87::greater_than_zero(src) ? 1 : 0; break;
-      }
-      trapped_flags = x87::status_word() & traps;
-      if (trapped_flags) break;
+    // The flags are sticky, so one look after the whole frame tells whether
+    // any conversion raised a trapped condition; only then is the frame
+    // converted again value by value to find the first.
+    raised = convert(inputs, data_type, values, out, fpu.trapped(), false);
+    if (raised) {
+      x87::clear_exceptions();
+      raised = convert(inputs, data_type, values, out, fpu.trapped(), true);
     }
   }  // the caller's control word is back, with clean flags
-  if (trapped_flags) raise_float_error(trapped_flags);
+  if (raised) raise_float_error(raised);
   return static_cast<std::size_t>(inputs) * width;
 }
 

@@ -1,0 +1,212 @@
+// Runs the real receiver as a child process and talks to it over 127.0.0.1.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One run of the receiver in a fresh directory that holds its port file, its
+// CSV and what it wrote to stdout and stderr.
+class Receiver {
+ public:
+  Receiver() {
+    std::string tmpl = testing::TempDir() + "udpsv-recv-XXXXXX";
+    if (mkdtemp(tmpl.data())) dir_ = tmpl;
+  }
+  ~Receiver() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
+
+  std::string path(const char* name) const { return dir_ + "/" + name; }
+
+  bool start(std::vector<std::string> args) {
+    if (dir_.empty()) return false;
+    args.insert(args.begin(), SV_RECV_BINARY);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const std::string out = path("stdout"), err = path("stderr");
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int rc = posix_spawn(&pid_, SV_RECV_BINARY, &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) pid_ = -1;
+    return rc == 0;
+  }
+
+  // The port from the port file, or 0 when it did not appear in time.
+  std::uint16_t wait_for_port() const {
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    for (; std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms)) {
+      const std::string text = read_file(path("port"));
+      if (!text.empty()) return static_cast<std::uint16_t>(std::stoul(text));
+    }
+    return 0;
+  }
+
+  // The exit status, or -1 when the child did not exit normally in time.
+  int wait_exit() {
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    for (; pid_ > 0 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms)) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+    }
+    return -1;
+  }
+
+  void signal(int sig) const { kill(pid_, sig); }
+
+  std::string out() const { return read_file(path("stdout")); }
+  std::string err() const { return read_file(path("stderr")); }
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+};
+
+void send_to(std::uint16_t port, const Bytes& payload) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                   sizeof to),
+            static_cast<ssize_t>(payload.size()));
+  close(fd);
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  std::istringstream in(s);
+  for (std::string part; std::getline(in, part, sep);) parts.push_back(part);
+  return parts;
+}
+
+TEST(UdpsvRecv, WritesCsvOfReceivedFramesAndEndsAfterCount) {
+  Receiver r;
+  ASSERT_TRUE(r.start({"--port", "0", "--port-file", r.path("port"), "--count", "2", "--csv",
+                       r.path("frames.csv"), "--type", "int32", "--timeout", "15"}));
+  const std::uint16_t port = r.wait_for_port();
+  ASSERT_NE(port, 0) << r.err();
+  send_to(port, {0x01, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 0, 0, 0});
+  send_to(port, {0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0});
+  ASSERT_EQ(r.wait_exit(), 0) << r.err();
+
+  const auto rows = split(read_file(r.path("frames.csv")), '\n');
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0], "frame,seconds,bytes,v1,v2,v3");
+  const auto first = split(rows[1], ',');
+  const auto second = split(rows[2], ',');
+  ASSERT_EQ(first.size(), 6u) << rows[1];
+  ASSERT_EQ(second.size(), 6u) << rows[2];
+  EXPECT_EQ(first[0], "1");
+  EXPECT_EQ(first[1], "0.000000");
+  EXPECT_EQ(std::vector<std::string>(first.begin() + 2, first.end()),
+            (std::vector<std::string>{"12", "1", "-2", "4"}));
+  EXPECT_EQ(second[0], "2");
+  EXPECT_GE(std::stod(second[1]), 0.0);
+  EXPECT_EQ(std::vector<std::string>(second.begin() + 2, second.end()),
+            (std::vector<std::string>{"12", "-2147483648", "2147483647", "0"}));
+
+  const std::string err = r.err();
+  EXPECT_NE(err.find("listening on 127.0.0.1:" + std::to_string(port) + "\n"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("2 frames received, 0 malformed, 24 bytes"), std::string::npos) << err;
+}
+
+// Malformed frames are reported and counted, and --expect does not let them
+// pass for frames.
+TEST(UdpsvRecv, MalformedFramesAreReportedAndFailExpect) {
+  Receiver r;
+  ASSERT_TRUE(r.start({"--port=0", "--port-file", r.path("port"), "--type", "double", "--inputs",
+                       "2", "--count", "4", "--expect", "3", "--timeout", "15", "--hex"}));
+  const std::uint16_t port = r.wait_for_port();
+  ASSERT_NE(port, 0) << r.err();
+  send_to(port, {});
+  send_to(port, Bytes(8, 0));
+  send_to(port, Bytes(17, 0));
+  send_to(port, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0x7F});
+  EXPECT_EQ(r.wait_exit(), 3) << r.err();
+
+  const auto lines = split(r.out(), '\n');
+  int malformed = 0;
+  for (const auto& l : lines) malformed += l.find("MALFORMED") != std::string::npos;
+  EXPECT_EQ(malformed, 3) << r.out();
+  EXPECT_NE(r.out().find("empty datagram"), std::string::npos) << r.out();
+  EXPECT_NE(r.out().find("1  inf\n"), std::string::npos) << r.out();
+  EXPECT_NE(r.out().find("0000: 00 00 00 00 00 00 f0 3f 00 00 00 00 00 00 f0 7f\n"),
+            std::string::npos)
+      << r.out();
+  EXPECT_NE(r.err().find("4 frames received, 3 malformed, 41 bytes"), std::string::npos) << r.err();
+}
+
+TEST(UdpsvRecv, StopsOnSigtermAndWhenIdle) {
+  Receiver term;
+  ASSERT_TRUE(term.start({"--port", "0", "--port-file", term.path("port"), "--timeout", "15"}));
+  ASSERT_NE(term.wait_for_port(), 0) << term.err();
+  term.signal(SIGTERM);
+  EXPECT_EQ(term.wait_exit(), 0) << term.err();
+  EXPECT_NE(term.err().find("0 frames received"), std::string::npos) << term.err();
+  EXPECT_NE(term.err().find("SIGTERM"), std::string::npos) << term.err();
+
+  Receiver idle;
+  ASSERT_TRUE(idle.start({"--port", "0", "--idle", "0.2", "--expect", "1", "--quiet"}));
+  EXPECT_EQ(idle.wait_exit(), 3) << idle.err();
+  EXPECT_NE(idle.err().find("idle"), std::string::npos) << idle.err();
+}
+
+TEST(UdpsvRecv, BadArgumentsExitWithTwo) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--type", "float"}, {"--port", "65536"}, {"--inputs", "0"},
+        {"--count", "-1"}, {"--timeout", "nan"}, {"--idle"}, {"--quiet=yes"}, {"extra"}}) {
+    Receiver r;
+    ASSERT_TRUE(r.start(args));
+    EXPECT_EQ(r.wait_exit(), 2) << args[0];
+    EXPECT_NE(r.err().find("udpsv-recv: "), std::string::npos) << r.err();
+    EXPECT_EQ(r.err().find("listening"), std::string::npos) << r.err();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// A step to a dotted address makes no heap allocation once the run has
+// started: the frame lives on the stack and the address is parsed in place.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "ext80.h"
+#include "plugin/block_record.h"
+#include "plugin/user_data.h"
+
+extern "C" {
+void InitUserDLL(void*);
+void DisposeUserDLL(void*);
+void InitSimulationDLL(void*, const void*, intptr_t);
+void SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, void*, const void*,
+                  intptr_t);
+void EndSimulationDLL2(void*);
+int32_t GetLastFailureDLL(char*, int32_t);
+}
+
+namespace {
+std::atomic<long> g_allocations{0};
+}
+
+void* operator new(std::size_t n) {
+  ++g_allocations;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+TEST(Allocation, StepToADottedAddressAllocatesNothing) {
+  int sink = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(sink, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(sink, reinterpret_cast<sockaddr*>(&a), &len);
+
+  std::vector<unsigned char> record(8192, 0);
+  InitUserDLL(record.data());
+  sv::TUserData* d = sv::block_record::user_data(record.data());
+  d->Port = ntohs(a.sin_port);
+  d->Inputs = 50;
+  std::vector<unsigned char> in;
+  for (int i = 0; i < 50; ++i) {
+    auto e = svtest::ext(i * 0.25);
+    in.insert(in.end(), e.b, e.b + 10);
+  }
+  InitSimulationDLL(record.data(), in.data(), 0);
+  ASSERT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+
+  for (std::int32_t type : {0, 1, 2, 3}) {
+    d->DataType = type;
+    const long before = g_allocations.load();
+    for (int i = 0; i < 100; ++i) SimulateDLL2(0, 0, 0, 0, 0, 0, record.data(), in.data(), 0);
+    EXPECT_EQ(g_allocations.load() - before, 0) << "type " << type;
+  }
+  EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+  EndSimulationDLL2(record.data());
+  DisposeUserDLL(record.data());
+  close(sink);
+}
+
+}  // namespace

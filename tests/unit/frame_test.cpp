@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ext80.h"
+#include "platform/x87.h"
+#include "support/errors.h"
+#include "transmit/frame.h"
+
+namespace {
+
+using svtest::array;
+using svtest::bytes;
+using svtest::ext;
+
+std::vector<unsigned char> frame(std::int32_t type, const std::vector<unsigned char>& in,
+                                 std::int32_t inputs = -1) {
+  if (inputs < 0) inputs = static_cast<std::int32_t>(in.size() / 10);
+  std::vector<unsigned char> out(sv::kMaxFrameSize, 0xEE);
+  std::size_t n = sv::build_frame(inputs, type, in.data(), out.data());
+  out.resize(n);
+  return out;
+}
+
+// Runs the body with the thread's control word set as the plug-in's start-up
+// leaves it, and checks that the caller's word comes back with clean flags.
+template <class Body>
+void with_control_word(std::uint16_t cw, Body body) {
+  const std::uint16_t saved = sv::x87::control_word();
+  sv::x87::set_control_word(cw);
+  body();
+  EXPECT_EQ(sv::x87::control_word() & ~0x40, cw & ~0x40);
+  EXPECT_EQ(sv::x87::status_word() & sv::x87::kAllExceptions, 0);
+  sv::x87::set_control_word(saved);
+}
+
+constexpr std::uint16_t kTrapsOn = sv::x87::kStartupControlWord;
+constexpr std::uint16_t kTrapsOff = 0x137F;
+
+TEST(Frame, ByteExactExamples) {
+  with_control_word(kTrapsOn, [] {
+    EXPECT_EQ(frame(sv::kInt32, array({ext(1.0), ext(-2.5), ext(3.5)})),
+              bytes({1, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0}));
+    EXPECT_EQ(frame(sv::kBoolean, array({ext(0.5), ext(0.0), ext(-0.0), ext(-1.0)})),
+              bytes({1, 0, 0, 0}));
+    EXPECT_EQ(frame(sv::kDouble, array({ext(1.0)})), bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+    EXPECT_EQ(frame(sv::kSingle, array({ext(1.0)})), bytes({0, 0, 0x80, 0x3F}));
+  });
+}
+
+TEST(Frame, FiftyDoublesInInputOrder) {
+  std::vector<unsigned char> in;
+  for (int i = 1; i <= 50; ++i) {
+    auto e = ext(static_cast<double>(i));
+    in.insert(in.end(), e.b, e.b + 10);
+  }
+  auto out = frame(sv::kDouble, in);
+  ASSERT_EQ(out.size(), 400u);
+  double last;
+  std::memcpy(&last, out.data() + 392, 8);
+  EXPECT_EQ(last, 50.0);
+}
+
+TEST(Frame, SingleIsRoundedOnceFromEightyBits) {
+  // 1 + 2^-24 + 2^-54 lies just above the midpoint between two singles; by
+  // way of double it would first fall onto the midpoint and then to even.
+  auto v = ext((1ULL << 63) | (1ULL << 39) | (1ULL << 9), 0x3FFF);
+  EXPECT_EQ(frame(sv::kSingle, array({v})), bytes({1, 0, 0x80, 0x3F}));
+  // Doubles, too, are rounded to nearest even straight from the 64-bit significand.
+  auto tie = ext((1ULL << 63) | (1ULL << 10), 0x3FFF);  // 1 + 2^-53: a tie, to even
+  auto above = ext((1ULL << 63) | (1ULL << 10) | 1, 0x3FFF);
+  EXPECT_EQ(frame(sv::kDouble, array({tie})), bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(frame(sv::kDouble, array({above})), bytes({1, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+}
+
+TEST(Frame, Int32RoundsTiesToEvenAndKeepsTheLow32Bits) {
+  with_control_word(kTrapsOn, [] {
+    EXPECT_EQ(frame(sv::kInt32, array({ext(0.5), ext(-0.5), ext(1.5), ext(2.5), ext(-2.5)})),
+              bytes({0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(frame(sv::kInt32, array({ext(2147483648.0), ext(4294967295.0), ext(4294967296.0),
+                                       ext(-2147483649.0)})),
+              bytes({0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F}));
+  });
+}
+
+TEST(Frame, BooleanIsGreaterThanZero) {
+  with_control_word(kTrapsOn, [] {
+    EXPECT_EQ(frame(sv::kBoolean, array({svtest::infinity(), svtest::infinity(true),
+                                         ext(4.9e-324), ext(-4.9e-324)})),
+              bytes({1, 0, 1, 0}));
+  });
+}
+
+TEST(Frame, EmptyFramesAndCounts) {
+  auto one = array({ext(1.0)});
+  EXPECT_TRUE(frame(4, one, 1).empty());
+  EXPECT_TRUE(frame(-1, one, 1).empty());
+  EXPECT_TRUE(frame(sv::kDouble, one, 0).empty());
+  // An unknown type reads nothing, so even an absurd count is harmless.
+  EXPECT_TRUE(frame(99, {}, INT32_MIN).empty());
+}
+
+TEST(Frame, CountsTheHostCannotHaveProvidedAreRangeErrors) {
+  std::vector<unsigned char> in(256 * 10, 0);
+  std::vector<unsigned char> out(sv::kMaxFrameSize);
+  for (std::int32_t n : {-1, 256, INT32_MAX}) {
+    try {
+      sv::build_frame(n, sv::kInt32, in.data(), out.data());
+      FAIL() << n;
+    } catch (const sv::RangeError& e) {
+      EXPECT_EQ(e.message(), u"Fehler bei Bereichsprüfung");
+    }
+  }
+  // 51 to 255 are read as given.
+  EXPECT_EQ(sv::build_frame(255, sv::kDouble, in.data(), out.data()), 2040u);
+}
+
+struct TrapCase {
+  const char* name;
+  std::int32_t type;
+  svtest::Ext80 value;
+  bool overflow;  // else invalid operation
+  std::vector<unsigned char> masked_result;
+};
+
+TEST(Frame, TrapsFollowTheCallersControlWord) {
+  const TrapCase cases[] = {
+      {"qnan int32", sv::kInt32, svtest::quiet_nan(), false, bytes({0, 0, 0, 0})},
+      {"+inf int32", sv::kInt32, svtest::infinity(), false, bytes({0, 0, 0, 0})},
+      {"-inf int32", sv::kInt32, svtest::infinity(true), false, bytes({0, 0, 0, 0})},
+      {"2^63 int32", sv::kInt32, ext(9223372036854775808.0), false, bytes({0, 0, 0, 0})},
+      {"qnan boolean", sv::kBoolean, svtest::quiet_nan(), false, bytes({0})},
+      {"snan boolean", sv::kBoolean, svtest::signalling_nan(), false, bytes({0})},
+      {"1e39 single", sv::kSingle, ext(1.0e39), true, bytes({0, 0, 0x80, 0x7F})},
+      {"-1e39 single", sv::kSingle, ext(-1.0e39), true, bytes({0, 0, 0x80, 0xFF})},
+      {"snan single", sv::kSingle, svtest::signalling_nan(), false, bytes({0, 0, 0xC0, 0x7F})},
+      {"1e4000 double", sv::kDouble, svtest::ext(0x8000000000000000ULL, 0x7FFF - 2),
+       true, bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x7F})},
+      {"snan double", sv::kDouble, svtest::signalling_nan(), false,
+       bytes({0, 0, 0, 0, 0, 0, 0xF8, 0x7F})},
+  };
+  for (const auto& c : cases) {
+    // The failing value comes second: the whole step fails, whatever came before.
+    auto in = array({ext(1.0), c.value});
+    with_control_word(kTrapsOn, [&] {
+      try {
+        frame(c.type, in);
+        ADD_FAILURE() << c.name << ": no failure";
+      } catch (const sv::FloatOverflow& e) {
+        EXPECT_TRUE(c.overflow) << c.name;
+        EXPECT_EQ(e.message(), u"Gleitkommaüberlauf");
+      } catch (const sv::FloatInvalidOp& e) {
+        EXPECT_FALSE(c.overflow) << c.name;
+        EXPECT_EQ(e.message(), u"Ungültige Gleitkommaoperation");
+      }
+    });
+    with_control_word(kTrapsOff, [&] {
+      auto out = frame(c.type, in);
+      std::vector<unsigned char> tail(out.begin() + out.size() / 2, out.end());
+      EXPECT_EQ(tail, c.masked_result) << c.name;
+    });
+  }
+}
+
+TEST(Frame, InfinitiesAndQuietNansPassUnderTraps) {
+  with_control_word(kTrapsOn, [] {
+    EXPECT_EQ(frame(sv::kSingle, array({svtest::infinity(true), svtest::quiet_nan()})),
+              bytes({0, 0, 0x80, 0xFF, 0, 0, 0xC0, 0x7F}));
+    EXPECT_EQ(frame(sv::kDouble, array({svtest::infinity()})),
+              bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x7F}));
+  });
+}
+
+TEST(Frame, TrapsTheCallerSwitchedOnBeyondTheStartupSet) {
+  // A caller that also traps inexact results fails on 0.1 under single.
+  with_control_word(static_cast<std::uint16_t>(kTrapsOn & ~sv::x87::kPrecision), [] {
+    EXPECT_THROW(frame(sv::kSingle, array({ext(0.1)})), sv::FloatError);
+    EXPECT_NO_THROW(frame(sv::kSingle, array({ext(0.5)})));
+  });
+}
+
+}  // namespace

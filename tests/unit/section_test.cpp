@@ -1,0 +1,126 @@
+// The parameter section on real files, for what the exported round trips in
+// the contract tests do not reach: code page, long lines and cut addresses.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "plugin/param_section.h"
+#include "support/errors.h"
+#include "support/text.h"
+
+namespace {
+
+class TempFile {
+ public:
+  TempFile() : f_(std::tmpfile()) {}
+  ~TempFile() { std::fclose(f_); }
+  std::uint32_t handle() const { return static_cast<std::uint32_t>(fileno(f_)); }
+  void put(const std::string& s) {
+    ::write(fileno(f_), s.data(), s.size());
+    rewind();
+  }
+  void rewind() { lseek(fileno(f_), 0, SEEK_SET); }
+  long position() const { return lseek(fileno(f_), 0, SEEK_CUR); }
+  std::string contents() const {
+    off_t end = lseek(fileno(f_), 0, SEEK_END);
+    std::string s(static_cast<std::size_t>(end), '\0');
+    pread(fileno(f_), s.data(), s.size(), 0);
+    return s;
+  }
+
+ private:
+  std::FILE* f_;
+};
+
+TEST(Section, AddressIsWrittenInTheAnsiCodePage) {
+  TempFile f;
+  sv::TUserData d;
+  d.IPAddress = u"h\u00FCst-\u20AC-\u4E2D";  // ü and € exist in 1252, the CJK letter does not
+  d.Port = -5;
+  sv::write_section(f.handle(), d);
+  EXPECT_EQ(f.contents(), "10067\r\nh\xFCst-\x80-?\r\n-5\r\n1\r\n0\r\n");
+  f.rewind();
+  sv::TUserData back;
+  sv::read_section(f.handle(), back);
+  EXPECT_EQ(back.IPAddress, u"h\u00FCst-\u20AC-?");
+  EXPECT_EQ(back.Port, -5);
+  EXPECT_EQ(back.Version, 10067);
+}
+
+TEST(Section, OverlongAddressIsCutSoTheSectionStaysReadable) {
+  TempFile f;
+  sv::TUserData d;
+  d.IPAddress = std::u16string(1500, u'a');
+  d.Inputs = 7;
+  sv::write_section(f.handle(), d);
+  f.rewind();
+  sv::TUserData back;
+  sv::read_section(f.handle(), back);
+  EXPECT_EQ(back.IPAddress, std::u16string(sv::kMaxWrittenLine, u'a'));
+  EXPECT_EQ(back.Inputs, 7);
+}
+
+TEST(Section, LineLengthLimits) {
+  const std::string tail = "\r\n1600\r\n1\r\n0\r\n";
+  {
+    TempFile f;
+    f.put("1\r\n" + std::string(999, 'b') + tail);
+    sv::TUserData d;
+    sv::read_section(f.handle(), d);
+    EXPECT_EQ(d.IPAddress.size(), 999u);
+    EXPECT_EQ(d.Port, 1600);
+  }
+  {
+    TempFile f;
+    f.put("1\r\n" + std::string(10000, 'b') + tail);
+    sv::TUserData d;
+    try {
+      sv::read_section(f.handle(), d);
+      FAIL();
+    } catch (const sv::SectionFormatError& e) {
+      EXPECT_EQ(sv::utf8(e.message()), "Zeile 2 des Parameterabschnitts ist länger als 999 Zeichen");
+    }
+    EXPECT_EQ(d.Version, 1);
+    EXPECT_EQ(d.IPAddress, u"127.0.0.1");
+  }
+}
+
+TEST(Section, EndOfFileNamesTheLine) {
+  TempFile f;
+  f.put("10067\r\n127.0.0.1\r\n1600\r\n3\r\n0\r");
+  sv::TUserData d;
+  try {
+    sv::read_section(f.handle(), d);
+    FAIL();
+  } catch (const sv::SectionFormatError& e) {
+    EXPECT_EQ(sv::utf8(e.message()), "Unerwartetes Dateiende im Parameterabschnitt (Zeile 5 von 5)");
+  }
+  EXPECT_EQ(d.Inputs, 3);
+  EXPECT_EQ(d.DataType, 0);
+}
+
+TEST(Section, ZeroByteEndsTheLineText) {
+  TempFile f;
+  f.put(std::string("10067\r\nabc\0def\r\n12\0 9\r\n1\r\n0\r\nNEXT", 35));
+  sv::TUserData d;
+  sv::read_section(f.handle(), d);
+  EXPECT_EQ(d.IPAddress, u"abc");
+  EXPECT_EQ(d.Port, 12);
+  EXPECT_EQ(f.position(), 29);  // directly after the section
+}
+
+TEST(Section, WritesFiveLinesAndNothingElse) {
+  TempFile f;
+  sv::TUserData d;
+  d.IPAddress.clear();
+  d.Port = INT32_MIN;
+  d.Inputs = 0;
+  d.DataType = -1;
+  sv::write_section(f.handle(), d);
+  EXPECT_EQ(f.contents(), "10067\r\n\r\n-2147483648\r\n0\r\n-1\r\n");
+}
+
+}  // namespace

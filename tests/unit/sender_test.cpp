@@ -1,0 +1,375 @@
+// The sender against real loopback sockets, and against a socket table with
+// single entries replaced where the OS cannot be made to fail on demand.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/net.h"
+#include "support/errors.h"
+#include "support/text.h"
+#include "transmit/socket_layer.h"
+#include "transmit/udp_sender.h"
+
+namespace {
+
+using sv::net::Api;
+using sv::net::Ipv4;
+using sv::net::LookupResult;
+using sv::net::LookupStatus;
+using sv::net::SocketHandle;
+
+// A receiving socket on 127.0.0.1 with an ephemeral port.
+class Receiver {
+ public:
+  Receiver() {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~Receiver() { close(fd_); }
+  std::uint16_t port() const { return port_; }
+
+  // One datagram and its source port, or nothing within the timeout.
+  bool receive(std::vector<unsigned char>* data, std::uint16_t* from_port = nullptr,
+               int timeout_ms = 2000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) != 1) return false;
+    unsigned char buf[70000];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) return false;
+    data->assign(buf, buf + n);
+    if (from_port) *from_port = ntohs(from.sin_port);
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::uint16_t port_;
+};
+
+// Counters and forced failures behind the platform table.
+struct Faults {
+  int lookups = 0;
+  int opens = 0;
+  int closes = 0;
+  int starts = 0;
+  int stops = 0;
+  int open_error = 0;        // non-zero: open fails with this code
+  bool bind_fails = false;
+  int send_error = 0;        // non-zero: sendto fails with this code
+  std::intptr_t short_by = 0;
+  int start_error = 0;
+  LookupResult lookup_result{LookupStatus::Ok, {{0, 0, 0, 0}}, 0};
+  bool lookup_forced = false;
+  int last_error = 0;
+  std::vector<SocketHandle> sent_on;
+};
+
+Faults* g_faults = nullptr;
+
+class SenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_faults = &faults_;
+    Api& api = sv::net::api();
+    api.start = [] {
+      ++g_faults->starts;
+      return g_faults->start_error ? g_faults->start_error : sv::net::platform_api().start();
+    };
+    api.stop = [] {
+      ++g_faults->stops;
+      sv::net::platform_api().stop();
+    };
+    api.open_dgram = []() -> SocketHandle {
+      ++g_faults->opens;
+      g_faults->last_error = 0;
+      if (g_faults->open_error) {
+        g_faults->last_error = g_faults->open_error;
+        return sv::net::kNoSocket;
+      }
+      return sv::net::platform_api().open_dgram();
+    };
+    api.bind_any = [](SocketHandle s, std::uint16_t port) {
+      if (g_faults->bind_fails) return -1;
+      return sv::net::platform_api().bind_any(s, port);
+    };
+    api.send_to = [](SocketHandle s, const void* d, std::size_t n, Ipv4 a,
+                     std::uint16_t port) -> std::intptr_t {
+      g_faults->sent_on.push_back(s);
+      if (g_faults->send_error) {
+        g_faults->last_error = g_faults->send_error;
+        return -1;
+      }
+      g_faults->last_error = 0;
+      std::intptr_t r = sv::net::platform_api().send_to(s, d, n, a, port);
+      return r - g_faults->short_by;
+    };
+    api.shutdown_close = [](SocketHandle s) {
+      ++g_faults->closes;
+      sv::net::platform_api().shutdown_close(s);
+    };
+    api.last_error = [] {
+      return g_faults->last_error ? g_faults->last_error : sv::net::platform_api().last_error();
+    };
+    api.lookup = [](std::u16string_view name) {
+      ++g_faults->lookups;
+      if (g_faults->lookup_forced) return g_faults->lookup_result;
+      return sv::net::platform_api().lookup(name);
+    };
+  }
+  void TearDown() override {
+    sv::net::api() = sv::net::platform_api();
+    g_faults = nullptr;
+  }
+
+  std::unique_ptr<sv::UdpSender> sender_to(const Receiver& r, std::u16string host = u"127.0.0.1") {
+    auto s = std::make_unique<sv::UdpSender>();
+    s->setHost(std::move(host));
+    s->setPort(r.port());
+    return s;
+  }
+
+  Faults faults_;
+};
+
+std::string message_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const sv::Error& e) {
+    return sv::utf8(e.message());
+  }
+  return "<no failure>";
+}
+
+TEST_F(SenderTest, DefaultsAndOneDatagramPerSend) {
+  Receiver r;
+  sv::UdpSender s;
+  EXPECT_EQ(s.host(), u"");
+  EXPECT_EQ(s.port(), 0);
+  EXPECT_EQ(s.bufferSize(), 8192);
+  EXPECT_EQ(s.receiveTimeout(), -2);
+  EXPECT_FALSE(s.broadcastEnabled());
+  EXPECT_FALSE(s.active());
+  s.setHost(u"127.0.0.1");
+  s.setPort(r.port());
+  const unsigned char payload[] = {1, 2, 3};
+  s.send(payload, 3);  // opens the socket itself
+  EXPECT_TRUE(s.active());
+  EXPECT_EQ(s.localAddress(), u"0.0.0.0");
+  EXPECT_NE(s.localPort(), 0);
+  std::vector<unsigned char> got;
+  ASSERT_TRUE(r.receive(&got));
+  EXPECT_EQ(got, std::vector<unsigned char>({1, 2, 3}));
+}
+
+TEST_F(SenderTest, LocalhostWordAndAddressesNeedNoLookup) {
+  Receiver r;
+  for (const char16_t* host : {u"localhost", u"LOCALHOST", u"LocalHost", u"127.0.0.1.",
+                               u" 127 . 0 . 0 . 1"}) {
+    auto s = sender_to(r, host);
+    const unsigned char b = 7;
+    s->send(&b, 1);
+    std::vector<unsigned char> got;
+    EXPECT_TRUE(r.receive(&got)) << sv::utf8(host);
+  }
+  EXPECT_EQ(faults_.lookups, 0);
+}
+
+TEST_F(SenderTest, NamesAreLookedUpAtEverySend) {
+  Receiver r;
+  faults_.lookup_forced = true;
+  faults_.lookup_result = {LookupStatus::Ok, {{127, 0, 0, 1}}, 0};
+  auto s = sender_to(r, u"receiver.example");
+  const unsigned char b = 1;
+  s->send(&b, 1);
+  s->send(&b, 1);
+  EXPECT_EQ(faults_.lookups, 2);
+}
+
+TEST_F(SenderTest, EmptyBufferResolvesAndOpensButSendsNothing) {
+  Receiver r;
+  auto s = sender_to(r);
+  s->send(nullptr, 0);
+  EXPECT_TRUE(s->active());
+  EXPECT_TRUE(faults_.sent_on.empty());
+  std::vector<unsigned char> got;
+  EXPECT_FALSE(r.receive(&got, nullptr, 100));
+}
+
+TEST_F(SenderTest, ActivationOpensOneSocketAndReopensFresh) {
+  Receiver r;
+  auto s = sender_to(r);
+  s->setActive(true);
+  s->setActive(true);
+  EXPECT_EQ(faults_.opens, 1);
+  std::uint16_t first = s->localPort();
+  s->setActive(false);
+  s->setActive(false);
+  EXPECT_EQ(faults_.closes, 1);
+  EXPECT_EQ(s->localPort(), 0);
+  EXPECT_EQ(s->localAddress(), u"");
+  s->setActive(true);
+  EXPECT_EQ(faults_.opens, 2);
+  EXPECT_NE(s->localPort(), 0);
+  (void)first;
+}
+
+TEST_F(SenderTest, PortChangeKeepsTheLocalPort) {
+  Receiver a, b;
+  auto s = sender_to(a);
+  s->setActive(true);
+  const unsigned char x = 1;
+  s->send(&x, 1);
+  s->setPort(b.port());
+  s->send(&x, 1);
+  std::vector<unsigned char> got;
+  std::uint16_t from_a = 0, from_b = 0;
+  ASSERT_TRUE(a.receive(&got, &from_a));
+  ASSERT_TRUE(b.receive(&got, &from_b));
+  EXPECT_EQ(from_a, from_b);
+  EXPECT_EQ(from_a, s->localPort());
+}
+
+TEST_F(SenderTest, SocketCreationFailure) {
+  faults_.open_error = 10024;
+  sv::UdpSender s;
+  EXPECT_EQ(message_of([&] { s.setActive(true); }), "Socket Error # 10024\r\nToo many open files.");
+  EXPECT_FALSE(s.active());
+  s.setHost(u"127.0.0.1");
+  try {
+    s.send(nullptr, 0);
+    ADD_FAILURE();
+  } catch (const sv::SocketError& e) {
+    EXPECT_EQ(e.code(), 10024);
+  }
+}
+
+TEST_F(SenderTest, FailedBindLeavesAnOpenSocketThatTheNextSendUses) {
+  Receiver r;
+  faults_.bind_fails = true;
+  auto s = sender_to(r);
+  EXPECT_EQ(message_of([&] { s->setActive(true); }),
+            "Could not bind socket. Address and port are already in use.");
+  EXPECT_TRUE(s->active());
+  EXPECT_EQ(s->localPort(), 0);
+  const unsigned char b = 5;
+  s->send(&b, 1);  // the system binds the socket at this send
+  EXPECT_EQ(faults_.opens, 1);
+  std::vector<unsigned char> got;
+  EXPECT_TRUE(r.receive(&got));
+}
+
+TEST_F(SenderTest, SendFailuresKeepTheSocketOpen) {
+  Receiver r;
+  auto s = sender_to(r);
+  const unsigned char b = 5;
+
+  faults_.send_error = 10040;
+  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Package Size Too Big.");
+  faults_.send_error = 10051;
+  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Socket Error # 10051\r\nNetwork is unreachable.");
+  faults_.send_error = 11002;  // a code without text keeps the line break
+  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Socket Error # 11002\r\n");
+  faults_.send_error = 0;
+  faults_.short_by = 1;
+  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Not all bytes sent.");
+
+  EXPECT_TRUE(s->active());
+  EXPECT_EQ(faults_.opens, 1);
+  ASSERT_EQ(faults_.sent_on.size(), 4u);
+  for (auto h : faults_.sent_on) EXPECT_EQ(h, faults_.sent_on.front());
+}
+
+TEST_F(SenderTest, RealOversizedDatagram) {
+  Receiver r;
+  auto s = sender_to(r);
+  std::vector<unsigned char> big(70000, 0);
+  EXPECT_THROW(s->send(big.data(), big.size()), sv::PackageSizeTooBig);
+}
+
+TEST_F(SenderTest, LookupFailuresLeaveTheStateAsItWas) {
+  Receiver r;
+  auto s = sender_to(r, u"no-such-host.invalid");
+  faults_.lookup_forced = true;
+  faults_.lookup_result = {LookupStatus::SocketError, {}, 11001};
+  EXPECT_EQ(message_of([&] { s->send(nullptr, 0); }), "Socket Error # 11001\r\nHost not found.");
+  EXPECT_FALSE(s->active());
+  EXPECT_EQ(faults_.opens, 0);
+  s->setActive(true);
+  EXPECT_THROW(s->send(nullptr, 0), sv::SocketError);
+  EXPECT_TRUE(s->active());
+
+  faults_.lookup_result = {LookupStatus::SystemError, {}, 0};
+  EXPECT_EQ(message_of([&] { s->send(nullptr, 0); }),
+            "Ein Aufruf einer Betriebssystemfunktion ist fehlgeschlagen");
+  faults_.lookup_result = {LookupStatus::SystemError, {}, 5};
+  EXPECT_EQ(message_of([&] { s->send(nullptr, 0); }).rfind("Systemfehler.  Code: 5.\r\n", 0), 0u);
+}
+
+TEST_F(SenderTest, RealLookupOfAMissingName) {
+  // The reserved .invalid domain never resolves; the resolver answers locally.
+  auto s = std::make_unique<sv::UdpSender>();
+  s->setHost(u"no-such-host.invalid");
+  try {
+    s->send(nullptr, 0);
+    ADD_FAILURE();
+  } catch (const sv::SocketError& e) {
+    EXPECT_TRUE(e.code() == 11001 || e.code() == 11002) << e.code();
+  }
+}
+
+TEST_F(SenderTest, SocketLayerCountsSendersAndStartsOnce) {
+  const int base = sv::socket_layer::live_senders();
+  ASSERT_EQ(base, 0);
+  {
+    auto a = std::make_unique<sv::UdpSender>();
+    auto b = std::make_unique<sv::UdpSender>();
+    EXPECT_EQ(sv::socket_layer::live_senders(), 2);
+    EXPECT_TRUE(sv::socket_layer::layer_object_exists());
+    a.reset();  // any order
+    EXPECT_TRUE(sv::socket_layer::layer_object_exists());
+  }
+  EXPECT_EQ(sv::socket_layer::live_senders(), 0);
+  EXPECT_FALSE(sv::socket_layer::layer_object_exists());
+  EXPECT_TRUE(sv::socket_layer::platform_started());
+  sv::UdpSender again;
+  EXPECT_LE(faults_.starts, 1);  // started at most once since load, never again
+}
+
+TEST_F(SenderTest, StartFailureIsRetriedByTheNextCreate) {
+  // Only observable while the platform library has not been started yet.
+  if (sv::socket_layer::platform_started()) {
+    sv::socket_layer::fini();
+    sv::socket_layer::init();
+  }
+  faults_.start_error = 10091;
+  try {
+    sv::UdpSender s;
+    ADD_FAILURE();
+  } catch (const sv::SocketLayerStartFailed& e) {
+    EXPECT_EQ(e.code(), 10091);
+    EXPECT_EQ(sv::utf8(e.message()).rfind("Error on loading Winsock2 library (WS2_32.DLL): ", 0), 0u);
+  }
+  EXPECT_EQ(sv::socket_layer::live_senders(), 0);
+  faults_.start_error = 0;
+  sv::UdpSender s;
+  EXPECT_EQ(faults_.starts, 2);
+  EXPECT_EQ(sv::socket_layer::live_senders(), 1);
+}
+
+}  // namespace
