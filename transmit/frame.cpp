@@ -1,5 +1,7 @@
 #include "transmit/frame.h"
 
+#include <cstring>
+
 #include "platform/x87.h"
 #include "support/errors.h"
 
@@ -46,6 +48,31 @@ unsigned convert(std::int32_t count, std::int32_t data_type, const std::uint8_t*
   return x87::status_word() & traps;
 }
 
+// Whether converting this value to the type can raise an invalid operation or
+// an overflow. Safe values raise at most denormal, underflow or inexact.
+bool safe(const std::uint8_t* v, std::int32_t data_type) {
+  const unsigned se = v[8] | (v[9] << 8);
+  const unsigned exponent = se & 0x7FFF;
+  const bool integer_bit = (v[7] & 0x80) != 0;
+  if (exponent == 0x7FFF) {
+    if (!integer_bit || data_type == kInt32) return false;  // pseudo-NaN/infinity, or no integer
+    std::uint64_t fraction;
+    std::memcpy(&fraction, v, 8);
+    fraction &= 0x7FFFFFFFFFFFFFFFULL;
+    if (fraction == 0) return true;                      // an infinity
+    if (data_type == kBoolean) return false;             // every NaN is an invalid comparand
+    return (fraction & 0x4000000000000000ULL) != 0;      // a quiet NaN
+  }
+  if (exponent != 0 && !integer_bit) return false;       // unnormal: unsupported encoding
+  const int unbiased = static_cast<int>(exponent) - 16383;
+  switch (data_type) {
+    case kDouble: return unbiased <= 1022;  // below 2^1023: rounding cannot overflow
+    case kSingle: return unbiased <= 126;
+    case kInt32: return unbiased <= 61;     // below 2^62: fits in 64 bits after rounding
+    default: return true;
+  }
+}
+
 }  // namespace
 
 std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::uint8_t* values,
@@ -54,6 +81,20 @@ std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::
   if (width == 0) return 0;
   if (inputs < 0 || inputs > kMaxHostInputs) throw RangeError();
   if (inputs == 0) return 0;
+
+  // Changing the control word costs more than the whole frame when the
+  // caller has traps on, so it is only done when a value could trap: for
+  // safe values the caller's own word is used as it stands.
+  const unsigned caller_traps = ~x87::control_word() & x87::kAllExceptions;
+  if ((caller_traps & ~(x87::kInvalid | x87::kZeroDivide | x87::kOverflow)) == 0) {
+    bool all_safe = true;
+    for (std::int32_t i = 0; all_safe && i < inputs; ++i)
+      all_safe = safe(values + i * kExtendedSize, data_type);
+    if (all_safe) {
+      convert(inputs, data_type, values, out, 0, false);
+      return static_cast<std::size_t>(inputs) * width;
+    }
+  }
 
   unsigned raised;
   {

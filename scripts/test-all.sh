@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The whole test suite from a fresh Debian machine: installs what is missing,
+# then builds and tests every configuration in turn:
+#   native       unit, contract, receiver, support and headless dialog tests
+#   native-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   fuzz         each libFuzzer target for a bounded time (FUZZ_SECONDS, default 30)
+#   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb)
+# Stages can be chosen: scripts/test-all.sh native win32
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz win32)
+
+scripts/install-deps.sh all || exit 1
+
+passed=0
+failed=0
+failures=()
+log_dir="$root/build/logs"
+mkdir -p "$log_dir"
+
+# Adds the counts of a ctest summary line to the totals.
+count_ctest() {
+  local line
+  line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$1" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    failures+=("$2: no test summary")
+    return
+  fi
+  local bad total
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  [ "$bad" -eq 0 ] || failures+=("$2: $bad of $total tests failed")
+}
+
+step() {  # step NAME COMMAND...: a build step whose failure counts once
+  local name=$1
+  shift
+  echo "== $name"
+  if ! "$@"; then
+    failed=$((failed + 1))
+    failures+=("$name")
+    return 1
+  fi
+}
+
+ctest_stage() {  # ctest_stage PRESET
+  local log="$log_dir/ctest-$1.log"
+  echo "== ctest --preset $1"
+  ctest --preset "$1" 2>&1 | tee "$log"
+  count_ctest "$log" "$1"
+}
+
+for stage in "${stages[@]}"; do
+  start=$(date +%s)
+  case "$stage" in
+    native | native-asan)
+      step "configure $stage" cmake --preset "$stage" >/dev/null &&
+        step "build $stage" cmake --build --preset "$stage" &&
+        ctest_stage "$stage"
+      ;;
+    fuzz)
+      step "configure fuzz" cmake --preset fuzz >/dev/null &&
+        step "build fuzz" cmake --build --preset fuzz &&
+        step "fuzz" scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+      ;;
+    win32)
+      step "configure win32" cmake --preset win32 >/dev/null &&
+        step "build win32" cmake --build --preset win32 &&
+        {
+          scripts/wine-prefix.sh init build/win32/wineprefix
+          ctest_stage win32
+          scripts/wine-prefix.sh stop build/win32/wineprefix
+        }
+      ;;
+    *)
+      echo "unknown stage: $stage" >&2
+      exit 2
+      ;;
+  esac
+  echo "== $stage took $(($(date +%s) - start)) s"
+done
+
+echo
+for f in "${failures[@]}"; do echo "FAILED: $f"; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,152 @@
+// Long-lived use and damaged input through the exports: nothing leaks, a
+// damaged model never over-reads, and a missing receiver never fails a step.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ext80.h"
+#include "plugin/block_record.h"
+#include "plugin/user_data.h"
+
+extern "C" {
+void InitUserDLL(void*);
+void DisposeUserDLL(void*);
+void ReadFromFile(intptr_t, void*);
+void InitSimulationDLL(void*, const void*, intptr_t);
+void SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, void*, const void*,
+                  intptr_t);
+void EndSimulationDLL2(void*);
+int32_t GetLastFailureDLL(char*, int32_t);
+}
+
+namespace {
+
+int open_descriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d)) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+std::string last_failure() {
+  char buf[512];
+  return GetLastFailureDLL(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+// A port on 127.0.0.1 where nobody listens any more.
+std::uint16_t closed_port() {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+TEST(Robustness, CyclesLeakNoSocket) {
+  const int before = open_descriptors();
+  const std::uint16_t port = closed_port();
+  auto in = svtest::array({svtest::ext(1.0)});
+  std::vector<unsigned char> record(8192, 0);
+  for (int i = 0; i < 100000; ++i) {
+    InitUserDLL(record.data());
+    sv::block_record::user_data(record.data())->Port = port;
+    InitSimulationDLL(record.data(), in.data(), 0);
+    // Every few cycles the host forgets the run end before the next start.
+    if (i % 7 == 0) InitSimulationDLL(record.data(), in.data(), 0);
+    EndSimulationDLL2(record.data());
+    DisposeUserDLL(record.data());
+  }
+  EXPECT_EQ(last_failure(), "");
+  EXPECT_EQ(open_descriptors(), before);
+}
+
+TEST(Robustness, MissingReceiverNeverFailsAStep) {
+  std::vector<unsigned char> record(8192, 0);
+  InitUserDLL(record.data());
+  sv::block_record::user_data(record.data())->Port = closed_port();
+  auto in = svtest::array({svtest::ext(2.0)});
+  InitSimulationDLL(record.data(), in.data(), 0);
+  for (int i = 0; i < 1000; ++i) {
+    SimulateDLL2(0, 0, 0, 0, 0, 0, record.data(), in.data(), 0);
+    ASSERT_EQ(last_failure(), "") << "step " << i;
+  }
+  EndSimulationDLL2(record.data());
+  DisposeUserDLL(record.data());
+}
+
+struct Damaged {
+  const char* name;
+  std::string section;
+  std::string failure;  // "" when the load succeeds
+};
+
+std::string section(const std::string& inputs, const std::string& type = "0",
+                    const std::string& port = "1600") {
+  return "10067\r\n127.0.0.1\r\n" + port + "\r\n" + inputs + "\r\n" + type + "\r\n";
+}
+
+TEST(Robustness, DamagedModelsLoadOrFailClearlyAndStepsStayInBounds) {
+  const std::string eof = "Unerwartetes Dateiende im Parameterabschnitt";
+  const Damaged cases[] = {
+      {"truncated", "10067\r\n127.0.", eof + " (Zeile 2 von 5)"},
+      {"empty file", "", eof + " (Zeile 1 von 5)"},
+      {"no CR LF", "10067\n127.0.0.1\n1600\n1\n0\n", eof + " (Zeile 1 von 5)"},
+      {"long line", "10067\r\n" + std::string(10000, 'x') + "\r\n1600\r\n1\r\n0\r\n",
+       "Zeile 2 des Parameterabschnitts ist länger als 999 Zeichen"},
+      {"NUL bytes", std::string("100\0" "67\r\n127.0.0.1\0junk\r\n1600\r\n1\r\n0\r\n", 36), ""},
+      {"inputs -1", section("-1"), ""},
+      {"inputs 0", section("0"), ""},
+      {"inputs 51", section("51"), ""},
+      {"inputs 255", section("255"), ""},
+      {"inputs 256", section("256"), ""},
+      {"inputs max", section("2147483647"), ""},
+      {"type 99", section("3", "99"), ""},
+      {"port 70000", section("1", "0", "70000"), ""},
+      {"port -1", section("1", "0", "-1"), ""},
+  };
+  const std::uint16_t port = closed_port();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::FILE* f = std::tmpfile();
+    std::fwrite(c.section.data(), 1, c.section.size(), f);
+    std::fflush(f);
+    std::rewind(f);
+    std::vector<unsigned char> record(8192, 0);
+    InitUserDLL(record.data());
+    ReadFromFile(fileno(f), record.data());
+    std::fclose(f);
+    const std::string failure = last_failure();
+    EXPECT_EQ(failure.substr(0, c.failure.size()), c.failure);
+    EXPECT_EQ(failure.empty(), c.failure.empty()) << failure;
+
+    sv::TUserData* d = sv::block_record::user_data(record.data());
+    d->Port = port;  // keep test traffic on a closed loopback port
+    // The host provides as many values as the count byte it was told.
+    const std::size_t provided = static_cast<std::uint8_t>(d->Inputs);
+    std::vector<unsigned char> in(provided * 10, 0);
+    InitSimulationDLL(record.data(), in.data(), 0);
+    const std::string step = last_failure();
+    if (d->Inputs < 0 || d->Inputs > 255)
+      EXPECT_EQ(step, "Fehler bei Bereichsprüfung");
+    else
+      EXPECT_EQ(step, "");
+    EndSimulationDLL2(record.data());
+    DisposeUserDLL(record.data());
+  }
+}
+
+}  // namespace
