@@ -18,7 +18,9 @@ struct Record {
 
 thread_local Record t_record;
 bool g_startup_failed = false;
-std::u16string g_startup_text;
+// A pointer, so it is initialised before any load hook runs: the shared
+// object's constructor may run before this unit's dynamic initialisers.
+const std::u16string* g_startup_text = nullptr;
 
 }  // namespace
 
@@ -54,20 +56,20 @@ void record_startup_failure() {
   try {
     throw;
   } catch (const Error& e) {
-    g_startup_text = e.message();
+    g_startup_text = new std::u16string(e.message());
   } catch (...) {
-    g_startup_text = u"Die Bibliothek konnte nicht gestartet werden";
+    g_startup_text = new std::u16string(u"Die Bibliothek konnte nicht gestartet werden");
   }
   g_startup_failed = true;
-  record(g_startup_text);
+  record(*g_startup_text);
 }
 
 bool startup_failed() { return g_startup_failed; }
 
-void throw_startup_failure() { throw Error(g_startup_text); }
+void throw_startup_failure() { throw Error(*g_startup_text); }
 
 std::int32_t copy_last(char* buffer, std::int32_t size) {
-  if (!t_record.failed && g_startup_failed) record(g_startup_text);
+  if (!t_record.failed && g_startup_failed) record(*g_startup_text);
   if (!t_record.failed) {
     if (buffer && size > 0) buffer[0] = '\0';
     return 0;

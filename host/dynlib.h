@@ -1,0 +1,29 @@
+// Platform service: dynamic libraries and the host program's own location.
+// Implemented in host/<platform>/dynlib.cpp.
+#pragma once
+
+#include <string>
+
+namespace svhost::dynlib {
+
+// Loads the library at `path`. Returns null and sets `error` (the system's
+// reason) when it cannot be loaded.
+void* open(const std::string& path, std::string* error);
+
+// Address of the exported function `name`, or null when there is none.
+void* symbol(void* library, const char* name);
+
+// Unloads a library returned by open().
+void close(void* library);
+
+// Full path of the running program; empty when unknown.
+std::string executable_path();
+
+// File name of the plug-in on this platform ("UDPSV2Simulink.so" or ".dll").
+const char* plugin_file_name();
+
+// Characters that separate directories in this platform's paths; the first
+// is the one to join with.
+const char* path_separators();
+
+}  // namespace svhost::dynlib

@@ -1,0 +1,119 @@
+#include "host/plugin.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "host/dynlib.h"
+#include "host/host_error.h"
+
+namespace svhost {
+namespace {
+
+template <class Fn>
+void resolve(void* library, const char* name, Fn* slot, std::vector<std::string>* missing) {
+  void* address = dynlib::symbol(library, name);
+  if (!address) missing->push_back(name);
+  *slot = reinterpret_cast<Fn>(address);
+}
+
+bool file_exists(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f) std::fclose(f);
+  return f != nullptr;
+}
+
+std::string join(const std::vector<std::string>& names) {
+  std::string out;
+  for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+}  // namespace
+
+std::unique_ptr<Plugin> Plugin::load(const std::string& path) {
+  std::string error;
+  void* library = dynlib::open(path, &error);
+  if (!library) throw HostError("cannot load plug-in " + path + ": " + error);
+
+  std::unique_ptr<Plugin> plugin(new Plugin());
+  plugin->library_ = library;
+  plugin->path_ = path;
+  Exports& e = plugin->exports_;
+  std::vector<std::string> missing;
+#define SVHOST_RESOLVE(name) resolve(library, #name, &e.name, &missing)
+  SVHOST_RESOLVE(IsUserDLL32);
+  SVHOST_RESOLVE(GetDLLName);
+  SVHOST_RESOLVE(CanSimulateDLL);
+  SVHOST_RESOLVE(GetParameterStruct);
+  SVHOST_RESOLVE(GetDialogEnableStruct);
+  SVHOST_RESOLVE(GetNumberOfInputsOutputs2);
+  SVHOST_RESOLVE(InitUserDLL);
+  SVHOST_RESOLVE(DisposeUserDLL);
+  SVHOST_RESOLVE(CallParameterDialogDLL);
+  SVHOST_RESOLVE(WriteToFile);
+  SVHOST_RESOLVE(ReadFromFile);
+  SVHOST_RESOLVE(InitSimulationDLL);
+  SVHOST_RESOLVE(SimulateDLL2);
+  SVHOST_RESOLVE(EndSimulationDLL2);
+  SVHOST_RESOLVE(GetLastFailureDLL);
+#undef SVHOST_RESOLVE
+  if (!missing.empty())
+    throw HostError("plug-in " + path + " lacks the export" + (missing.size() > 1 ? "s " : " ") +
+                    join(missing));
+
+  // A start-up that failed is reported before any other call.
+  std::int32_t n = e.GetLastFailureDLL(nullptr, 0);
+  if (n != 0) {
+    std::vector<char> text(static_cast<std::size_t>(n > 0 ? n : 0) + 1);
+    e.GetLastFailureDLL(text.data(), static_cast<std::int32_t>(text.size()));
+    throw HostError("plug-in " + path + " failed to start: " +
+                    failure_text_to_utf8(text.data()));
+  }
+  return plugin;
+}
+
+Plugin::~Plugin() {
+  if (library_) dynlib::close(library_);
+}
+
+CallResult Plugin::is_user_dll32() const {
+  return call([&] { exports_.IsUserDLL32(); });
+}
+
+CallResult Plugin::dll_name(std::string* name, const char** address) const {
+  const char* p = nullptr;
+  CallResult r = call([&] { p = exports_.GetDLLName(); });
+  if (address) *address = p;
+  if (name) *name = (r.ok && p) ? p : "";
+  return r;
+}
+
+CallResult Plugin::can_simulate(std::int32_t* result, std::intptr_t argument) const {
+  return call([&] { *result = exports_.CanSimulateDLL(argument); });
+}
+
+CallResult Plugin::parameter_struct(void* record) const {
+  return call([&] { exports_.GetParameterStruct(record); });
+}
+
+CallResult Plugin::dialog_enable_struct(void* record, std::intptr_t argument) const {
+  return call([&] { exports_.GetDialogEnableStruct(record, argument); });
+}
+
+CallResult Plugin::number_of_inputs_outputs(void* inputs_outputs, void* user_data) const {
+  return call([&] { exports_.GetNumberOfInputsOutputs2(inputs_outputs, 0, user_data, 0); });
+}
+
+std::string default_plugin_path() {
+  if (const char* env = std::getenv("SVHOST_PLUGIN"); env && *env) return env;
+  const char sep = dynlib::path_separators()[0];
+  std::string exe = dynlib::executable_path();
+  std::size_t cut = exe.find_last_of(dynlib::path_separators());
+  std::string dir = cut == std::string::npos ? std::string(".") : exe.substr(0, cut);
+  std::string beside = dir + sep + dynlib::plugin_file_name();
+  std::string in_build = dir + sep + ".." + sep + "plugin" + sep + dynlib::plugin_file_name();
+  return !file_exists(beside) && file_exists(in_build) ? in_build : beside;
+}
+
+}  // namespace svhost

@@ -1,0 +1,101 @@
+// A plug-in library loaded by the host emulator, and guarded calls of its
+// exports.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "host/guard.h"
+#include "plugin/udpsv_exports.h"
+
+namespace svhost {
+
+// The outcome of one export call.
+struct CallResult {
+  bool ok = true;
+  std::string failure;  // UTF-8 text of the failure; empty when ok
+  explicit operator bool() const { return ok; }
+};
+
+// The fifteen exports, resolved by name.
+struct Exports {
+  IsUserDLL32_fn IsUserDLL32 = nullptr;
+  GetDLLName_fn GetDLLName = nullptr;
+  CanSimulateDLL_fn CanSimulateDLL = nullptr;
+  GetParameterStruct_fn GetParameterStruct = nullptr;
+  GetDialogEnableStruct_fn GetDialogEnableStruct = nullptr;
+  GetNumberOfInputsOutputs2_fn GetNumberOfInputsOutputs2 = nullptr;
+  InitUserDLL_fn InitUserDLL = nullptr;
+  DisposeUserDLL_fn DisposeUserDLL = nullptr;
+  CallParameterDialogDLL_fn CallParameterDialogDLL = nullptr;
+  WriteToFile_fn WriteToFile = nullptr;
+  ReadFromFile_fn ReadFromFile = nullptr;
+  InitSimulationDLL_fn InitSimulationDLL = nullptr;
+  SimulateDLL2_fn SimulateDLL2 = nullptr;
+  EndSimulationDLL2_fn EndSimulationDLL2 = nullptr;
+  GetLastFailureDLL_fn GetLastFailureDLL = nullptr;
+};
+
+// Sizes of the host records the emulator allocates; each is larger than the
+// highest byte the plug-in may touch.
+inline constexpr std::size_t kBlockRecordSize = 8192;
+inline constexpr std::size_t kInputsOutputsSize = 4096;
+inline constexpr std::size_t kParameterStructSize = 512;
+inline constexpr std::size_t kDialogEnableStructSize = 64;
+
+class Plugin {
+ public:
+  // Loads the library, resolves every export (naming all that are missing)
+  // and checks that its start-up succeeded. Throws HostError.
+  static std::unique_ptr<Plugin> load(const std::string& path);
+  ~Plugin();  // unloads the library
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  const std::string& path() const { return path_; }
+  const Exports& exports() const { return exports_; }
+
+  // Runs `call`, which makes exactly one export call, and reports how the
+  // export ended. Usage: plugin.call([&] { plugin.exports().InitUserDLL(r); })
+  template <class F>
+  CallResult call(F&& call) const {
+    using Fn = std::remove_reference_t<F>;
+    std::string raw;
+    CallResult result;
+    result.ok = call_guarded(
+        exports_.GetLastFailureDLL, [](void* ctx) { (*static_cast<Fn*>(ctx))(); },
+        const_cast<void*>(static_cast<const void*>(&call)), &raw);
+    if (!result.ok) result.failure = failure_text_to_utf8(raw);
+    return result;
+  }
+
+  // GetLastFailureDLL itself; it never fails.
+  std::int32_t last_failure(char* buffer, std::int32_t size) const {
+    return exports_.GetLastFailureDLL(buffer, size);
+  }
+
+  // The describing exports, guarded.
+  CallResult is_user_dll32() const;
+  CallResult dll_name(std::string* name, const char** address = nullptr) const;
+  CallResult can_simulate(std::int32_t* result, std::intptr_t argument = 0) const;
+  CallResult parameter_struct(void* record) const;
+  CallResult dialog_enable_struct(void* record, std::intptr_t argument = 0) const;
+  // GetNumberOfInputsOutputs2 with the given TUserData address (may be null).
+  CallResult number_of_inputs_outputs(void* inputs_outputs, void* user_data) const;
+
+ private:
+  Plugin() = default;
+
+  void* library_ = nullptr;
+  std::string path_;
+  Exports exports_;
+};
+
+// The plug-in to use when none is named: $SVHOST_PLUGIN if set, else the
+// platform's plug-in file next to the running program if it exists there,
+// else in ../plugin/ from the program (the layout of the build tree).
+std::string default_plugin_path();
+
+}  // namespace svhost

@@ -1,0 +1,33 @@
+#include "host/dynlib.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+namespace svhost::dynlib {
+
+void* open(const std::string& path, std::string* error) {
+  // RTLD_LOCAL keeps the plug-in's symbols to itself, as a DLL's are.
+  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library && error) {
+    const char* why = ::dlerror();
+    *error = why ? why : "unknown error";
+  }
+  return library;
+}
+
+void* symbol(void* library, const char* name) { return ::dlsym(library, name); }
+
+void close(void* library) { ::dlclose(library); }
+
+std::string executable_path() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+const char* plugin_file_name() { return "UDPSV2Simulink.so"; }
+
+const char* path_separators() { return "/"; }
+
+}  // namespace svhost::dynlib

@@ -1,0 +1,3 @@
+#include "host/cli.h"
+
+int main(int argc, char** argv) { return svhost::cli::main(argc, argv); }
