@@ -4,6 +4,7 @@
 #   native       unit, contract, receiver, support and headless dialog tests
 #   native-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   fuzz         each libFuzzer target for a bounded time (FUZZ_SECONDS, default 30)
+#   soak         10 M steps of 50 doubles with flat memory, then valgrind memcheck
 #   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb)
 # Stages can be chosen: scripts/test-all.sh native win32
 set -uo pipefail
@@ -11,7 +12,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz win32)
+[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32)
 
 scripts/install-deps.sh all || exit 1
 
@@ -68,6 +69,9 @@ for stage in "${stages[@]}"; do
       step "configure fuzz" cmake --preset fuzz >/dev/null &&
         step "build fuzz" cmake --build --preset fuzz &&
         step "fuzz" scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+      ;;
+    soak)
+      step "soak" scripts/soak.sh "${SOAK_STEPS:-10000000}"
       ;;
     win32)
       step "configure win32" cmake --preset win32 >/dev/null &&

@@ -104,7 +104,7 @@ TEST(Section, EndOfFileNamesTheLine) {
 
 TEST(Section, ZeroByteEndsTheLineText) {
   TempFile f;
-  f.put(std::string("10067\r\nabc\0def\r\n12\0 9\r\n1\r\n0\r\nNEXT", 35));
+  f.put(std::string("10067\r\nabc\0def\r\n12\0 9\r\n1\r\n0\r\nNEXT", 33));
   sv::TUserData d;
   sv::read_section(f.handle(), d);
   EXPECT_EQ(d.IPAddress, u"abc");
