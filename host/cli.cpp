@@ -247,6 +247,31 @@ int cmd_run(const Args& args) {
 
 int cmd_help(const Args&);
 
+int cmd_dialog(const Args& args) {
+  const std::int64_t block_no = args.has("block") ? parse_int64(args.get("block"), "--block") : 1;
+  auto plugin = Plugin::load(args.positional[0]);
+  auto blocks = load_model(args.positional[1], *plugin);
+  if (block_no < 1 || block_no > static_cast<std::int64_t>(blocks.size()))
+    throw HostError("--block must be 1 to " + std::to_string(blocks.size()));
+  Block& block = *blocks[static_cast<std::size_t>(block_no - 1)].block;
+  // OK always writes 1 to 50 here, so 0 tells that the byte was left alone.
+  std::uint8_t inputs = 0;
+  check(block.parameter_dialog(&inputs), "CallParameterDialogDLL");
+  if (inputs == 0) {
+    std::printf("dialog closed without OK; %s unchanged\n", args.positional[1].c_str());
+    return kExitOk;
+  }
+  std::vector<Block*> raw;
+  for (auto& b : blocks) raw.push_back(b.block.get());
+  save_model(args.positional[1], *plugin, raw);
+  std::string section;
+  check(block.save_section(&section), "WriteToFile");
+  std::printf("saved %s: block %lld has %d inputs\n", args.positional[1].c_str(),
+              static_cast<long long>(block_no), inputs);
+  print_section(section);
+  return kExitOk;
+}
+
 const char* const kSignalHelp =
     "  SPEC is [SEL=]KIND[:PARAMS]; later specs override earlier ones for the inputs\n"
     "  they select, inputs no spec selects get 0, no --signal at all means sine.\n"
@@ -298,7 +323,12 @@ const std::vector<Command> kCommands = {
      "  Loads MODEL through the plug-in and prints each block's section (as the\n"
      "  block writes it again) and its input count.\n",
      {{"plugin", true}}, 1, 1, cmd_show},
-    // "dialog PLUGIN MODEL" (the parameter dialog, win32) joins here.
+    {"dialog", "dialog PLUGIN MODEL [--block K]",
+     "  Opens block K's (default 1) parameter dialog through CallParameterDialogDLL\n"
+     "  and, when it is confirmed with OK, saves MODEL with the new parameters.\n"
+     "  Needs the win32 build under Wine with a display; the native build has no\n"
+     "  screen, so its dialog closes at once without OK.\n",
+     {{"block", true}}, 2, 2, cmd_dialog},
     {"help", "help", "  This text.\n", {}, 0, 0, cmd_help},
 };
 

@@ -16,7 +16,21 @@ struct Record {
   std::string text;
 };
 
-thread_local Record t_record;
+// Made on first use and never destroyed by the runtime: a thread_local with
+// a destructor makes the runtime hold the module loaded for as long as the
+// thread lives, so the host's unload would neither unload the library nor
+// run its shutdown. The unload frees the unloading thread's record; any
+// other thread that ends leaves at most its one failure text behind.
+alignas(Record) thread_local unsigned char t_record_storage[sizeof(Record)];
+thread_local bool t_record_made = false;
+
+Record& thread_record() {
+  if (!t_record_made) {
+    new (t_record_storage) Record();  // no allocation: cannot fail
+    t_record_made = true;
+  }
+  return *std::launder(reinterpret_cast<Record*>(t_record_storage));
+}
 bool g_startup_failed = false;
 // A pointer, so it is initialised before any load hook runs: the shared
 // object's constructor may run before this unit's dynamic initialisers.
@@ -24,17 +38,23 @@ const std::u16string* g_startup_text = nullptr;
 
 }  // namespace
 
+void release_thread_record() {
+  if (!t_record_made) return;
+  std::launder(reinterpret_cast<Record*>(t_record_storage))->~Record();
+  t_record_made = false;
+}
+
 void clear() {
-  t_record.failed = false;
-  t_record.text.clear();
+  thread_record().failed = false;
+  thread_record().text.clear();
 }
 
 void record(std::u16string_view message) {
-  t_record.failed = true;
+  thread_record().failed = true;
   try {
-    t_record.text = platform::to_failure_text(message);
+    thread_record().text = platform::to_failure_text(message);
   } catch (...) {
-    t_record.text.clear();  // out of memory: keep at least the flag
+    thread_record().text.clear();  // out of memory: keep at least the flag
   }
 }
 
@@ -69,12 +89,12 @@ bool startup_failed() { return g_startup_failed; }
 void throw_startup_failure() { throw Error(*g_startup_text); }
 
 std::int32_t copy_last(char* buffer, std::int32_t size) {
-  if (!t_record.failed && g_startup_failed) record(*g_startup_text);
-  if (!t_record.failed) {
+  if (!thread_record().failed && g_startup_failed) record(*g_startup_text);
+  if (!thread_record().failed) {
     if (buffer && size > 0) buffer[0] = '\0';
     return 0;
   }
-  const std::string& text = t_record.text;
+  const std::string& text = thread_record().text;
   if (buffer && size > 0) {
     std::size_t n = text.size() < static_cast<std::size_t>(size - 1) ? text.size() : size - 1;
     std::memcpy(buffer, text.data(), n);
@@ -84,8 +104,8 @@ std::int32_t copy_last(char* buffer, std::int32_t size) {
   return text.empty() ? 1 : static_cast<std::int32_t>(text.size());
 }
 
-const std::string* last() { return t_record.failed ? &t_record.text : nullptr; }
+const std::string* last() { return thread_record().failed ? &thread_record().text : nullptr; }
 
-void deliver() { platform::deliver_failure(t_record.text.data(), t_record.text.size()); }
+void deliver() { platform::deliver_failure(thread_record().text.data(), thread_record().text.size()); }
 
 }  // namespace sv::boundary

@@ -9,6 +9,9 @@
 namespace sv::boundary {
 
 void clear();
+// Frees the calling thread's failure record; the platform's unload hook
+// calls it.
+void release_thread_record();
 void record(std::u16string_view message);
 // Length of the recorded text, copying at most size - 1 bytes and a zero.
 std::int32_t copy_last(char* buffer, std::int32_t size);

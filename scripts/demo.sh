@@ -53,8 +53,8 @@ port=$(cat "$work/port")
 
 signals=(--signal "sine:amp=10,freq=0.5,phase-step=90")
 if [ $wine -eq 1 ]; then
-  host=(scripts/wine-prefix.sh run build/win32/wineprefix build/win32/host/svhost.exe)
-  plugin=build/win32/plugin/UDPSV2Simulink.dll
+  host=(scripts/wine-prefix.sh run build/win32/wineprefix build/win32/bin/svhost.exe)
+  plugin=build/win32/bin/UDPSV2Simulink.dll
   model='demo.model'
   model_arg="$work/$model"
 else

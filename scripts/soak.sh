@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 steps=${1:-10000000}
 bin=build/native
+export UDPSV_REGISTRY_FILE="${UDPSV_REGISTRY_FILE:-$PWD/build/soak/registry.reg}"
 work=build/soak
 mkdir -p "$work"
 [ -x $bin/host/svhost ] || { echo "build the native preset first" >&2; exit 2; }

@@ -49,7 +49,12 @@ case "$cmd" in
   start)
     init
     # Stays up until "stop"; the 60 s limit ends it should the run be cut off.
-    wineserver -p60
+    # Its own output goes nowhere, or the caller would wait for it to close.
+    wineserver -p60 </dev/null >/dev/null 2>&1
+    # Start the prefix's own services now, detached from any test's output:
+    # started by a test program instead, they would hold its output pipe
+    # open until the server ends.
+    wineboot </dev/null >/dev/null 2>&1
     ;;
   stop)
     [ -f "$ready" ] && wineserver -k >/dev/null 2>&1 || true

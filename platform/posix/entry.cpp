@@ -1,6 +1,4 @@
 // Load and unload hooks of the shared object.
-#include <cstdio>
-
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
 
@@ -21,6 +19,7 @@ __attribute__((destructor)) void on_unload() {
     sv::library_shutdown();
   } catch (...) {
   }
+  sv::boundary::release_thread_record();
 }
 
 }  // namespace

@@ -1,0 +1,293 @@
+// Windows Sockets, loaded at run time: the DLL does not import WS2_32.DLL, so
+// it loads in a host that never sends anything, and a failing socket library
+// becomes an error of the first sender instead of a failed load.
+#include "platform/net.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/win32/winsock_lookup.h"
+
+namespace sv::net {
+namespace {
+
+using WSAStartup_t = int(WSAAPI*)(WORD, LPWSADATA);
+using WSACleanup_t = int(WSAAPI*)();
+using WSAGetLastError_t = int(WSAAPI*)();
+using socket_t = SOCKET(WSAAPI*)(int, int, int);
+using bind_t = int(WSAAPI*)(SOCKET, const sockaddr*, int);
+using getsockname_t = int(WSAAPI*)(SOCKET, sockaddr*, int*);
+using setsockopt_t = int(WSAAPI*)(SOCKET, int, int, const char*, int);
+using sendto_t = int(WSAAPI*)(SOCKET, const char*, int, int, const sockaddr*, int);
+using shutdown_t = int(WSAAPI*)(SOCKET, int);
+using closesocket_t = int(WSAAPI*)(SOCKET);
+using gethostbyname_t = hostent*(WSAAPI*)(const char*);
+using GetAddrInfoW_t = INT(WSAAPI*)(PCWSTR, PCWSTR, const ADDRINFOW*, PADDRINFOW*);
+using FreeAddrInfoW_t = VOID(WSAAPI*)(PADDRINFOW);
+
+// FARPROC is a placeholder type; every entry is cast to its real signature.
+template <class Fn>
+Fn proc(FARPROC p) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
+}
+
+HMODULE g_ws2 = nullptr;
+HMODULE g_ipv6 = nullptr;  // Wship6.dll, when WS2_32.DLL lacks GetAddrInfoW
+GetAddrInfoW_t g_getaddrinfo = nullptr;
+FreeAddrInfoW_t g_freeaddrinfo = nullptr;
+bool g_found_getaddrinfo = false;
+bool g_allow_getaddrinfo = true;
+
+// One WS2_32.DLL entry, bound by name at its first call.
+template <class Fn>
+class Entry {
+ public:
+  explicit constexpr Entry(const char* name) : name_(name) {}
+  Fn get() {
+    void* p = fn_.load(std::memory_order_acquire);
+    if (!p && g_ws2) {
+      DWORD err = GetLastError();  // the caller may be about to read it
+      p = reinterpret_cast<void*>(GetProcAddress(g_ws2, name_));
+      fn_.store(p, std::memory_order_release);
+      if (p) SetLastError(err);
+    }
+    if (!p) SetLastError(g_ws2 ? ERROR_PROC_NOT_FOUND : WSANOTINITIALISED);
+    return reinterpret_cast<Fn>(p);
+  }
+  void reset() { fn_.store(nullptr, std::memory_order_release); }
+
+ private:
+  const char* name_;
+  std::atomic<void*> fn_{nullptr};
+};
+
+Entry<WSAGetLastError_t> e_WSAGetLastError("WSAGetLastError");
+Entry<socket_t> e_socket("socket");
+Entry<bind_t> e_bind("bind");
+Entry<getsockname_t> e_getsockname("getsockname");
+Entry<setsockopt_t> e_setsockopt("setsockopt");
+Entry<sendto_t> e_sendto("sendto");
+Entry<shutdown_t> e_shutdown("shutdown");
+Entry<closesocket_t> e_closesocket("closesocket");
+Entry<gethostbyname_t> e_gethostbyname("gethostbyname");
+
+void reset_entries() {
+  e_WSAGetLastError.reset();
+  e_socket.reset();
+  e_bind.reset();
+  e_getsockname.reset();
+  e_setsockopt.reset();
+  e_sendto.reset();
+  e_shutdown.reset();
+  e_closesocket.reset();
+  e_gethostbyname.reset();
+}
+
+// No import of htons and friends either: the byte order is fixed.
+std::uint16_t net_order(std::uint16_t v) { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); }
+
+sockaddr_in address_of(Ipv4 address, std::uint16_t port) {
+  sockaddr_in a;
+  std::memset(&a, 0, sizeof a);
+  a.sin_family = AF_INET;
+  a.sin_port = net_order(port);
+  std::memcpy(&a.sin_addr, address.b, 4);
+  return a;
+}
+
+HMODULE load_quietly(const wchar_t* name) {
+  // No "cannot find" box from the system while the host runs.
+  UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE m = LoadLibraryW(name);
+  DWORD err = GetLastError();
+  SetErrorMode(old);
+  SetLastError(err);
+  return m;
+}
+
+bool nt5_or_later() {
+  DWORD v = GetVersion();
+  return (v & 0x80000000u) == 0 && LOBYTE(LOWORD(v)) >= 5;
+}
+
+void find_name_lookup() {
+  g_found_getaddrinfo = false;
+  if (!nt5_or_later()) return;
+  HMODULE from = g_ws2;
+  if (!GetProcAddress(from, "GetAddrInfoW")) {
+    g_ipv6 = load_quietly(L"Wship6.dll");
+    from = g_ipv6;
+  }
+  if (!from) return;
+  auto gai = proc<GetAddrInfoW_t>(GetProcAddress(from, "GetAddrInfoW"));
+  auto gni = GetProcAddress(from, "GetNameInfoW");
+  auto fai = proc<FreeAddrInfoW_t>(GetProcAddress(from, "FreeAddrInfoW"));
+  if (gai && gni && fai) {
+    g_getaddrinfo = gai;
+    g_freeaddrinfo = fai;
+    g_found_getaddrinfo = true;
+  }
+}
+
+int start() {
+  HMODULE ws2 = load_quietly(L"WS2_32.DLL");
+  if (!ws2) {
+    DWORD err = GetLastError();
+    return err ? static_cast<int>(err) : ERROR_MOD_NOT_FOUND;
+  }
+  auto startup = proc<WSAStartup_t>(GetProcAddress(ws2, "WSAStartup"));
+  if (!startup) {
+    FreeLibrary(ws2);
+    return ERROR_PROC_NOT_FOUND;
+  }
+  WSADATA data;
+  int rc = startup(0x0202, &data);
+  if (rc != 0) {
+    FreeLibrary(ws2);
+    return rc;
+  }
+  g_ws2 = ws2;
+  find_name_lookup();
+  return 0;
+}
+
+void stop() {
+  if (!g_ws2) return;
+  if (auto cleanup = proc<WSACleanup_t>(GetProcAddress(g_ws2, "WSACleanup")))
+    cleanup();
+  reset_entries();
+  g_getaddrinfo = nullptr;
+  g_freeaddrinfo = nullptr;
+  g_found_getaddrinfo = false;
+  if (g_ipv6) FreeLibrary(g_ipv6);
+  g_ipv6 = nullptr;
+  FreeLibrary(g_ws2);
+  g_ws2 = nullptr;
+}
+
+SocketHandle open_dgram() {
+  auto fn = e_socket.get();
+  if (!fn) return kNoSocket;
+  SOCKET s = fn(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  return static_cast<SocketHandle>(s);
+}
+
+int bind_any(SocketHandle s, std::uint16_t port) {
+  auto fn = e_bind.get();
+  if (!fn) return -1;
+  sockaddr_in a = address_of(Ipv4{{0, 0, 0, 0}}, port);
+  return fn(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&a), 16) == 0 ? 0 : -1;
+}
+
+int local_address(SocketHandle s, Ipv4* address, std::uint16_t* port) {
+  auto fn = e_getsockname.get();
+  if (!fn) return -1;
+  sockaddr_in a;
+  std::memset(&a, 0, sizeof a);
+  int len = sizeof a;
+  if (fn(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
+  std::memcpy(address->b, &a.sin_addr, 4);
+  *port = net_order(a.sin_port);
+  return 0;
+}
+
+int set_broadcast(SocketHandle s, int on) {
+  auto fn = e_setsockopt.get();
+  if (!fn) return -1;
+  int v = on;
+  return fn(static_cast<SOCKET>(s), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&v),
+            4) == 0
+             ? 0
+             : -1;
+}
+
+std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, Ipv4 address,
+                      std::uint16_t port) {
+  auto fn = e_sendto.get();
+  if (!fn) return -1;
+  sockaddr_in a = address_of(address, port);
+  int n = fn(static_cast<SOCKET>(s), static_cast<const char*>(data), static_cast<int>(size), 0,
+             reinterpret_cast<const sockaddr*>(&a), 16);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+void shutdown_close(SocketHandle s) {
+  if (auto fn = e_shutdown.get()) fn(static_cast<SOCKET>(s), SD_SEND);
+  if (auto fn = e_closesocket.get()) fn(static_cast<SOCKET>(s));
+}
+
+int last_error() {
+  // Winsock keeps its error where GetLastError finds it; asking Winsock is
+  // still the documented way.
+  DWORD fallback = GetLastError();
+  if (auto fn = e_WSAGetLastError.get()) return fn();
+  return static_cast<int>(fallback);
+}
+
+LookupResult lookup_getaddrinfo(std::u16string_view name) {
+  std::wstring w(reinterpret_cast<const wchar_t*>(name.data()), name.size());
+  ADDRINFOW hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  PADDRINFOW list = nullptr;
+  INT rc = g_getaddrinfo(w.c_str(), nullptr, &hints, &list);
+  // GetAddrInfoW reports Windows Sockets codes already; they pass unchanged.
+  if (rc != 0) {
+    if (list) g_freeaddrinfo(list);
+    return {LookupStatus::SocketError, {}, static_cast<int>(rc)};
+  }
+  LookupResult r{LookupStatus::SocketError, {}, WSANO_DATA};
+  for (PADDRINFOW p = list; p; p = p->ai_next) {
+    if (p->ai_family == AF_INET && p->ai_addr) {
+      const auto* in = reinterpret_cast<const sockaddr_in*>(p->ai_addr);
+      std::memcpy(r.address.b, &in->sin_addr, 4);
+      r.status = LookupStatus::Ok;
+      r.code = 0;
+      break;
+    }
+  }
+  if (list) g_freeaddrinfo(list);
+  return r;
+}
+
+LookupResult lookup_gethostbyname(std::u16string_view name) {
+  auto fn = e_gethostbyname.get();
+  if (!fn) return {LookupStatus::SocketError, {}, last_error()};
+  std::string ansi = platform::to_ansi(name);
+  hostent* h = fn(ansi.c_str());
+  if (!h) return {LookupStatus::SocketError, {}, last_error()};
+  if (h->h_addrtype != AF_INET || h->h_length != 4 || !h->h_addr_list || !h->h_addr_list[0])
+    return {LookupStatus::SocketError, {}, WSANO_DATA};
+  LookupResult r{LookupStatus::Ok, {}, 0};
+  std::memcpy(r.address.b, h->h_addr_list[0], 4);
+  return r;
+}
+
+LookupResult lookup(std::u16string_view name) {
+  if (g_found_getaddrinfo && g_allow_getaddrinfo) return lookup_getaddrinfo(name);
+  return lookup_gethostbyname(name);
+}
+
+constexpr Api kPlatform{start,         stop,    open_dgram,     bind_any,   local_address,
+                        set_broadcast, send_to, shutdown_close, last_error, lookup};
+Api g_api = kPlatform;
+
+}  // namespace
+
+Api& api() { return g_api; }
+const Api& platform_api() { return kPlatform; }
+
+namespace win32 {
+bool uses_getaddrinfo() { return g_found_getaddrinfo && g_allow_getaddrinfo; }
+void allow_getaddrinfo(bool allow) { g_allow_getaddrinfo = allow; }
+}  // namespace win32
+
+}  // namespace sv::net

@@ -1,0 +1,171 @@
+// The win32 platform layer on its own: Winsock loaded at run time, both name
+// lookups, the system's texts, the code page and the module's version.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/module_version.h"
+#include "platform/net.h"
+#include "platform/system_error.h"
+#include "platform/win32/winsock_lookup.h"
+#include "support/errors.h"
+#include "support/text.h"
+#include "transmit/ipv4.h"
+#include "transmit/socket_layer.h"
+#include "transmit/udp_sender.h"
+
+namespace {
+
+// A receiver on 127.0.0.1 with an ephemeral port, on the program's own
+// Winsock (linked normally).
+class Receiver {
+ public:
+  Receiver() {
+    WSADATA data;
+    WSAStartup(0x0202, &data);
+    s_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~Receiver() {
+    closesocket(s_);
+    WSACleanup();
+  }
+  std::uint16_t port() const { return port_; }
+  bool receive(std::vector<unsigned char>* data, std::uint16_t* from_port) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s_, &set);
+    timeval tv{2, 0};
+    if (select(0, &set, nullptr, nullptr, &tv) != 1) return false;
+    std::vector<unsigned char> buf(70000);
+    sockaddr_in from{};
+    int len = sizeof from;
+    int n = recvfrom(s_, reinterpret_cast<char*>(buf.data()), static_cast<int>(buf.size()), 0,
+                     reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) return false;
+    data->assign(buf.begin(), buf.begin() + n);
+    *from_port = ntohs(from.sin_port);
+    return true;
+  }
+
+ private:
+  SOCKET s_ = INVALID_SOCKET;
+  std::uint16_t port_ = 0;
+};
+
+TEST(Win32Sockets, SenderStartsWinsockWithoutImportingIt) {
+  Receiver rx;
+  sv::UdpSender sender;  // starts the socket layer: LoadLibrary + WSAStartup
+  EXPECT_TRUE(sv::socket_layer::platform_started());
+  EXPECT_TRUE(sv::net::win32::uses_getaddrinfo());
+  sender.setHost(u"127.0.0.1");
+  sender.setPort(rx.port());
+  sender.setActive(true);
+  EXPECT_EQ(sender.localAddress(), u"0.0.0.0");
+  const std::uint8_t frame[3] = {1, 2, 3};
+  sender.send(frame, 3);
+  sender.send(frame, 2);
+  std::vector<unsigned char> got;
+  std::uint16_t from1 = 0, from2 = 0;
+  ASSERT_TRUE(rx.receive(&got, &from1));
+  EXPECT_EQ(got, (std::vector<unsigned char>{1, 2, 3}));
+  ASSERT_TRUE(rx.receive(&got, &from2));
+  EXPECT_EQ(got, (std::vector<unsigned char>{1, 2}));
+  EXPECT_EQ(from1, sender.localPort());
+  EXPECT_EQ(from1, from2);
+}
+
+TEST(Win32Sockets, OversizedDatagramIsPackageSizeTooBig) {
+  Receiver rx;
+  sv::UdpSender sender;
+  sender.setHost(u"127.0.0.1");
+  sender.setPort(rx.port());
+  std::vector<std::uint8_t> big(70000, 0x5A);
+  try {
+    sender.send(big.data(), big.size());
+    FAIL() << "no failure";
+  } catch (const sv::PackageSizeTooBig& e) {
+    EXPECT_EQ(e.message(), u"Package Size Too Big.");
+  }
+  // Nothing retried, socket still open and usable.
+  EXPECT_TRUE(sender.active());
+  const std::uint8_t one = 7;
+  sender.send(&one, 1);
+  std::vector<unsigned char> got;
+  std::uint16_t from = 0;
+  ASSERT_TRUE(rx.receive(&got, &from));
+  EXPECT_EQ(got, std::vector<unsigned char>{7});
+}
+
+// Both lookups of the socket layer: GetAddrInfoW, and gethostbyname where
+// the former is missing.
+class Win32Lookup : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { sv::net::win32::allow_getaddrinfo(GetParam()); }
+  void TearDown() override { sv::net::win32::allow_getaddrinfo(true); }
+  sv::UdpSender sender_;  // keeps the socket layer started
+};
+
+TEST_P(Win32Lookup, MissingNameIsHostNotFound) {
+  ASSERT_EQ(sv::net::win32::uses_getaddrinfo(), GetParam());
+  try {
+    sv::resolve_host(u"no-such-host.invalid");
+    FAIL() << "resolved";
+  } catch (const sv::SocketError& e) {
+    EXPECT_EQ(e.code(), 11001);
+    EXPECT_EQ(e.message(), u"Socket Error # 11001\r\nHost not found.");
+  }
+}
+
+TEST_P(Win32Lookup, NameResolvesToItsFirstIpv4Address) {
+  // The platform's lookup itself: the sender would take "localhost" as the
+  // LOCALHOST word without asking.
+  sv::net::LookupResult r = sv::net::api().lookup(u"localhost");
+  ASSERT_EQ(r.status, sv::net::LookupStatus::Ok) << r.code;
+  EXPECT_EQ(r.address.b[0], 127);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, Win32Lookup, ::testing::Values(true, false),
+                         [](const auto& p) { return p.param ? "GetAddrInfoW" : "gethostbyname"; });
+
+TEST(Win32Platform, SystemTextsKeepTheirWordingWithoutTheLineBreak) {
+  // (Wine has no system texts for the Windows Sockets codes.)
+  for (int code : {2, 126, 1114}) {
+    std::u16string text = sv::platform::system_error_text(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_NE(text.back(), u'\n') << code;
+    EXPECT_NE(text.back(), u'\r') << code;
+  }
+  // The start failure's message is built on it.
+  sv::SocketLayerStartFailed e(126);
+  EXPECT_EQ(e.message(), u"Error on loading Winsock2 library (WS2_32.DLL): " +
+                             sv::platform::system_error_text(126));
+}
+
+TEST(Win32Platform, AnsiCodePageUsesTheDefaultCharacterNotLookAlikes) {
+  if (GetACP() != 1252) GTEST_SKIP() << "ANSI code page is " << GetACP();
+  EXPECT_EQ(sv::platform::to_ansi(u"Gr\u00FC\u00DFe \u20AC"), "Gr\xFC\xDF" "e \x80");
+  // a with macron has a best-fit "a" in 1252; the text must show it is lost.
+  EXPECT_EQ(sv::platform::to_ansi(u"\u0101"), "?");
+  EXPECT_EQ(sv::platform::from_ansi("\x80\xFC"), u"\u20AC\u00FC");
+  EXPECT_EQ(sv::platform::to_failure_text(u"Ung\u00FCltig"), "Ung\xFCltig");
+}
+
+TEST(Win32Platform, ModuleVersionComesFromTheVersionResource) {
+  // This program carries the same resource as the DLL.
+  auto v = sv::platform::module_file_version();
+  ASSERT_TRUE(v);
+  EXPECT_EQ(*v, u"1.0.0.67");
+}
+
+}  // namespace
