@@ -1,11 +1,79 @@
 #include "dialog/UDPSV2SimulinkDlg.h"
 
-#include "support/errors.h"
+#include <memory>
+
+#include "dialog/IntegerEdit.h"
+#include "dialog/UDPSV2SimulinkForm.h"
+#include "plugin/startup.h"
 
 namespace sv {
+namespace {
 
-void run_parameter_dialog(TUserData&, std::uint8_t*) {
-  throw Error(u"Der Parameterdialog ist in dieser Ausgabe nicht verfügbar");
+struct FieldProperties {
+  std::int32_t MinValue, MaxValue;
+  bool IsZeroAllowed;
+  std::int32_t Value;
+  std::u16string_view Format;
+  bool NoBlanks, Beep;
+  std::u16string_view Text;
+};
+
+// The field's constructor, then the form description's properties in the
+// order they are read.
+std::unique_ptr<TIntegerEdit> make_field(ui::Window edit, const FieldProperties& p) {
+  auto f = std::make_unique<TIntegerEdit>(edit);
+  f->MinValue = p.MinValue;
+  f->MaxValue = p.MaxValue;
+  f->IsZeroAllowed = p.IsZeroAllowed;
+  f->SetValue(p.Value);
+  f->Format = p.Format;
+  f->NoBlanks = p.NoBlanks;
+  f->Beep = p.Beep;
+  f->SetText(p.Text);
+  return f;
+}
+
+class ParameterDialog final : public ui::DialogEvents {
+ public:
+  ParameterDialog(TUserData& data, std::uint8_t* inputs_byte)
+      : data_(data), inputs_byte_(inputs_byte) {}
+
+  void init(ui::Window dialog) override {
+    port_edit_ = make_field(ui::dialog_item(dialog, kPortEdit),
+                            {0, 0, true, 0, u"%3d", true, true, u"0"});
+    integer_edit1_ = make_field(ui::dialog_item(dialog, kIntegerEdit1),
+                                {1, 50, true, 1, u"%3d", true, true, u"1"});
+    ui::list_set_index(ui::dialog_item(dialog, kDataTypeCB), 0);
+
+    ui::set_window_text(ui::dialog_item(dialog, kIPEdit), data_.IPAddress);
+    port_edit_->SetValue(data_.Port);
+    // The up-down's position is a signed 16-bit number: the low 16 bits.
+    ui::updown_set_position(ui::dialog_item(dialog, kUpDown2),
+                            static_cast<std::int16_t>(data_.Inputs & 0xFFFF));
+    ui::list_set_index(ui::dialog_item(dialog, kDataTypeCB), data_.DataType);
+  }
+
+  void closing(ui::Window dialog, int modal_result) override {
+    if (modal_result != 1) return;
+    data_.IPAddress = ui::window_text(ui::dialog_item(dialog, kIPEdit));
+    data_.Port = port_edit_->GetValue();
+    data_.Inputs = ui::updown_position(ui::dialog_item(dialog, kUpDown2));
+    if (inputs_byte_) *inputs_byte_ = static_cast<std::uint8_t>(data_.Inputs);
+    data_.DataType = ui::list_index(ui::dialog_item(dialog, kDataTypeCB));
+  }
+
+ private:
+  TUserData& data_;
+  std::uint8_t* inputs_byte_;
+  std::unique_ptr<TIntegerEdit> port_edit_;
+  std::unique_ptr<TIntegerEdit> integer_edit1_;
+};
+
+}  // namespace
+
+void run_parameter_dialog(TUserData& data, std::uint8_t* inputs_byte) {
+  ParameterDialog dialog(data, inputs_byte);
+  ui::run_modal(form::kParameterForm, owner_window(), dialog);
 }
 
 }  // namespace sv

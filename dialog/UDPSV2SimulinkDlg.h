@@ -1,4 +1,6 @@
-// UDPSV2SimulinkDlg: the block's parameter dialog.
+// UDPSV2SimulinkDlg: the block's parameter dialog, the form
+// TUDPSV2SimulinkDialog. The form itself is data; all logic is in
+// run_parameter_dialog.
 #pragma once
 
 #include <cstdint>

@@ -403,6 +403,42 @@ TEST_F(Wire, UnresolvableHostFailsRunStartAndSteps) {
   EXPECT_TRUE(block->end_run().ok);
 }
 
+// UDP to a loopback port where nobody listens may bring back an ICMP error;
+// it must never surface as a failed step, whether the receiver was never
+// there or goes away and comes back in the middle of a run.
+TEST(ReceiverAbsent, NeverFailsAStep) {
+  auto block = new_block();
+  std::uint16_t port;
+  {
+    UdpProbe gone;
+    port = gone.port();
+  }
+  ASSERT_TRUE(configure(*block, {0, "127.0.0.1", port, 2, 0}).ok);
+  auto v = inputs({1.0, 2.0});
+  CallResult r = block->start_run(v.data());
+  ASSERT_TRUE(r.ok) << r.failure;
+  for (int k = 0; k < 200; ++k) {
+    r = block->step(v.data());
+    ASSERT_TRUE(r.ok) << "step " << k << ": " << r.failure;
+  }
+  EXPECT_TRUE(block->end_run().ok);
+}
+
+TEST(ReceiverAbsent, ReceiverGoneMidRun) {
+  auto block = new_block();
+  auto probe = std::make_unique<UdpProbe>();
+  ASSERT_TRUE(configure(*block, {0, "127.0.0.1", probe->port(), 1, 2}).ok);
+  auto one = inputs({1.0});
+  ASSERT_TRUE(block->start_run(one.data()).ok);
+  EXPECT_TRUE(probe->receive(5000).has_value());
+  probe.reset();  // the receiver stops
+  for (int k = 0; k < 50; ++k) {
+    CallResult r = block->step(one.data());
+    ASSERT_TRUE(r.ok) << "step " << k << ": " << r.failure;
+  }
+  EXPECT_TRUE(block->end_run().ok);
+}
+
 // ---- the command line -----------------------------------------------------
 
 int svhost(std::vector<std::string> args) {

@@ -1,0 +1,434 @@
+// The window layer on Win32: real windows. The form becomes an in-memory
+// dialog template shown with DialogBoxIndirectParamW; its controls are then
+// put at their exact pixel positions. Integer fields are edit controls
+// subclassed with SetWindowSubclass. No C++ exception leaves a window or
+// subclass procedure: one that is thrown ends the modal dialog and is
+// rethrown by run_modal after the dialog is gone.
+#include <windows.h>
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace sv::ui {
+namespace {
+
+HWND hwnd(Window w) { return reinterpret_cast<HWND>(w); }
+Window handle(HWND h) { return reinterpret_cast<Window>(h); }
+
+std::wstring wide(std::u16string_view s) { return std::wstring(s.begin(), s.end()); }
+
+struct ModalState {
+  const FormSpec* form;
+  DialogEvents* events;
+  HWND dialog = nullptr;
+  bool ended = false;
+  std::exception_ptr failure;
+  ModalState* outer = nullptr;  // the modal loop this one runs inside, if any
+};
+
+// The innermost modal loop of the thread. A plain pointer: a thread_local
+// with a destructor would keep the DLL loaded for as long as the thread lives.
+thread_local ModalState* t_modal = nullptr;
+
+// The focus left an edit field; handled once the change is complete.
+UINT exit_message() {
+  static const UINT msg = RegisterWindowMessageW(L"UDPSV2Simulink.IntegerEdit.Exit");
+  return msg;
+}
+
+void end_with_failure(std::exception_ptr failure) {
+  if (!t_modal) return;  // no modal loop to carry it out of
+  ModalState* st = t_modal;
+  if (!st->failure) st->failure = failure;
+  if (!st->ended) {
+    st->ended = true;
+    EndDialog(st->dialog, -1);
+  }
+}
+
+void finish(ModalState* st, int result) {
+  if (st->ended) return;
+  st->ended = true;
+  try {
+    st->events->closing(handle(st->dialog), result);
+  } catch (...) {
+    st->failure = std::current_exception();
+    result = -1;
+  }
+  EndDialog(st->dialog, result);
+}
+
+struct EditHook {
+  EditEvents* events;
+  unsigned private_msg;
+};
+
+constexpr UINT_PTR kSubclassId = 0x5356;
+
+LRESULT CALLBACK edit_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
+  auto* hook = reinterpret_cast<EditHook*>(ref);
+  try {
+    switch (msg) {
+      case WM_CHAR: {
+        char16_t c = static_cast<char16_t>(wp);
+        hook->events->key_press(c);
+        if (c == 0) return 0;
+        wp = c;
+        break;
+      }
+      case WM_KILLFOCUS: {
+        LRESULT r = DefSubclassProc(h, msg, wp, lp);
+        HWND to = reinterpret_cast<HWND>(wp);
+        if (to && to != h && GetAncestor(to, GA_ROOT) == GetAncestor(h, GA_ROOT))
+          PostMessageW(h, exit_message(), 0, 0);
+        return r;
+      }
+      case WM_LBUTTONDOWN:
+      case WM_RBUTTONDOWN:
+      case WM_MBUTTONDOWN: {
+        LRESULT r = DefSubclassProc(h, msg, wp, lp);
+        MouseButton b = msg == WM_LBUTTONDOWN   ? MouseButton::left
+                        : msg == WM_RBUTTONDOWN ? MouseButton::right
+                                                : MouseButton::middle;
+        hook->events->mouse_down(b, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return r;
+      }
+      case WM_NCDESTROY:
+        RemoveWindowSubclass(h, edit_proc, id);
+        delete hook;
+        return DefSubclassProc(h, msg, wp, lp);
+      default:
+        if (msg == hook->private_msg) {
+          hook->events->private_message(wp, lp);
+          return 0;
+        }
+        if (msg == exit_message()) {
+          hook->events->exit();
+          return 0;
+        }
+        break;
+    }
+  } catch (...) {
+    end_with_failure(std::current_exception());
+    return 0;
+  }
+  return DefSubclassProc(h, msg, wp, lp);
+}
+
+// --- The dialog template -------------------------------------------------
+
+// Controls are moved to their pixel positions after creation; the template
+// only needs dialog units near them (MS Sans Serif 8: about 6 x 13 pixels).
+short dlu_x(int px) { return static_cast<short>(px * 4 / 6); }
+short dlu_y(int px) { return static_cast<short>(px * 8 / 13); }
+
+class TemplateWriter {
+ public:
+  void word(WORD w) { words_.push_back(w); }
+  void dword(DWORD d) {
+    word(LOWORD(d));
+    word(HIWORD(d));
+  }
+  void text(std::u16string_view s) {
+    for (char16_t c : s) word(c);
+    word(0);
+  }
+  void align_dword() {
+    if (words_.size() % 2) word(0);
+  }
+  std::vector<WORD> take() { return std::move(words_); }
+
+ private:
+  std::vector<WORD> words_;
+};
+
+constexpr DWORD kFormStyle = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
+
+DWORD control_style(const ControlSpec& c) {
+  DWORD style = WS_CHILD | WS_VISIBLE;
+  switch (c.kind) {
+    case ControlKind::push_button:
+      return style | WS_TABSTOP | (c.default_button ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    case ControlKind::group_box: return style | BS_GROUPBOX;
+    case ControlKind::label: return style | SS_LEFTNOWORDWRAP;
+    case ControlKind::edit: return style | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+    case ControlKind::drop_down_list: return style | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+    case ControlKind::up_down:
+      return style | UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
+  }
+  return style;
+}
+
+void control_class(const ControlSpec& c, TemplateWriter& t) {
+  WORD atom = 0;
+  switch (c.kind) {
+    case ControlKind::push_button:
+    case ControlKind::group_box: atom = 0x0080; break;
+    case ControlKind::edit: atom = 0x0081; break;
+    case ControlKind::label: atom = 0x0082; break;
+    case ControlKind::drop_down_list: atom = 0x0085; break;
+    case ControlKind::up_down: t.text(u"msctls_updown32"); return;
+  }
+  t.word(0xFFFF);
+  t.word(atom);
+}
+
+std::vector<WORD> build_template(const FormSpec& form) {
+  TemplateWriter t;
+  t.dword(kFormStyle);
+  t.dword(kFormExStyle);
+  t.word(static_cast<WORD>(form.controls.size()));
+  t.word(0);
+  t.word(0);
+  t.word(static_cast<WORD>(dlu_x(form.client_width)));
+  t.word(static_cast<WORD>(dlu_y(form.client_height)));
+  t.word(0);  // no menu
+  t.word(0);  // the standard dialog class
+  t.text(form.caption);
+  t.word(static_cast<WORD>(form.font_points));
+  t.text(form.font_name);
+  for (const ControlSpec& c : form.controls) {
+    t.align_dword();
+    t.dword(control_style(c));
+    t.dword(c.kind == ControlKind::edit ? WS_EX_CLIENTEDGE : 0);
+    t.word(static_cast<WORD>(dlu_x(c.left)));
+    t.word(static_cast<WORD>(dlu_y(c.top)));
+    t.word(static_cast<WORD>(dlu_x(c.width)));
+    t.word(static_cast<WORD>(dlu_y(c.height)));
+    t.word(static_cast<WORD>(c.id));
+    control_class(c, t);
+    t.text(c.text);
+    t.word(0);  // no creation data
+  }
+  return t.take();
+}
+
+// Labels size themselves to their text, as the form's labels do: the
+// font's metrics differ between systems.
+int text_width(HWND label) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(label)) + 1, L'\0');
+  int n = GetWindowTextW(label, text.data(), static_cast<int>(text.size()));
+  HDC dc = GetDC(label);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), n, &size);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  return size.cx;
+}
+
+// Pixel layout, the up-down's buddy and range, the list's items, the
+// client size, on top and centred on the screen.
+void lay_out(HWND dialog, const FormSpec& form) {
+  for (const ControlSpec& c : form.controls) {
+    HWND h = GetDlgItem(dialog, c.id);
+    if (!h) continue;
+    int height = c.height;
+    if (c.kind == ControlKind::drop_down_list) {
+      for (auto item : c.items) SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
+      if (c.item_height > 0) SendMessageW(h, CB_SETITEMHEIGHT, 0, c.item_height);
+      // The field is c.height high; the window's height includes the
+      // dropped-down list.
+      SendMessageW(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), c.height - 6);
+      height = c.height + 2 + c.item_height * static_cast<int>(c.items.size() + 1);
+    }
+    if (c.kind == ControlKind::up_down) {
+      SendMessageW(h, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(dialog, c.buddy_id)), 0);
+      SendMessageW(h, UDM_SETRANGE32, static_cast<WPARAM>(c.min), c.max);
+      SendMessageW(h, UDM_SETPOS32, 0, c.position);
+    }
+    int width = c.width;
+    if (c.kind == ControlKind::label) width = std::max(width, text_width(h));
+    MoveWindow(h, c.left, c.top, width, height, FALSE);
+  }
+  // Setting the buddy moved the buddy; put it back.
+  for (const ControlSpec& c : form.controls) {
+    if (c.kind != ControlKind::up_down) continue;
+    for (const ControlSpec& b : form.controls) {
+      if (b.id == c.buddy_id) MoveWindow(GetDlgItem(dialog, b.id), b.left, b.top, b.width, b.height, FALSE);
+    }
+  }
+  RECT rc{0, 0, form.client_width, form.client_height};
+  AdjustWindowRectEx(&rc, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
+  int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+  SetWindowPos(dialog, HWND_TOPMOST, x, y, w, h, SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* st = reinterpret_cast<ModalState*>(GetWindowLongPtrW(h, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      st = reinterpret_cast<ModalState*>(lp);
+      SetWindowLongPtrW(h, DWLP_USER, reinterpret_cast<LONG_PTR>(st));
+      st->dialog = h;
+      try {
+        lay_out(h, *st->form);
+        st->events->init(handle(h));
+        for (const ControlSpec& c : st->form->controls) {
+          if (c.kind == ControlKind::label || c.kind == ControlKind::group_box) continue;
+          SetFocus(GetDlgItem(h, c.id));
+          break;
+        }
+      } catch (...) {
+        st->failure = std::current_exception();
+        st->ended = true;
+        EndDialog(h, -1);
+      }
+      return FALSE;  // the focus is set
+    }
+    case WM_COMMAND: {
+      if (!st || HIWORD(wp) != BN_CLICKED) return FALSE;
+      // Escape sends IDCANCEL, which no control of the form bears: ignored.
+      for (const ControlSpec& c : st->form->controls) {
+        if (c.id == LOWORD(wp) && c.modal_result != 0) {
+          finish(st, c.modal_result);
+          return TRUE;
+        }
+      }
+      return TRUE;
+    }
+    case WM_CLOSE:
+      if (st) finish(st, 2);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// A modal form disables the thread's other top-level windows, not only its
+// owner.
+BOOL CALLBACK collect_enabled(HWND h, LPARAM lp) {
+  if (IsWindowVisible(h) && IsWindowEnabled(h)) reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+  return TRUE;
+}
+
+HINSTANCE this_module() {
+  HMODULE m = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&dialog_proc), &m);
+  return m;
+}
+
+}  // namespace
+
+int message_box(Window owner, std::u16string_view text, std::u16string_view caption,
+                unsigned flags) {
+  // A task-modal box disables the thread's windows while it is open, so when
+  // it goes nothing is left to take the activation: hand it and the focus
+  // back to where they were.
+  HWND active = GetActiveWindow();
+  HWND focus = GetFocus();
+  int r = MessageBoxW(hwnd(owner), wide(text).c_str(), wide(caption).c_str(), flags);
+  if (active && IsWindow(active) && GetActiveWindow() != active) SetActiveWindow(active);
+  if (focus && IsWindow(focus) && GetFocus() != focus) SetFocus(focus);
+  return r;
+}
+
+int application_message_box(Window fallback_owner, std::u16string_view text,
+                            std::u16string_view caption, unsigned flags) {
+  HWND active = GetActiveWindow();
+  return message_box(active ? handle(active) : fallback_owner, text, caption, flags);
+}
+
+void message_beep(unsigned type) { MessageBeep(type); }
+
+std::u16string window_text(Window w) {
+  int n = GetWindowTextLengthW(hwnd(w));
+  std::wstring buf(static_cast<std::size_t>(n) + 1, L'\0');
+  int got = GetWindowTextW(hwnd(w), buf.data(), n + 1);
+  return std::u16string(buf.begin(), buf.begin() + (got > 0 ? got : 0));
+}
+
+void set_window_text(Window w, std::u16string_view text) {
+  SetWindowTextW(hwnd(w), wide(text).c_str());
+}
+
+Window parent_window(Window w) { return handle(GetParent(hwnd(w))); }
+void set_focus(Window w) { SetFocus(hwnd(w)); }
+Window focused_window() { return handle(GetFocus()); }
+
+void post_message(Window w, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
+  PostMessageW(hwnd(w), message, wparam, lparam);
+}
+
+bool edit_read_only(Window edit) {
+  return (GetWindowLongW(hwnd(edit), GWL_STYLE) & ES_READONLY) != 0;
+}
+
+void set_edit_read_only(Window edit, bool read_only) {
+  SendMessageW(hwnd(edit), EM_SETREADONLY, read_only, 0);
+}
+
+void subclass_edit(Window edit, EditEvents* events, unsigned private_message) {
+  auto* hook = new EditHook{events, private_message};
+  if (!SetWindowSubclass(hwnd(edit), edit_proc, kSubclassId, reinterpret_cast<DWORD_PTR>(hook)))
+    delete hook;
+}
+
+void unsubclass_edit(Window edit) {
+  DWORD_PTR ref = 0;
+  if (IsWindow(hwnd(edit)) && GetWindowSubclass(hwnd(edit), edit_proc, kSubclassId, &ref)) {
+    RemoveWindowSubclass(hwnd(edit), edit_proc, kSubclassId);
+    delete reinterpret_cast<EditHook*>(ref);
+  }
+}
+
+int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {
+  // A handle that names no window would make the dialog fail to open.
+  if (owner && !IsWindow(hwnd(owner))) owner = 0;
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+  std::vector<WORD> tmpl = build_template(form);
+
+  std::vector<HWND> disabled;
+  EnumThreadWindows(GetCurrentThreadId(), collect_enabled, reinterpret_cast<LPARAM>(&disabled));
+  for (HWND h : disabled) {
+    if (h != hwnd(owner)) EnableWindow(h, FALSE);
+  }
+  ModalState st{&form, &events, nullptr, false, nullptr, t_modal};
+  t_modal = &st;
+  INT_PTR r = DialogBoxIndirectParamW(this_module(), reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()),
+                                      hwnd(owner), dialog_proc, reinterpret_cast<LPARAM>(&st));
+  t_modal = st.outer;
+  for (HWND h : disabled) {
+    if (h != hwnd(owner) && IsWindow(h)) EnableWindow(h, TRUE);
+  }
+  if (st.failure) std::rethrow_exception(st.failure);
+  return static_cast<int>(r);
+}
+
+Window dialog_item(Window dialog, int id) { return handle(GetDlgItem(hwnd(dialog), id)); }
+
+void updown_set_position(Window updown, int position) {
+  int lo = 0, hi = 0;
+  SendMessageW(hwnd(updown), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lo), reinterpret_cast<LPARAM>(&hi));
+  if (position < lo) position = lo;
+  if (position > hi) position = hi;
+  SendMessageW(hwnd(updown), UDM_SETPOS32, 0, position);
+}
+
+std::int16_t updown_position(Window updown) {
+  LRESULT r = SendMessageW(hwnd(updown), UDM_GETPOS, 0, 0);
+  return static_cast<std::int16_t>(LOWORD(r));
+}
+
+void list_set_index(Window list, int index) {
+  // An index beyond the items selects nothing, as -1 does.
+  LRESULT count = SendMessageW(hwnd(list), CB_GETCOUNT, 0, 0);
+  if (index < 0 || index >= count) index = -1;
+  SendMessageW(hwnd(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int list_index(Window list) { return static_cast<int>(SendMessageW(hwnd(list), CB_GETCURSEL, 0, 0)); }
+
+}  // namespace sv::ui

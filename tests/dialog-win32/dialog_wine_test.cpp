@@ -1,0 +1,493 @@
+// The real parameter dialog under Wine: the test loads the DLL, opens the
+// dialog through CallParameterDialogDLL and drives it in the same thread
+// from a thread timer that the modal loop dispatches. A WH_CBT hook catches
+// the dialog's window; message boxes are read and closed from the timer.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dialog/UDPSV2SimulinkForm.h"
+#include "plugin/block_record.h"
+#include "plugin/user_data.h"
+#include "png_writer.h"
+
+namespace {
+
+using InitUserDLL_t = void(__stdcall*)(void*);
+using DisposeUserDLL_t = void(__stdcall*)(void*);
+using CallParameterDialogDLL_t = void(__stdcall*)(void*, uint8_t*);
+
+HMODULE g_dll;
+InitUserDLL_t g_init;
+DisposeUserDLL_t g_dispose;
+CallParameterDialogDLL_t g_dialog;
+
+// MessageBeep as the DLL imports it, replaced by a counter.
+std::vector<UINT> g_beeps;
+BOOL WINAPI counting_beep(UINT type) {
+  g_beeps.push_back(type);
+  return TRUE;
+}
+
+bool patch_import(HMODULE module, const char* dll, const char* function, void* replacement) {
+  auto* base = reinterpret_cast<BYTE*>(module);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+    if (_stricmp(reinterpret_cast<char*>(base + imp->Name), dll) != 0) continue;
+    auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++thunk) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<char*>(by_name->Name), function) != 0) continue;
+      DWORD old;
+      VirtualProtect(&thunk->u1.Function, sizeof thunk->u1.Function, PAGE_READWRITE, &old);
+      thunk->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
+      VirtualProtect(&thunk->u1.Function, sizeof thunk->u1.Function, old, &old);
+      return true;
+    }
+  }
+  return false;
+}
+
+template <class Fn>
+Fn export_of(const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(g_dll, name)));
+}
+
+class PluginEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    g_dll = LoadLibraryW(L"UDPSV2Simulink.dll");
+    ASSERT_NE(g_dll, nullptr);
+    g_init = export_of<InitUserDLL_t>("InitUserDLL");
+    g_dispose = export_of<DisposeUserDLL_t>("DisposeUserDLL");
+    g_dialog = export_of<CallParameterDialogDLL_t>("CallParameterDialogDLL");
+    ASSERT_TRUE(g_init && g_dispose && g_dialog);
+    ASSERT_TRUE(patch_import(g_dll, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)));
+  }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new PluginEnvironment);
+
+std::wstring text_of(HWND h) {
+  wchar_t buf[1024];
+  int n = GetWindowTextW(h, buf, 1024);
+  return std::wstring(buf, n > 0 ? n : 0);
+}
+
+std::wstring class_of(HWND h) {
+  wchar_t buf[64];
+  int n = GetClassNameW(h, buf, 64);
+  return std::wstring(buf, n > 0 ? n : 0);
+}
+
+struct ShownBox {
+  std::wstring caption;
+  std::wstring text;
+  HWND owner;
+  HWND focus_after;  // where the focus went back to
+};
+
+// One dialog session: the steps run one per timer tick while no message box
+// is open; open boxes are recorded and closed first.
+struct Session {
+  std::vector<std::function<void(HWND)>> steps;
+  std::size_t next = 0;
+  HWND dialog = nullptr;
+  std::vector<ShownBox> boxes;
+  int ticks = 0;
+  bool timed_out = false;
+  bool closing_box = false;
+};
+Session* g_session;
+
+LRESULT CALLBACK cbt_hook(int code, WPARAM wp, LPARAM lp) {
+  if (code == HCBT_ACTIVATE && g_session && !g_session->dialog) {
+    HWND h = reinterpret_cast<HWND>(wp);
+    if (text_of(h) == L"UDP SV2Simulink") g_session->dialog = h;
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+BOOL CALLBACK find_box(HWND h, LPARAM lp) {
+  if (h != g_session->dialog && IsWindowVisible(h) && class_of(h) == L"#32770") {
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
+  Session& s = *g_session;
+  if (++s.ticks > 300) {
+    // Something is stuck: close what is open so the test can fail.
+    s.timed_out = true;
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), find_box, reinterpret_cast<LPARAM>(&box));
+    if (box) PostMessageW(box, WM_CLOSE, 0, 0);
+    if (s.dialog) PostMessageW(s.dialog, WM_CLOSE, 0, 0);
+    return;
+  }
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), find_box, reinterpret_cast<LPARAM>(&box));
+  if (box) {
+    if (s.closing_box) return;
+    s.boxes.push_back({text_of(box), text_of(GetDlgItem(box, 0xFFFF)), GetWindow(box, GW_OWNER), nullptr});
+    s.closing_box = true;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    return;
+  }
+  if (s.closing_box) {
+    s.closing_box = false;
+    s.boxes.back().focus_after = GetFocus();
+  }
+  if (!s.dialog || !IsWindowVisible(s.dialog)) return;
+  if (s.next < s.steps.size()) s.steps[s.next++](s.dialog);
+}
+
+HWND item(HWND dialog, int id) { return GetDlgItem(dialog, id); }
+
+void focus(HWND dialog, int id) {
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(dialog, id)), TRUE);
+}
+
+// Selects the whole text and types over it, as a user does.
+void type_over(HWND dialog, int id, const wchar_t* chars) {
+  focus(dialog, id);
+  HWND h = item(dialog, id);
+  SendMessageW(h, EM_SETSEL, 0, -1);
+  PostMessageW(h, WM_CHAR, VK_BACK, 1);
+  for (const wchar_t* p = chars; *p; ++p) PostMessageW(h, WM_CHAR, *p, 1);
+}
+
+void key(HWND target, UINT vk) {
+  PostMessageW(target, WM_KEYDOWN, vk, 1);
+  PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
+}
+
+void press_enter(HWND) { key(GetFocus(), VK_RETURN); }
+void click(HWND dialog, int id) { SendMessageW(item(dialog, id), BM_CLICK, 0, 0); }
+
+class Dialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    record_.assign(8192, 0);
+    g_init(record_.data());
+    data_ = sv::block_record::user_data(record_.data());
+    g_beeps.clear();
+  }
+  void TearDown() override { g_dispose(record_.data()); }
+
+  // A new block whose record names the owner window.
+  void set_owner(HWND owner) {
+    g_dispose(record_.data());
+    std::memcpy(record_.data() + sv::block_record::kOwnerWindow, &owner, sizeof owner);
+    g_init(record_.data());
+    data_ = sv::block_record::user_data(record_.data());
+  }
+
+  void run(std::vector<std::function<void(HWND)>> steps) {
+    Session s;
+    s.steps = std::move(steps);
+    g_session = &s;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, cbt_hook, nullptr, GetCurrentThreadId());
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, tick);
+    g_dialog(record_.data(), &byte_);
+    KillTimer(nullptr, timer);
+    UnhookWindowsHookEx(hook);
+    g_session = nullptr;
+    EXPECT_FALSE(s.timed_out);
+    EXPECT_NE(s.dialog, nullptr);
+    EXPECT_EQ(s.next, s.steps.size());
+    boxes_ = std::move(s.boxes);
+  }
+
+  std::vector<unsigned char> record_;
+  sv::TUserData* data_ = nullptr;
+  std::uint8_t byte_ = 0xEE;
+  std::vector<ShownBox> boxes_;
+};
+
+void expect_rect(HWND dialog, int id, int l, int t, int w, int h) {
+  RECT r;
+  GetWindowRect(item(dialog, id), &r);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  EXPECT_EQ(r.left, l) << id;
+  EXPECT_EQ(r.top, t) << id;
+  if (w >= 0) {
+    EXPECT_EQ(r.right - r.left, w) << id;
+  }
+  if (h >= 0) {
+    EXPECT_EQ(r.bottom - r.top, h) << id;
+  }
+}
+
+std::wstring exe_dir() {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p(path, n);
+  return p.substr(0, p.find_last_of(L"\\/"));
+}
+
+TEST_F(Dialog, OpensLaidOutOwnedAndOnTopWithTheFocusOnOK) {
+  HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100,
+                              nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(host, nullptr);
+  set_owner(host);
+  data_->Port = 1600;
+  run({[&](HWND d) {
+         EXPECT_EQ(text_of(d), L"UDP SV2Simulink");
+         EXPECT_EQ(GetWindow(d, GW_OWNER), host);
+         EXPECT_FALSE(IsWindowEnabled(host));
+         EXPECT_TRUE(GetWindowLongW(d, GWL_EXSTYLE) & WS_EX_TOPMOST);
+         RECT c;
+         GetClientRect(d, &c);
+         EXPECT_EQ(c.right, 457);
+         EXPECT_EQ(c.bottom, 202);
+         RECT w;
+         GetWindowRect(d, &w);
+         EXPECT_NEAR((w.left + w.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+         EXPECT_NEAR((w.top + w.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+         for (const auto& c2 : sv::form::kParameterForm.controls) {
+           // Labels grow to fit their text.
+           bool label = c2.kind == sv::ui::ControlKind::label;
+           expect_rect(d, c2.id, c2.left, c2.top, label ? -1 : c2.width, c2.height);
+         }
+         LOGFONTW lf{};
+         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(d, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+         EXPECT_EQ(std::wstring(lf.lfFaceName), L"MS Sans Serif");
+         EXPECT_EQ(lf.lfHeight, -11);
+         EXPECT_EQ(GetFocus(), item(d, sv::kOKButton));
+         EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"1600");
+         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"1");
+         EXPECT_EQ(SendMessageW(item(d, sv::kDataTypeCB), CB_GETCOUNT, 0, 0), 4);
+         EXPECT_EQ(text_of(item(d, sv::kDataTypeCB)), L"double");
+         EXPECT_EQ(SendMessageW(d, DM_GETDEFID, 0, 0), MAKELONG(sv::kOKButton, DC_HASDEFID));
+       },
+       [&](HWND d) {
+         RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+         EXPECT_TRUE(svtest::save_window_png(d, exe_dir() + L"\\parameter-dialog.png"));
+         press_enter(d);
+       }});
+  EXPECT_TRUE(IsWindowEnabled(host));
+  DestroyWindow(host);
+  EXPECT_EQ(data_->IPAddress, u"127.0.0.1");
+  EXPECT_EQ(data_->Port, 1600);
+  EXPECT_EQ(data_->Inputs, 1);
+  EXPECT_EQ(data_->DataType, 0);
+  EXPECT_EQ(byte_, 1);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Dialog, CancelAfterEditsStoresNothing) {
+  run({[&](HWND d) {
+         SetWindowTextW(item(d, sv::kIPEdit), L"10.1.2.3");
+         type_over(d, sv::kPortEdit, L"4000");
+       },
+       [&](HWND d) {
+         focus(d, sv::kIntegerEdit1);
+         key(item(d, sv::kIntegerEdit1), VK_UP);
+         SendMessageW(item(d, sv::kDataTypeCB), CB_SETCURSEL, 2, 0);
+       },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"2");
+         click(d, sv::kCancelButton);
+       }});
+  EXPECT_EQ(data_->IPAddress, u"127.0.0.1");
+  EXPECT_EQ(data_->Port, 1600);
+  EXPECT_EQ(data_->Inputs, 1);
+  EXPECT_EQ(data_->DataType, 0);
+  EXPECT_EQ(byte_, 0xEE);
+}
+
+TEST_F(Dialog, EscapePressesNothingAndTheCloseBoxCancels) {
+  run({[&](HWND d) {
+         SetWindowTextW(item(d, sv::kIPEdit), L"changed");
+         key(GetFocus(), VK_ESCAPE);
+         focus(d, sv::kIPEdit);
+         key(item(d, sv::kIPEdit), VK_ESCAPE);
+       },
+       [&](HWND d) {
+         EXPECT_TRUE(IsWindowVisible(d));
+         PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+       }});
+  EXPECT_EQ(data_->IPAddress, u"127.0.0.1");
+  EXPECT_EQ(byte_, 0xEE);
+}
+
+TEST_F(Dialog, AnEmptyAddressAndAnyPortAreStored) {
+  for (const auto& entry : {std::pair{L"0", 0}, {L"-1", -1}, {L"70000", 70000}}) {
+    run({[&](HWND d) {
+           SetWindowTextW(item(d, sv::kIPEdit), L"");
+           type_over(d, sv::kPortEdit, entry.first);
+         },
+         [&](HWND d) { focus(d, sv::kOKButton); },
+         [&](HWND d) { click(d, sv::kOKButton); }});
+    EXPECT_EQ(data_->IPAddress, u"");
+    EXPECT_EQ(data_->Port, entry.second);
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Dialog, TheArrowsStopAtOneAndFifty) {
+  data_->Inputs = 48;
+  run({[&](HWND d) {
+         focus(d, sv::kIntegerEdit1);
+         for (int i = 0; i < 5; ++i) key(item(d, sv::kIntegerEdit1), VK_UP);
+       },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"50");
+         press_enter(d);
+       }});
+  EXPECT_EQ(data_->Inputs, 50);
+  EXPECT_EQ(byte_, 50);
+  data_->Inputs = 3;
+  run({[&](HWND d) {
+         focus(d, sv::kIntegerEdit1);
+         for (int i = 0; i < 5; ++i) key(item(d, sv::kIntegerEdit1), VK_DOWN);
+       },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"1");
+         press_enter(d);
+       }});
+  EXPECT_EQ(data_->Inputs, 1);
+}
+
+TEST_F(Dialog, TypingSixtyAndEnterKeepsThePreviousPosition) {
+  data_->Inputs = 8;
+  run({[&](HWND d) { type_over(d, sv::kIntegerEdit1, L"60"); },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"60");
+         press_enter(d);
+       }});
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(data_->Inputs, 8);
+  EXPECT_EQ(byte_, 8);
+}
+
+TEST_F(Dialog, LeavingWithABadEntryFallsBackToTheFormsValue) {
+  data_->Inputs = 8;
+  run({[&](HWND d) { type_over(d, sv::kIntegerEdit1, L"60"); },
+       [&](HWND d) { focus(d, sv::kPortEdit); },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"1");
+         EXPECT_EQ(GetFocus(), item(d, sv::kIntegerEdit1));
+         press_enter(d);
+       }});
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].caption, L"Fehler");
+  EXPECT_EQ(boxes_[0].text, L"Zahlenwert zu gro\u00DF");
+  EXPECT_EQ(data_->Inputs, 1);
+  EXPECT_EQ(byte_, 1);
+}
+
+TEST_F(Dialog, ValuesOutsideTheControlsRanges) {
+  data_->DataType = 7;
+  data_->Inputs = 80;
+  run({[&](HWND d) {
+    EXPECT_EQ(SendMessageW(item(d, sv::kDataTypeCB), CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"50");
+    click(d, sv::kCancelButton);
+  }});
+  EXPECT_EQ(data_->Inputs, 80);
+  run({[&](HWND d) { press_enter(d); }});
+  EXPECT_EQ(data_->DataType, -1);
+  EXPECT_EQ(data_->Inputs, 50);
+  for (std::int32_t stored : {0, -4, 65536}) {
+    data_->Inputs = stored;
+    run({[&](HWND d) { press_enter(d); }});
+    EXPECT_EQ(data_->Inputs, 1) << stored;
+    EXPECT_EQ(byte_, 1);
+  }
+}
+
+TEST_F(Dialog, KeysAreFilteredWithABeep) {
+  run({[&](HWND d) { type_over(d, sv::kPortEdit, L"1a2. 3\r-"); },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"123-");
+         click(d, sv::kCancelButton);
+       }});
+  EXPECT_EQ(g_beeps, (std::vector<UINT>{0, 0, 0, 0}));
+}
+
+// Texts of the German build-ins: the exe runs without SVSTRING7.DLL in its
+// folder, while one sits in the current directory and must be ignored.
+TEST_F(Dialog, GermanRangeHelpAndErrors) {
+  run({[&](HWND d) {
+         focus(d, sv::kIntegerEdit1);
+         PostMessageW(item(d, sv::kIntegerEdit1), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
+       },
+       [&](HWND d) { type_over(d, sv::kPortEdit, L"-"); },
+       [&](HWND d) { focus(d, sv::kIPEdit); },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"1600");
+         click(d, sv::kCancelButton);
+       }});
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[0].caption, L"Zul\u00E4ssiger Wertebereich");
+  EXPECT_EQ(boxes_[0].text, L"Zul\u00E4ssiger Wertebereich:\n\rvon: 1\n\rbis: 50");
+  EXPECT_EQ(boxes_[0].owner, nullptr);
+  EXPECT_EQ(boxes_[1].caption, L"Fehler");
+  EXPECT_EQ(boxes_[1].text, L"Falsches Zahlenformat");
+  EXPECT_EQ(boxes_[1].owner, nullptr);
+}
+
+// The fixture library's texts; the exe copies differ in which it has.
+class Library : public Dialog {
+ protected:
+  void bad_entries() {
+    run({[&](HWND d) {
+           focus(d, sv::kPortEdit);
+           PostMessageW(item(d, sv::kIntegerEdit1), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
+         },
+         [&](HWND d) { type_over(d, sv::kIntegerEdit1, L"99"); },
+         [&](HWND d) { focus(d, sv::kPortEdit); },
+         [&](HWND d) { type_over(d, sv::kPortEdit, L"+"); },
+         [&](HWND d) { focus(d, sv::kIPEdit); },
+         [&](HWND d) {
+           dialog_ = d;
+           click(d, sv::kCancelButton);
+         }});
+  }
+  HWND dialog_ = nullptr;
+};
+
+TEST_F(Library, Full) {
+  bad_entries();
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[0].caption, L"Allowed range");
+  EXPECT_EQ(boxes_[0].text, L"Allowed range:\n\rfrom: 1\n\rto: 50");
+  EXPECT_EQ(boxes_[0].owner, dialog_);
+  EXPECT_EQ(boxes_[1].caption, L"Error");
+  EXPECT_EQ(boxes_[1].text, L"Number too large");
+  EXPECT_EQ(boxes_[1].owner, dialog_);
+  EXPECT_EQ(boxes_[2].text, L"Wrong number format");
+}
+
+TEST_F(Library, No1553) {
+  bad_entries();
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[1].caption, L"Error");
+  EXPECT_EQ(boxes_[1].text, L"Number too large");
+  EXPECT_EQ(boxes_[2].caption, L"Fehler");
+  EXPECT_EQ(boxes_[2].text, L"String-Resource nicht gefunden!");
+}
+
+TEST_F(Library, No1002) {
+  bad_entries();
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[0].caption, L"Allowed range");
+  for (int i : {1, 2}) {
+    EXPECT_EQ(boxes_[i].caption, L"Fehler");
+    EXPECT_EQ(boxes_[i].text, L"String-Resource nicht gefunden!");
+  }
+}
+
+}  // namespace

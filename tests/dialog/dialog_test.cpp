@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include "dialog/UDPSV2SimulinkDlg.h"
+#include "dialog/UDPSV2SimulinkForm.h"
+#include "platform/headless.h"
+#include "plugin/startup.h"
+#include "string_lib.h"
+#include "support/text.h"
+
+namespace {
+
+namespace hl = sv::ui::headless;
+using sv::ui::Window;
+
+Window item(Window dialog, int id) { return sv::ui::dialog_item(dialog, id); }
+
+// Replaces a field's text as a user does: focus, select all, type.
+void retype(Window dialog, int id, std::u16string_view text) {
+  Window w = item(dialog, id);
+  hl::move_focus(w);
+  sv::ui::set_window_text(w, u"");
+  hl::type(w, text);
+}
+
+class ParameterDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    svtest::use_string_lib("");
+    hl::reset();
+    data = sv::TUserData{};
+  }
+  void TearDown() override {
+    hl::reset();
+    sv::set_owner_window(0);
+  }
+
+  void run(std::vector<hl::Step> steps) {
+    hl::set_script(std::move(steps));
+    sv::run_parameter_dialog(data, &byte);
+  }
+
+  sv::TUserData data;
+  std::uint8_t byte = 0xEE;
+};
+
+TEST_F(ParameterDialog, OpensAsDescribedWithTheFocusOnOK) {
+  sv::set_owner_window(0x777);
+  data.Port = 1600;
+  data.Inputs = 3;
+  data.DataType = 2;
+  run({[&](Window d) {
+    auto info = hl::form_info(d);
+    EXPECT_EQ(info.caption, u"UDP SV2Simulink");
+    EXPECT_EQ(info.owner, 0x777u);
+    EXPECT_EQ(info.client_width, 457);
+    EXPECT_EQ(info.client_height, 202);
+    EXPECT_EQ(info.font_name, u"MS Sans Serif");
+    EXPECT_EQ(info.font_points, 8);
+    EXPECT_EQ(hl::tab_order(d),
+              (std::vector<int>{sv::kOKButton, sv::kCancelButton, sv::kIPEdit, sv::kPortEdit,
+                                sv::kDataTypeCB, sv::kIntegerEdit1, sv::kUpDown2}));
+    EXPECT_EQ(sv::ui::focused_window(), item(d, sv::kOKButton));
+    EXPECT_EQ(sv::ui::window_text(item(d, sv::kIPEdit)), u"127.0.0.1");
+    EXPECT_EQ(sv::ui::window_text(item(d, sv::kPortEdit)), u"1600");
+    EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), u"3");
+    EXPECT_EQ(sv::ui::list_index(item(d, sv::kDataTypeCB)), 2);
+    hl::press_enter();
+  }});
+  EXPECT_EQ(data.IPAddress, u"127.0.0.1");
+  EXPECT_EQ(data.Port, 1600);
+  EXPECT_EQ(data.Inputs, 3);
+  EXPECT_EQ(data.DataType, 2);
+  EXPECT_EQ(byte, 3);
+}
+
+TEST_F(ParameterDialog, CancelAndTheCloseBoxStoreNothing) {
+  auto edit_everything = [&](Window d) {
+    sv::ui::set_window_text(item(d, sv::kIPEdit), u"10.0.0.9");
+    retype(d, sv::kPortEdit, u"99");
+    hl::arrow(item(d, sv::kUpDown2), 4);
+    hl::select(item(d, sv::kDataTypeCB), 3);
+  };
+  run({edit_everything, [&](Window d) { hl::click(item(d, sv::kCancelButton)); }});
+  run({edit_everything, [&](Window d) { hl::close_box(d); }});
+  EXPECT_EQ(data.IPAddress, u"127.0.0.1");
+  EXPECT_EQ(data.Port, 1600);
+  EXPECT_EQ(data.Inputs, 1);
+  EXPECT_EQ(data.DataType, 0);
+  EXPECT_EQ(byte, 0xEE);
+}
+
+TEST_F(ParameterDialog, OKStoresWhatWasEntered) {
+  run({[&](Window d) {
+         sv::ui::set_window_text(item(d, sv::kIPEdit), u"");
+         retype(d, sv::kPortEdit, u"-1");
+         hl::arrow(item(d, sv::kUpDown2), 6);
+         hl::select(item(d, sv::kDataTypeCB), 1);
+       },
+       [&](Window d) { hl::click(item(d, sv::kOKButton)); }});
+  EXPECT_EQ(data.IPAddress, u"");
+  EXPECT_EQ(data.Port, -1);
+  EXPECT_EQ(data.Inputs, 7);
+  EXPECT_EQ(byte, 7);
+  EXPECT_EQ(data.DataType, 1);
+  EXPECT_TRUE(hl::boxes().empty());
+}
+
+TEST_F(ParameterDialog, ThePortHasNoRange) {
+  for (const auto& entry : {std::pair{u"0", 0}, {u"-1", -1}, {u"70000", 70000}}) {
+    run({[&](Window d) {
+      retype(d, sv::kPortEdit, entry.first);
+      hl::click(item(d, sv::kOKButton));
+    }});
+    EXPECT_EQ(data.Port, entry.second);
+  }
+  EXPECT_TRUE(hl::boxes().empty());
+}
+
+TEST_F(ParameterDialog, TheArrowsStopAtOneAndFifty) {
+  data.Inputs = 48;
+  run({[&](Window d) {
+    hl::arrow(item(d, sv::kUpDown2), 5);
+    EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), u"50");
+    hl::press_enter();
+  }});
+  EXPECT_EQ(data.Inputs, 50);
+  EXPECT_EQ(byte, 50);
+  run({[&](Window d) {
+    hl::arrow(item(d, sv::kUpDown2), -60);
+    hl::press_enter();
+  }});
+  EXPECT_EQ(data.Inputs, 1);
+  EXPECT_EQ(byte, 1);
+}
+
+TEST_F(ParameterDialog, EnterInTheInputsFieldSkipsItsCheck) {
+  data.Inputs = 8;
+  run({[&](Window d) {
+    retype(d, sv::kIntegerEdit1, u"60");
+    hl::press_enter();
+  }});
+  EXPECT_TRUE(hl::boxes().empty());
+  EXPECT_EQ(data.Inputs, 8);  // the up-down's previous position
+  EXPECT_EQ(byte, 8);
+}
+
+TEST_F(ParameterDialog, AFailedCheckFallsBackToTheFormsValueNotTheStoredOne) {
+  data.Inputs = 8;
+  run({[&](Window d) {
+         retype(d, sv::kIntegerEdit1, u"60");
+         hl::move_focus(item(d, sv::kPortEdit));
+         EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), u"1");
+         EXPECT_EQ(sv::ui::focused_window(), item(d, sv::kIntegerEdit1));
+       },
+       [&](Window d) { hl::press_enter(); }});
+  ASSERT_EQ(hl::boxes().size(), 1u);
+  EXPECT_EQ(hl::boxes()[0].text, u"Zahlenwert zu groß");
+  EXPECT_EQ(data.Inputs, 1);
+  EXPECT_EQ(byte, 1);
+}
+
+TEST_F(ParameterDialog, ClickingOKAfterABadEntryKeepsTheDialogOpen) {
+  run({[&](Window d) {
+         retype(d, sv::kPortEdit, u"-");
+         hl::click(item(d, sv::kOKButton));
+       },
+       [&](Window d) {
+         EXPECT_EQ(sv::ui::window_text(item(d, sv::kPortEdit)), u"1600");
+         hl::click(item(d, sv::kOKButton));
+       }});
+  ASSERT_EQ(hl::boxes().size(), 1u);
+  EXPECT_EQ(hl::boxes()[0].text, u"Falsches Zahlenformat");
+  EXPECT_EQ(data.Port, 1600);
+}
+
+TEST_F(ParameterDialog, ErrorBoxFromTheLibraryIsOwnedByTheDialog) {
+  svtest::use_string_lib("full");
+  Window dialog = 0;
+  run({[&](Window d) {
+         dialog = d;
+         retype(d, sv::kIntegerEdit1, u"0");
+         hl::move_focus(item(d, sv::kOKButton));
+       },
+       [&](Window d) { hl::press_enter(); }});
+  ASSERT_EQ(hl::boxes().size(), 1u);
+  EXPECT_EQ(hl::boxes()[0].text, u"Number too small");
+  EXPECT_EQ(hl::boxes()[0].caption, u"Error");
+  EXPECT_EQ(hl::boxes()[0].owner, dialog);
+  svtest::use_string_lib("");
+}
+
+TEST_F(ParameterDialog, ADataTypeOutsideTheListSelectsNothingAndStoresMinusOne) {
+  data.DataType = 7;
+  run({[&](Window d) {
+    EXPECT_EQ(sv::ui::list_index(item(d, sv::kDataTypeCB)), -1);
+    hl::press_enter();
+  }});
+  EXPECT_EQ(data.DataType, -1);
+}
+
+TEST_F(ParameterDialog, InputsOutsideTheRangeShowTheNearerBound) {
+  struct {
+    std::int32_t stored;
+    const char16_t* shown;
+  } cases[] = {{0, u"1"}, {-4, u"1"}, {80, u"50"}, {65536, u"1"}, {65536 + 7, u"7"}, {40000, u"1"}};
+  for (const auto& c : cases) {
+    data.Inputs = c.stored;
+    run({[&](Window d) {
+      EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), c.shown) << c.stored;
+      hl::click(item(d, sv::kCancelButton));
+    }});
+    EXPECT_EQ(data.Inputs, c.stored);
+    run({[&](Window d) { hl::press_enter(); }});
+    EXPECT_EQ(std::u16string(c.shown), sv::int_to_u16(data.Inputs));
+    EXPECT_EQ(byte, static_cast<std::uint8_t>(data.Inputs));
+  }
+}
+
+TEST_F(ParameterDialog, ADialogThatCannotBeShownStoresNothing) {
+  data.Port = 5;
+  hl::set_script({});
+  sv::run_parameter_dialog(data, &byte);
+  EXPECT_EQ(data.Port, 5);
+  EXPECT_EQ(byte, 0xEE);
+}
+
+}  // namespace

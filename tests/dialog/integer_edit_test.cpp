@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "dialog/IntegerEdit.h"
+#include "platform/headless.h"
+#include "platform/x87.h"
+#include "plugin/startup.h"
+#include "string_lib.h"
+#include "support/errors.h"
+#include "support/text.h"
+
+namespace {
+
+namespace hl = sv::ui::headless;
+using sv::TIntegerEdit;
+using sv::ui::MouseButton;
+
+class IntegerEdit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    svtest::use_string_lib("");
+    hl::reset();
+    form = hl::create_form();
+    edit = hl::create_edit(form);
+    other = hl::create_edit(form);
+    field = std::make_unique<TIntegerEdit>(edit);
+  }
+  void TearDown() override {
+    field.reset();
+    hl::reset();
+    svtest::use_string_lib("");
+    sv::set_owner_window(0);
+  }
+
+  void range(int min, int max) {
+    field->MinValue = min;
+    field->MaxValue = max;
+  }
+  // Types text into the field, as a user does after selecting all of it.
+  void enter(std::u16string_view text) {
+    hl::move_focus(edit);
+    field->SetText(u"");
+    hl::type(edit, text);
+  }
+  void leave() { hl::move_focus(other); }
+
+  sv::ui::Window form, edit, other;
+  std::unique_ptr<TIntegerEdit> field;
+};
+
+TEST_F(IntegerEdit, StartsWithItsDefaults) {
+  EXPECT_EQ(field->Text(), u"0");
+  EXPECT_EQ(field->MinValue, 0);
+  EXPECT_EQ(field->MaxValue, 0);
+  EXPECT_EQ(field->GetValue(), 0);
+  EXPECT_TRUE(field->IsZeroAllowed);
+  EXPECT_EQ(field->Format, u"%3d");
+  EXPECT_TRUE(field->NoBlanks);
+  EXPECT_TRUE(field->Beep);
+}
+
+TEST_F(IntegerEdit, KeyFilterPassesDigitsSignsAndBackspaceOnly) {
+  enter(u"12a. 3+-");
+  EXPECT_EQ(field->Text(), u"123+-");
+  EXPECT_EQ(hl::beeps(), (std::vector<unsigned>{0, 0, 0}));
+  hl::type(edit, u"\b\b");
+  EXPECT_EQ(field->Text(), u"123");
+  // Enter, Escape, Tab and the clipboard shortcuts' control codes.
+  hl::type(edit, u"\r\x1b\t\x16\x03\x18");
+  EXPECT_EQ(field->Text(), u"123");
+  EXPECT_EQ(hl::beeps().size(), 9u);
+
+  field->Beep = false;
+  hl::type(edit, u"x");
+  EXPECT_EQ(hl::beeps().size(), 9u);
+  EXPECT_EQ(field->Text(), u"123");
+}
+
+TEST_F(IntegerEdit, KeyPressEventSeesOnlyAcceptedCharacters) {
+  std::u16string seen;
+  field->OnKeyPress = [&](TIntegerEdit&, char16_t& c) { seen.push_back(c); };
+  enter(u"4x-");
+  EXPECT_EQ(seen, u"4-");
+}
+
+struct EntryCase {
+  const char16_t* text;
+  int code;
+  const char16_t* message;
+};
+
+class IntegerEditRange : public IntegerEdit, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(IntegerEditRange, ABadEntryIsReportedAndTheFieldGoesBack) {
+  range(1, 50);
+  enter(u"7");
+  leave();
+  ASSERT_TRUE(hl::boxes().empty());
+  EXPECT_EQ(field->GetValue(), 7);
+
+  enter(GetParam().text);
+  EXPECT_EQ(field->CheckValue(), GetParam().code);
+  leave();
+  ASSERT_EQ(hl::boxes().size(), 1u);
+  const auto& box = hl::boxes()[0];
+  EXPECT_EQ(box.text, GetParam().message);
+  EXPECT_EQ(box.caption, u"Fehler");
+  EXPECT_EQ(box.flags, 0x2030u);
+  EXPECT_EQ(box.owner, 0u);
+  EXPECT_EQ(box.focus, edit);  // the box comes once the focus is back
+  EXPECT_EQ(sv::ui::focused_window(), edit);
+  EXPECT_EQ(field->Text(), u"7");
+  EXPECT_EQ(field->GetValue(), 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, IntegerEditRange,
+    ::testing::Values(EntryCase{u"51", 2, u"Zahlenwert zu groß"},
+                      EntryCase{u"0", 3, u"Zahlenwert zu klein"},
+                      EntryCase{u"-3", 3, u"Zahlenwert zu klein"},
+                      EntryCase{u"", 1, u"Falsches Zahlenformat"},
+                      EntryCase{u"-", 1, u"Falsches Zahlenformat"},
+                      EntryCase{u"5-", 1, u"Falsches Zahlenformat"},
+                      EntryCase{u"+-", 1, u"Falsches Zahlenformat"}));
+
+TEST_F(IntegerEdit, WithoutRangeAnyIntegerIsAcceptedAndZeroCanBeRefused) {
+  enter(u"-70000");
+  leave();
+  EXPECT_TRUE(hl::boxes().empty());
+  EXPECT_EQ(field->GetValue(), -70000);
+
+  field->IsZeroAllowed = false;
+  for (const char16_t* zero : {u"0", u"+0", u"-0"}) {
+    hl::clear_records();
+    enter(zero);
+    EXPECT_EQ(field->CheckValue(), 4) << std::string(zero, zero + 2);
+    leave();
+    ASSERT_EQ(hl::boxes().size(), 1u);
+    EXPECT_EQ(hl::boxes()[0].text, u"Zahlenwert 0 nicht erlaubt");
+    EXPECT_EQ(field->Text(), u"-70000");
+  }
+}
+
+TEST_F(IntegerEdit, ARealNumberInRangePassesButLeavesValueAlone) {
+  range(1, 50);
+  field->SetValue(9);
+  hl::move_focus(edit);
+  field->SetText(u"2.5");  // pasted
+  EXPECT_EQ(field->CheckValue(), 0);
+  leave();
+  EXPECT_TRUE(hl::boxes().empty());
+  EXPECT_EQ(field->Text(), u"2.5");
+  EXPECT_EQ(field->GetValue(), 9);
+}
+
+TEST_F(IntegerEdit, CheckValueReadsRealNumbersWithoutTrapping) {
+  // The start-up's control word traps invalid operation and overflow.
+  std::uint16_t saved = sv::x87::control_word();
+  sv::x87::set_control_word(sv::x87::kStartupControlWord);
+  range(1, 50);
+  struct {
+    const char16_t* text;
+    int code;
+  } cases[] = {{u"  7", 0},     {u"7 ", 1},      {u"1e1", 0},    {u"5E+1", 0}, {u"0.5e2", 0},
+               {u".5e1", 0},    {u"5.", 0},      {u".", 1},      {u"e5", 1},   {u"1e", 1},
+               {u"1e400", 2},   {u"1e99999", 2}, {u"-1e5000", 3}, {u"1e-5000", 3},
+               {u"50.0000001", 2}, {u"0.99999", 3}, {u"$10", 1},  {u"1,5", 1}};
+  for (const auto& c : cases) {
+    field->SetText(c.text);
+    EXPECT_EQ(field->CheckValue(), c.code) << sv::utf8(c.text);
+  }
+  EXPECT_EQ(sv::x87::control_word() & ~0x40, sv::x87::kStartupControlWord);
+  sv::x87::set_control_word(saved);
+}
+
+TEST_F(IntegerEdit, TooSmallWinsWhenTheBoundsAreCrossed) {
+  range(10, 5);
+  field->SetText(u"7");
+  EXPECT_EQ(field->CheckValue(), 3);
+  field->SetText(u"12");
+  EXPECT_EQ(field->CheckValue(), 2);
+}
+
+TEST_F(IntegerEdit, GetValueTakesOnlyAcceptableIntegers) {
+  field->SetText(u"$1F");
+  EXPECT_EQ(field->GetValue(), 31);
+  field->SetText(u"99999999999");
+  EXPECT_EQ(field->GetValue(), 31);
+  range(1, 50);
+  field->SetText(u"51");
+  EXPECT_EQ(field->GetValue(), 31);
+  field->SetText(u" 50");
+  EXPECT_EQ(field->GetValue(), 50);
+}
+
+TEST_F(IntegerEdit, SetValueFormatsAndTrims) {
+  field->SetValue(7);
+  EXPECT_EQ(field->Text(), u"7");
+  field->SetValue(1234);
+  EXPECT_EQ(field->Text(), u"1234");
+  field->NoBlanks = false;
+  field->SetValue(7);
+  EXPECT_EQ(field->Text(), u"  7");
+  field->SetValue(-5);
+  EXPECT_EQ(field->Text(), u" -5");
+  field->SetValue(1234);
+  EXPECT_EQ(field->Text(), u"1234");
+  field->Format = u"[%-4d]";
+  field->SetValue(-2147483647 - 1);
+  EXPECT_EQ(field->Text(), u"[-2147483648]");
+  field->SetValue(5);
+  EXPECT_EQ(field->Text(), u"[5   ]");
+  field->Format = u"%s";
+  EXPECT_THROW(field->SetValue(5), sv::Error);
+}
+
+TEST_F(IntegerEdit, AReadOnlyFieldKeepsItsTextAndShowsNoRange) {
+  range(1, 50);
+  field->SetReadOnly(true);
+  hl::move_focus(edit);
+  field->SetText(u"abc");
+  leave();
+  hl::mouse_down(edit, MouseButton::right);
+  EXPECT_TRUE(hl::boxes().empty());
+  EXPECT_EQ(field->Text(), u"abc");
+}
+
+TEST_F(IntegerEdit, RangeHelpNeedsARightClickAndANonNegativeTag) {
+  hl::mouse_down(edit, MouseButton::left);
+  hl::mouse_down(edit, MouseButton::middle);
+  field->Tag = -1;
+  hl::mouse_down(edit, MouseButton::right);
+  EXPECT_TRUE(hl::boxes().empty());
+  field->Tag = 0;
+  hl::mouse_down(edit, MouseButton::right);
+  EXPECT_EQ(hl::boxes().size(), 1u);
+}
+
+TEST_F(IntegerEdit, RangeHelpInGerman) {
+  range(1, 50);
+  hl::mouse_down(edit, MouseButton::right);
+  field->IsZeroAllowed = false;
+  hl::mouse_down(edit, MouseButton::right);
+  range(0, 0);
+  hl::mouse_down(edit, MouseButton::right);
+  range(-5, 0);
+  field->IsZeroAllowed = true;
+  hl::mouse_down(edit, MouseButton::right);
+  const auto& b = hl::boxes();
+  ASSERT_EQ(b.size(), 4u);
+  EXPECT_EQ(b[0].text, u"Zulässiger Wertebereich:\n\rvon: 1\n\rbis: 50");
+  EXPECT_EQ(b[0].caption, u"Zulässiger Wertebereich");
+  EXPECT_EQ(b[0].flags, 0x2030u);
+  EXPECT_EQ(b[0].owner, 0u);
+  EXPECT_EQ(b[1].text, u"Zulässiger Wertebereich:\n\rvon: 1\n\rbis: 50\r\n(Wert 0 nicht erlaubt)");
+  EXPECT_EQ(b[2].text,
+            u"Zulässiger Wertebereich:\n\rkeine Einschränkungen\r\n(Wert 0 nicht erlaubt)");
+  EXPECT_EQ(b[3].text, u"Zulässiger Wertebereich:\n\rvon: -5\n\rbis: 0");
+}
+
+TEST_F(IntegerEdit, RangeHelpFromTheLibrary) {
+  svtest::use_string_lib("full");
+  range(1, 50);
+  field->IsZeroAllowed = false;
+  hl::mouse_down(edit, MouseButton::right);
+  range(0, 0);
+  field->IsZeroAllowed = true;
+  hl::mouse_down(edit, MouseButton::right);
+  const auto& b = hl::boxes();
+  ASSERT_EQ(b.size(), 2u);
+  EXPECT_EQ(b[0].text, u"Allowed range:\n\rfrom: 1\n\rto: 50\r\n(value 0 not allowed)");
+  EXPECT_EQ(b[0].caption, u"Allowed range");
+  EXPECT_EQ(b[0].flags, 0x30u);
+  EXPECT_EQ(b[0].owner, form);  // the field's parent
+  EXPECT_EQ(b[1].text, u"Allowed range:\n\rno restrictions");
+}
+
+TEST_F(IntegerEdit, RangeHelpIsCutToItsBuffer) {
+  svtest::use_string_lib("long");
+  range(1, 50);
+  hl::mouse_down(edit, MouseButton::right);
+  ASSERT_EQ(hl::boxes().size(), 1u);
+  std::u16string expected = u"Allowed range:\n\r" + std::u16string(200, u'F') + u"1\n\r" +
+                            std::u16string(100, u'T') + u"50";
+  EXPECT_EQ(hl::boxes()[0].text, expected.substr(0, 255));
+}
+
+TEST_F(IntegerEdit, ErrorsFromTheLibraryAndItsMissingTexts) {
+  sv::set_owner_window(0x4242);
+  range(1, 50);
+  struct {
+    const char* lib;
+    const char16_t* text;
+    const char16_t* caption;
+  } cases[] = {{"full", u"Number too large", u"Error"},
+               {"no1553", u"Number too large", u"Error"},
+               {"no1002", u"String-Resource nicht gefunden!", u"Fehler"}};
+  for (const auto& c : cases) {
+    svtest::use_string_lib(c.lib);
+    hl::clear_records();
+    enter(u"99");
+    leave();
+    enter(u"x-");
+    leave();
+    ASSERT_EQ(hl::boxes().size(), 2u) << c.lib;
+    EXPECT_EQ(hl::boxes()[0].text, c.text) << c.lib;
+    EXPECT_EQ(hl::boxes()[0].caption, c.caption) << c.lib;
+    EXPECT_EQ(hl::boxes()[0].flags, 0x30u);
+    EXPECT_EQ(hl::boxes()[0].owner, 0x4242u);  // no dialog is active
+    bool no_format_text = std::string(c.lib) != "full";
+    EXPECT_EQ(hl::boxes()[1].text,
+              no_format_text ? u"String-Resource nicht gefunden!" : u"Wrong number format");
+  }
+}
+
+TEST_F(IntegerEdit, UnknownErrorCodesAreIgnored) {
+  sv::ui::post_message(edit, sv::WM_INTEGEREDIT_ERROR, 0, 0);
+  sv::ui::post_message(edit, sv::WM_INTEGEREDIT_ERROR, 0, 5);
+  sv::ui::post_message(edit, sv::WM_INTEGEREDIT_ERROR, 0, -1);
+  hl::pump();
+  EXPECT_TRUE(hl::boxes().empty());
+}
+
+TEST_F(IntegerEdit, OnlyAMoveWithinTheFormRunsTheCheck) {
+  range(1, 50);
+  enter(u"99");
+  sv::ui::Window elsewhere = hl::create_edit(hl::create_form());
+  hl::move_focus(elsewhere);  // another window: no check
+  hl::move_focus(edit);
+  EXPECT_TRUE(hl::boxes().empty());
+  EXPECT_EQ(field->Text(), u"99");
+  leave();
+  EXPECT_EQ(hl::boxes().size(), 1u);
+}
+
+TEST_F(IntegerEdit, ExitEventRunsBeforeTheCheck) {
+  range(1, 50);
+  std::u16string text_at_exit;
+  field->OnExit = [&](TIntegerEdit& f) { text_at_exit = f.Text(); };
+  enter(u"99");
+  leave();
+  EXPECT_EQ(text_at_exit, u"99");
+  EXPECT_EQ(field->Text(), u"0");
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "string_lib.h"
+#include "support/SVString.h"
+
+namespace {
+
+using namespace sv::svstring;
+
+class SVString : public ::testing::Test {
+ protected:
+  void TearDown() override { svtest::use_string_lib(""); }
+};
+
+TEST_F(SVString, WithoutTheLibraryTheHandleIsZeroAndTextsAreEmpty) {
+  svtest::use_string_lib("");
+  EXPECT_EQ(StringLibHandle(), 0u);
+  EXPECT_EQ(GetText(1553), u"");
+  fini();  // unloading after a failed load is harmless
+  init();
+  EXPECT_EQ(StringLibHandle(), 0u);
+}
+
+TEST_F(SVString, FetchesTextsByIdAndEmptyForUnknownIds) {
+  svtest::use_string_lib("full");
+  ASSERT_NE(StringLibHandle(), 0u);
+  EXPECT_EQ(GetText(1553), u"Wrong number format");
+  EXPECT_EQ(GetText(1316), u"from: ");
+  EXPECT_EQ(GetText(4711), u"");
+}
+
+TEST_F(SVString, LoadTextLeavesRoomForOneCharacterLessThanTheBuffer) {
+  svtest::use_string_lib("full");
+  char16_t buffer[256];
+  std::u16string got = LoadText(9000, buffer, 256);
+  ASSERT_EQ(got.size(), 254u);  // of 300
+  EXPECT_EQ(got[0], u'A');
+  EXPECT_EQ(got[253], u'A' + 253 % 26);
+  EXPECT_EQ(GetText(9000).size(), 254u);
+
+  EXPECT_EQ(std::u16string(LoadText(1002, buffer, 4)), u"Er");
+  // Buffers too small for any character still end up as empty text.
+  buffer[0] = u'x';
+  EXPECT_EQ(std::u16string(LoadText(1002, buffer, 2)), u"");
+  buffer[0] = u'x';
+  EXPECT_EQ(std::u16string(LoadText(1002, buffer, 1)), u"");
+}
+
+TEST_F(SVString, InitAndFiniDoTheirWorkOnce) {
+  svtest::use_string_lib("full");
+  auto handle = StringLibHandle();
+  init();  // a second init changes nothing, nor does its fini
+  EXPECT_EQ(StringLibHandle(), handle);
+  fini();
+  EXPECT_EQ(StringLibHandle(), handle);
+  fini();
+  EXPECT_EQ(StringLibHandle(), 0u);
+  init();
+}
+
+TEST_F(SVString, ALibraryPlantedInTheCurrentDirectoryIsNotLoaded) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("svstring-cwd-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "SVSTRING7.txt") << "1553\tplanted\n";
+  fs::path before = fs::current_path();
+  fs::current_path(dir);
+  fini();
+  unsetenv("SV_STRINGLIB_DIR");
+  init();
+  EXPECT_NE(GetText(1553), u"planted");
+  // Nor through a relative override, which would name the same folder.
+  fini();
+  setenv("SV_STRINGLIB_DIR", ".", 1);
+  init();
+  EXPECT_EQ(StringLibHandle(), 0u);
+  fs::current_path(before);
+  fs::remove_all(dir);
+}
+
+}  // namespace
