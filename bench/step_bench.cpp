@@ -13,40 +13,17 @@
 #include <vector>
 
 #include "plugin/block_record.h"
+#include "tests/unit/inproc.h"
 #include "plugin/startup.h"
 #include "plugin/user_data.h"
 #include "support/text.h"
 #include "transmit/frame.h"
 
-extern "C" {
-void InitUserDLL(void*);
-void DisposeUserDLL(void*);
-void InitSimulationDLL(void*, const void*, intptr_t);
-void SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, void*, const void*,
-                  intptr_t);
-void EndSimulationDLL2(void*);
-int32_t GetLastFailureDLL(char*, int32_t);
-}
-
 namespace {
 
 // A sink on 127.0.0.1 that nobody reads: the kernel drops what overflows its
 // buffer, which costs the sender nothing.
-struct Sink {
-  int fd;
-  std::uint16_t port;
-  Sink() {
-    fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~Sink() { close(fd); }
-};
+using Sink = svtest::LoopbackSocket;
 
 std::vector<unsigned char> inputs(int n) {
   std::vector<unsigned char> v(static_cast<std::size_t>(n) * 10, 0);
@@ -81,7 +58,7 @@ void run_steps(benchmark::State& state, const std::u16string& host) {
   InitUserDLL(record.data());
   sv::TUserData* d = sv::block_record::user_data(record.data());
   d->IPAddress = host;
-  d->Port = sink.port;
+  d->Port = sink.port();
   d->Inputs = 50;
   auto in = inputs(50);
   InitSimulationDLL(record.data(), in.data(), 0);
@@ -101,7 +78,7 @@ void BM_BareSendto400(benchmark::State& state) {
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(sink.port);
+  a.sin_port = htons(sink.port());
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   unsigned char frame[400] = {0};
   for (auto _ : state) {
@@ -142,7 +119,7 @@ void BM_GetaddrinfoSendto400(benchmark::State& state) {
     getaddrinfo(name.c_str(), nullptr, &hints, &res);
     sockaddr_in a = *reinterpret_cast<sockaddr_in*>(res->ai_addr);
     freeaddrinfo(res);
-    a.sin_port = htons(sink.port);
+    a.sin_port = htons(sink.port());
     benchmark::DoNotOptimize(
         sendto(fd, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&a), sizeof a));
   }

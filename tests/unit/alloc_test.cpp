@@ -2,10 +2,6 @@
 // started: the frame lives on the stack and the address is parsed in place.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -13,18 +9,9 @@
 #include <vector>
 
 #include "ext80.h"
+#include "inproc.h"
 #include "plugin/block_record.h"
 #include "plugin/user_data.h"
-
-extern "C" {
-void InitUserDLL(void*);
-void DisposeUserDLL(void*);
-void InitSimulationDLL(void*, const void*, intptr_t);
-void SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, void*, const void*,
-                  intptr_t);
-void EndSimulationDLL2(void*);
-int32_t GetLastFailureDLL(char*, int32_t);
-}
 
 namespace {
 std::atomic<long> g_allocations{0};
@@ -41,18 +28,11 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 TEST(Allocation, StepToADottedAddressAllocatesNothing) {
-  int sink = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(sink, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(sink, reinterpret_cast<sockaddr*>(&a), &len);
-
+  svtest::LoopbackSocket sink;
   std::vector<unsigned char> record(8192, 0);
   InitUserDLL(record.data());
   sv::TUserData* d = sv::block_record::user_data(record.data());
-  d->Port = ntohs(a.sin_port);
+  d->Port = sink.port();
   d->Inputs = 50;
   std::vector<unsigned char> in;
   for (int i = 0; i < 50; ++i) {
@@ -71,7 +51,6 @@ TEST(Allocation, StepToADottedAddressAllocatesNothing) {
   EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
   EndSimulationDLL2(record.data());
   DisposeUserDLL(record.data());
-  close(sink);
 }
 
 }  // namespace

@@ -9,16 +9,7 @@
 #include "plugin/startup.h"
 #include "plugin/udpsv_exports.h"
 #include "plugin/user_data.h"
-#include "transmit/socket_layer.h"
-
-extern "C" {
-void InitUserDLL(void*);
-void DisposeUserDLL(void*);
-void EndSimulationDLL2(void*);
-void SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, void*, const void*,
-                  intptr_t);
-int32_t GetLastFailureDLL(char*, int32_t);
-}
+#include "inproc.h"
 
 namespace {
 

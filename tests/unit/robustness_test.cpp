@@ -2,30 +2,16 @@
 // damaged model never over-reads, and a missing receiver never fails a step.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "ext80.h"
+#include "inproc.h"
 #include "plugin/block_record.h"
 #include "plugin/user_data.h"
-
-extern "C" {
-void InitUserDLL(void*);
-void DisposeUserDLL(void*);
-void ReadFromFile(intptr_t, void*);
-void InitSimulationDLL(void*, const void*, intptr_t);
-void SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, void*, const void*,
-                  intptr_t);
-void EndSimulationDLL2(void*);
-int32_t GetLastFailureDLL(char*, int32_t);
-}
 
 namespace {
 
@@ -43,22 +29,9 @@ std::string last_failure() {
   return GetLastFailureDLL(buf, sizeof buf) ? std::string(buf) : std::string();
 }
 
-// A port on 127.0.0.1 where nobody listens any more.
-std::uint16_t closed_port() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 TEST(Robustness, CyclesLeakNoSocket) {
   const int before = open_descriptors();
-  const std::uint16_t port = closed_port();
+  const std::uint16_t port = svtest::closed_port();
   auto in = svtest::array({svtest::ext(1.0)});
   std::vector<unsigned char> record(8192, 0);
   for (int i = 0; i < 100000; ++i) {
@@ -77,7 +50,7 @@ TEST(Robustness, CyclesLeakNoSocket) {
 TEST(Robustness, MissingReceiverNeverFailsAStep) {
   std::vector<unsigned char> record(8192, 0);
   InitUserDLL(record.data());
-  sv::block_record::user_data(record.data())->Port = closed_port();
+  sv::block_record::user_data(record.data())->Port = svtest::closed_port();
   auto in = svtest::array({svtest::ext(2.0)});
   InitSimulationDLL(record.data(), in.data(), 0);
   for (int i = 0; i < 1000; ++i) {
@@ -118,7 +91,7 @@ TEST(Robustness, DamagedModelsLoadOrFailClearlyAndStepsStayInBounds) {
       {"port 70000", section("1", "0", "70000"), ""},
       {"port -1", section("1", "0", "-1"), ""},
   };
-  const std::uint16_t port = closed_port();
+  const std::uint16_t port = svtest::closed_port();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::FILE* f = std::tmpfile();

@@ -2,16 +2,12 @@
 // single entries replaced where the OS cannot be made to fail on demand.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "inproc.h"
 #include "platform/net.h"
 #include "support/errors.h"
 #include "support/text.h"
@@ -26,41 +22,7 @@ using sv::net::LookupResult;
 using sv::net::LookupStatus;
 using sv::net::SocketHandle;
 
-// A receiving socket on 127.0.0.1 with an ephemeral port.
-class Receiver {
- public:
-  Receiver() {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~Receiver() { close(fd_); }
-  std::uint16_t port() const { return port_; }
-
-  // One datagram and its source port, or nothing within the timeout.
-  bool receive(std::vector<unsigned char>* data, std::uint16_t* from_port = nullptr,
-               int timeout_ms = 2000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) != 1) return false;
-    unsigned char buf[70000];
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-    if (n < 0) return false;
-    data->assign(buf, buf + n);
-    if (from_port) *from_port = ntohs(from.sin_port);
-    return true;
-  }
-
- private:
-  int fd_;
-  std::uint16_t port_;
-};
+using Receiver = svtest::LoopbackSocket;
 
 // Counters and forced failures behind the platform table.
 struct Faults {
