@@ -118,7 +118,7 @@ std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, Ipv4 a
   std::memcpy(&a.sin_addr.s_addr, address.b, 4);
   ssize_t n;
   do {
-    n = ::sendto(static_cast<int>(s), data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a), 16);
+    n = ::sendto(static_cast<int>(s), data, size, 0, reinterpret_cast<sockaddr*>(&a), 16);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return fail();
   return n;
