@@ -33,8 +33,8 @@ struct Api {
   void (*stop)();
   // socket(AF_INET, SOCK_DGRAM, 0), blocking; kNoSocket on failure.
   SocketHandle (*open_dgram)();
-  // bind to 0.0.0.0 and the given port; 0 or -1.
-  int (*bind_any)(SocketHandle, std::uint16_t port);
+  // bind to the address (0.0.0.0 for any) and port (0 for ephemeral); 0 or -1.
+  int (*bind)(SocketHandle, Ipv4 address, std::uint16_t port);
   // getsockname; 0 or -1.
   int (*local_address)(SocketHandle, Ipv4* address, std::uint16_t* port);
   // SO_BROADCAST with a 4-byte value; 0 or -1.

@@ -26,11 +26,13 @@ void UdpSender::open() {
   if (s == net::kNoSocket) throw SocketError(api.last_error());
   socket_ = s;  // stays open (and Active) even when binding fails below
 
-  // A bound address would be read like a dotted host; this system never sets
-  // one, so binding always goes to 0.0.0.0.
+  // An empty BoundIP means any local address; a set one is read like a
+  // dotted host (this system never sets one).
+  net::Ipv4 bind_address{{0, 0, 0, 0}};
+  if (!bound_ip_.empty() && !parse_dotted_ipv4(bound_ip_, &bind_address)) throw CouldNotBindSocket();
   net::Ipv4 local{};
   std::uint16_t local_port = 0;
-  if (api.bind_any(s, bound_port_) != 0 || api.local_address(s, &local, &local_port) != 0)
+  if (api.bind(s, bind_address, bound_port_) != 0 || api.local_address(s, &local, &local_port) != 0)
     throw CouldNotBindSocket();
   local_address_ = int_to_u16(local.b[0]) + u"." + int_to_u16(local.b[1]) + u"." +
                    int_to_u16(local.b[2]) + u"." + int_to_u16(local.b[3]);

@@ -84,11 +84,11 @@ SocketHandle open_dgram() {
   return s;
 }
 
-int bind_any(SocketHandle s, std::uint16_t port) {
+int bind_to(SocketHandle s, Ipv4 address, std::uint16_t port) {
   sockaddr_in a;
   std::memset(&a, 0, sizeof a);
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  std::memcpy(&a.sin_addr.s_addr, address.b, 4);
   a.sin_port = htons(port);
   if (::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&a), 16) != 0) return fail();
   return 0;
@@ -177,7 +177,7 @@ LookupResult lookup(std::u16string_view name) {
   return r;
 }
 
-constexpr Api kPlatform{start,        stop,           open_dgram, bind_any,   local_address,
+constexpr Api kPlatform{start,        stop,           open_dgram, bind_to,    local_address,
                         set_broadcast, send_to,       shutdown_close, last_error, lookup};
 Api g_api = kPlatform;
 

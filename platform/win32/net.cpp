@@ -179,10 +179,10 @@ SocketHandle open_dgram() {
   return static_cast<SocketHandle>(s);
 }
 
-int bind_any(SocketHandle s, std::uint16_t port) {
+int bind_to(SocketHandle s, Ipv4 address, std::uint16_t port) {
   auto fn = e_bind.get();
   if (!fn) return -1;
-  sockaddr_in a = address_of(Ipv4{{0, 0, 0, 0}}, port);
+  sockaddr_in a = address_of(address, port);
   return fn(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&a), 16) == 0 ? 0 : -1;
 }
 
@@ -276,7 +276,7 @@ LookupResult lookup(std::u16string_view name) {
   return lookup_gethostbyname(name);
 }
 
-constexpr Api kPlatform{start,         stop,    open_dgram,     bind_any,   local_address,
+constexpr Api kPlatform{start,         stop,    open_dgram,     bind_to,    local_address,
                         set_broadcast, send_to, shutdown_close, last_error, lookup};
 Api g_api = kPlatform;
 

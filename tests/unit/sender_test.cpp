@@ -40,6 +40,7 @@ struct Faults {
   bool lookup_forced = false;
   int last_error = 0;
   std::vector<SocketHandle> sent_on;
+  Ipv4 bound_to{{9, 9, 9, 9}};
 };
 
 Faults* g_faults = nullptr;
@@ -66,9 +67,10 @@ class SenderTest : public ::testing::Test {
       }
       return sv::net::platform_api().open_dgram();
     };
-    api.bind_any = [](SocketHandle s, std::uint16_t port) {
+    api.bind = [](SocketHandle s, Ipv4 address, std::uint16_t port) {
       if (g_faults->bind_fails) return -1;
-      return sv::net::platform_api().bind_any(s, port);
+      g_faults->bound_to = address;
+      return sv::net::platform_api().bind(s, address, port);
     };
     api.send_to = [](SocketHandle s, const void* d, std::size_t n, Ipv4 a,
                      std::uint16_t port) -> std::intptr_t {
@@ -137,6 +139,23 @@ TEST_F(SenderTest, DefaultsAndOneDatagramPerSend) {
   std::vector<unsigned char> got;
   ASSERT_TRUE(r.receive(&got));
   EXPECT_EQ(got, std::vector<unsigned char>({1, 2, 3}));
+}
+
+TEST_F(SenderTest, BindsAnyAddressUnlessABoundIPIsSet) {
+  Receiver r;
+  auto s = sender_to(r);
+  s->setActive(true);
+  EXPECT_EQ(faults_.bound_to.b[0], 0);
+  EXPECT_EQ(s->localAddress(), u"0.0.0.0");
+  s->setActive(false);
+  s->setBoundIP(u"127.0.0.1");
+  s->setActive(true);
+  EXPECT_EQ(faults_.bound_to.b[0], 127);
+  EXPECT_EQ(s->localAddress(), u"127.0.0.1");
+  s->setActive(false);
+  s->setBoundIP(u"not an address");
+  EXPECT_THROW(s->setActive(true), sv::CouldNotBindSocket);
+  EXPECT_TRUE(s->active());
 }
 
 TEST_F(SenderTest, LocalhostWordAndAddressesNeedNoLookup) {
