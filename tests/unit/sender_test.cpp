@@ -41,6 +41,8 @@ struct Faults {
   int last_error = 0;
   std::vector<SocketHandle> sent_on;
   Ipv4 bound_to{{9, 9, 9, 9}};
+  int broadcast_calls = 0;
+  int broadcast_error = 0;
 };
 
 Faults* g_faults = nullptr;
@@ -82,6 +84,14 @@ class SenderTest : public ::testing::Test {
       g_faults->last_error = 0;
       std::intptr_t r = sv::net::platform_api().send_to(s, d, n, a, port);
       return r - g_faults->short_by;
+    };
+    api.set_broadcast = [](SocketHandle s, int on) {
+      ++g_faults->broadcast_calls;
+      if (g_faults->broadcast_error) {
+        g_faults->last_error = g_faults->broadcast_error;
+        return -1;
+      }
+      return sv::net::platform_api().set_broadcast(s, on);
     };
     api.shutdown_close = [](SocketHandle s) {
       ++g_faults->closes;
@@ -156,6 +166,20 @@ TEST_F(SenderTest, BindsAnyAddressUnlessABoundIPIsSet) {
   s->setBoundIP(u"not an address");
   EXPECT_THROW(s->setActive(true), sv::CouldNotBindSocket);
   EXPECT_TRUE(s->active());
+}
+
+TEST_F(SenderTest, BroadcastOptionOnlyWhenEnabled) {
+  Receiver r;
+  auto s = sender_to(r);
+  s->setActive(true);
+  EXPECT_EQ(faults_.broadcast_calls, 0);  // the default never touches the option
+  s->setActive(false);
+  s->setBroadcastEnabled(true);
+  s->setActive(true);
+  EXPECT_EQ(faults_.broadcast_calls, 1);
+  s->setActive(false);
+  faults_.broadcast_error = 10042;
+  EXPECT_EQ(message_of([&] { s->setActive(true); }), "Socket Error # 10042\r\nBad protocol option.");
 }
 
 TEST_F(SenderTest, LocalhostWordAndAddressesNeedNoLookup) {
