@@ -52,6 +52,17 @@ std::string loopback_name() {
   return loop ? name : std::string();
 }
 
+// As loopback_name(), marking the benchmark skipped when there is none.
+std::string loopback_name_or_skip(benchmark::State& state) {
+  std::string name = loopback_name();
+  if (name.empty()) {
+    state.SkipWithError("the host name does not resolve into 127.0.0.0/8");
+    for (auto _ : state) {
+    }
+  }
+  return name;
+}
+
 void run_steps(benchmark::State& state, const std::u16string& host) {
   sv::library_startup();
   Sink sink;
@@ -105,24 +116,14 @@ void BM_BareSendto400(benchmark::State& state) {
 }
 
 void BM_StepHostName(benchmark::State& state) {
-  std::string name = loopback_name();
-  if (name.empty()) {
-    state.SkipWithError("the host name does not resolve into 127.0.0.0/8");
-    for (auto _ : state) {
-    }
-    return;
-  }
+  std::string name = loopback_name_or_skip(state);
+  if (name.empty()) return;
   run_steps(state, sv::u16(name));
 }
 
 void BM_GetaddrinfoSendto400(benchmark::State& state) {
-  std::string name = loopback_name();
-  if (name.empty()) {
-    state.SkipWithError("the host name does not resolve into 127.0.0.0/8");
-    for (auto _ : state) {
-    }
-    return;
-  }
+  std::string name = loopback_name_or_skip(state);
+  if (name.empty()) return;
   Sink sink;
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   unsigned char frame[400] = {0};

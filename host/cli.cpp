@@ -180,6 +180,13 @@ int cmd_show(const Args& args) {
   return kExitOk;
 }
 
+// The block that --block names (1-based) among a model's blocks.
+Block& chosen_block(const std::vector<ModelBlock>& blocks, std::int64_t block_no) {
+  if (block_no < 1 || block_no > static_cast<std::int64_t>(blocks.size()))
+    throw HostError("--block must be 1 to " + std::to_string(blocks.size()));
+  return *blocks[static_cast<std::size_t>(block_no - 1)].block;
+}
+
 int cmd_run(const Args& args) {
   RunOptions options;
   if (args.has("steps")) {
@@ -202,9 +209,7 @@ int cmd_run(const Args& args) {
 
   auto plugin = Plugin::load(args.positional[0]);
   auto blocks = load_model(args.positional[1], *plugin);
-  if (block_no < 1 || block_no > static_cast<std::int64_t>(blocks.size()))
-    throw HostError("--block must be 1 to " + std::to_string(blocks.size()));
-  Block& block = *blocks[static_cast<std::size_t>(block_no - 1)].block;
+  Block& block = chosen_block(blocks, block_no);
 
   std::int64_t printed = 0;
   RunReport report = run_simulation(
@@ -251,9 +256,7 @@ int cmd_dialog(const Args& args) {
   const std::int64_t block_no = args.has("block") ? parse_int64(args.get("block"), "--block") : 1;
   auto plugin = Plugin::load(args.positional[0]);
   auto blocks = load_model(args.positional[1], *plugin);
-  if (block_no < 1 || block_no > static_cast<std::int64_t>(blocks.size()))
-    throw HostError("--block must be 1 to " + std::to_string(blocks.size()));
-  Block& block = *blocks[static_cast<std::size_t>(block_no - 1)].block;
+  Block& block = chosen_block(blocks, block_no);
   // OK always writes 1 to 50 here, so 0 tells that the byte was left alone.
   std::uint8_t inputs = 0;
   check(block.parameter_dialog(&inputs), "CallParameterDialogDLL");

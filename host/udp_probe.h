@@ -26,7 +26,11 @@ class UdpProbe {
   std::optional<std::vector<std::uint8_t>> receive(int timeout_ms);
 
   // Receives until no datagram arrives for quiet_ms; returns how many came.
-  std::size_t drain(int quiet_ms);
+  std::size_t drain(int quiet_ms) {
+    std::size_t n = 0;
+    while (receive(quiet_ms)) ++n;
+    return n;
+  }
 
   // Datagrams received so far by receive() and drain().
   std::size_t received() const { return received_; }

@@ -104,7 +104,6 @@ std::int32_t copy_last(char* buffer, std::int32_t size) {
   return text.empty() ? 1 : static_cast<std::int32_t>(text.size());
 }
 
-const std::string* last() { return thread_record().failed ? &thread_record().text : nullptr; }
 
 void deliver() { platform::deliver_failure(thread_record().text.data(), thread_record().text.size()); }
 

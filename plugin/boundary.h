@@ -15,8 +15,6 @@ void release_thread_record();
 void record(std::u16string_view message);
 // Length of the recorded text, copying at most size - 1 bytes and a zero.
 std::int32_t copy_last(char* buffer, std::int32_t size);
-// The recorded text, or nullptr when the latest export call succeeded.
-const std::string* last();
 
 // Records the exception in flight; called from a catch block.
 void record_current_exception();

@@ -97,8 +97,7 @@ OutOfMemory::OutOfMemory() : Error(u"Zu wenig Arbeitsspeicher") {}
 void raise_float_error(unsigned flags) {
   // Invalid and denormal-operand faults are reported before the others, as
   // the FPU does; an inexact result alone counts as an invalid operation.
-  if (flags & 0x01) throw FloatInvalidOp();
-  if (flags & 0x02) throw FloatInvalidOp();
+  if (flags & 0x03) throw FloatInvalidOp();
   if (flags & 0x04) throw FloatZeroDivide();
   if (flags & 0x08) throw FloatOverflow();
   if (flags & 0x10) throw FloatUnderflow();

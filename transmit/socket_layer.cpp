@@ -16,7 +16,6 @@ UnitCounter g_unit;
 alignas(platform::Lock) unsigned char g_lock_storage[sizeof(platform::Lock)];
 platform::Lock* g_lock = nullptr;
 int g_live = 0;
-bool g_layer_object = false;
 bool g_started = false;
 
 platform::Lock& lock() {
@@ -45,20 +44,18 @@ void fini() {
 
 void acquire() {
   platform::LockGuard guard(lock());
-  if (g_live == 0) {
-    if (!g_started) {
-      int code = net::api().start();
-      if (code != 0) throw SocketLayerStartFailed(code);
-      g_started = true;
-    }
-    g_layer_object = true;
+  // Started once per load; a failed start is tried again by the next create.
+  if (!g_started) {
+    int code = net::api().start();
+    if (code != 0) throw SocketLayerStartFailed(code);
+    g_started = true;
   }
   ++g_live;
 }
 
 void release() {
   platform::LockGuard guard(lock());
-  if (g_live > 0 && --g_live == 0) g_layer_object = false;
+  if (g_live > 0) --g_live;
 }
 
 int live_senders() {
@@ -66,10 +63,8 @@ int live_senders() {
   return g_live;
 }
 
-bool layer_object_exists() {
-  platform::LockGuard guard(lock());
-  return g_layer_object;
-}
+// The shared layer object lives exactly while a sender does.
+bool layer_object_exists() { return live_senders() > 0; }
 
 bool platform_started() {
   platform::LockGuard guard(lock());

@@ -65,10 +65,4 @@ std::optional<std::vector<std::uint8_t>> UdpProbe::receive(int timeout_ms) {
   return buf;
 }
 
-std::size_t UdpProbe::drain(int quiet_ms) {
-  std::size_t n = 0;
-  while (receive(quiet_ms)) ++n;
-  return n;
-}
-
 }  // namespace svhost
