@@ -14,17 +14,18 @@
 
 #include "platform/net.h"
 #include "plugin/block_record.h"
-#include "tests/unit/inproc.h"
+#include "host/udp_probe.h"
+#include "plugin/udpsv_exports.h"
 #include "plugin/startup.h"
-#include "plugin/user_data.h"
-#include "support/text.h"
+#include "base/user_data.h"
+#include "base/text.h"
 #include "transmit/frame.h"
 
 namespace {
 
 // A sink on 127.0.0.1 that nobody reads: the kernel drops what overflows its
 // buffer, which costs the sender nothing.
-using Sink = svtest::LoopbackSocket;
+using Sink = svhost::UdpProbe;
 
 std::vector<unsigned char> inputs(int n) {
   std::vector<unsigned char> v(static_cast<std::size_t>(n) * 10, 0);

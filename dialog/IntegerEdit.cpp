@@ -2,10 +2,11 @@
 
 #include <cstdlib>
 
-#include "platform/x87.h"
+#include "base/text_ids.h"
+#include "base/x87.h"
 #include "support/SVString.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace sv {
 namespace integer_edit {
@@ -75,21 +76,23 @@ bool read_real(std::u16string_view s, long double& value) {
   // Beyond these exponents the result is 0 or infinity anyway.
   if (exponent > 6000) exponent = 6000;
   if (exponent < -6000) exponent = -6000;
-  long double v;
-  {
-    x87::MaskedScope masked;
-    v = static_cast<long double>(mantissa);
-    if (mantissa != 0 && exponent > 0) v *= power_of_ten(static_cast<int>(exponent));
-    if (mantissa != 0 && exponent < 0) {
-      // Two steps so that tiny results are not lost to an infinite divisor.
-      int e = static_cast<int>(-exponent);
-      int first = e > 4000 ? 4000 : e;
-      v /= power_of_ten(first);
-      if (e > first) v /= power_of_ten(e - first);
-    }
-    if (negative) v = -v;
-  }
-  value = v;
+  // Overflow to infinity and underflow to zero are the reading, not a
+  // failure, whatever the caller traps.
+  std::uint16_t ignored;
+  value = x87::compute_masked(
+      [&] {
+        long double v = static_cast<long double>(mantissa);
+        if (mantissa != 0 && exponent > 0) v *= power_of_ten(static_cast<int>(exponent));
+        if (mantissa != 0 && exponent < 0) {
+          // Two steps so that tiny results are not lost to an infinite divisor.
+          int e = static_cast<int>(-exponent);
+          int first = e > 4000 ? 4000 : e;
+          v /= power_of_ten(first);
+          if (e > first) v /= power_of_ten(e - first);
+        }
+        return negative ? -v : v;
+      },
+      ignored);
   return true;
 }
 
@@ -172,6 +175,9 @@ std::u16string load_text(std::int32_t id) {
   return svstring::LoadText(id, buffer, 256);
 }
 
+// Per error code: the library's text id and the built-in text.
+constexpr std::int32_t kErrorTextIds[] = {0, text_id::kWrongFormat, text_id::kTooLarge,
+                                          text_id::kTooSmall, text_id::kZeroNotAllowed};
 constexpr std::u16string_view kErrorTexts[] = {
     u"", u"Falsches Zahlenformat", u"Zahlenwert zu groß", u"Zahlenwert zu klein",
     u"Zahlenwert 0 nicht erlaubt"};
@@ -220,13 +226,20 @@ bool TIntegerEdit::IsValidChar(char16_t ch) const {
 int TIntegerEdit::CheckValue() const {
   long double v;
   if (!integer_edit::read_real(Text(), v)) return kWrongFormat;
-  int code = kNoError;
-  if (has_range(MinValue, MaxValue)) {
-    if (v > static_cast<long double>(MaxValue)) code = kTooLarge;
-    if (v < static_cast<long double>(MinValue)) code = kTooSmall;
-  }
-  if (code == kNoError && !IsZeroAllowed && v == 0.0L) code = kZeroNotAllowed;
-  return code;
+  // A tiny reading is a denormal operand of the comparisons below, which a
+  // caller may trap; the check itself never fails.
+  std::uint16_t ignored;
+  return x87::compute_masked(
+      [&] {
+        int code = kNoError;
+        if (has_range(MinValue, MaxValue)) {
+          if (v > static_cast<long double>(MaxValue)) code = kTooLarge;
+          if (v < static_cast<long double>(MinValue)) code = kTooSmall;
+        }
+        if (code == kNoError && !IsZeroAllowed && v == 0.0L) code = kZeroNotAllowed;
+        return code;
+      },
+      ignored);
 }
 
 bool TIntegerEdit::Validate() {
@@ -247,15 +260,15 @@ void TIntegerEdit::ShowRangeHelp(ui::MouseButton button, int, int) {
   if (button != ui::MouseButton::right || ReadOnly() || Tag < 0) return;
   std::u16string text, caption;
   if (svstring::StringLibHandle() != 0) {
-    caption = svstring::GetText(1011);
+    caption = svstring::GetText(text_id::kRangeHeading);
     text = caption + u":\n\r";
     if (has_range(MinValue, MaxValue)) {
-      text += svstring::GetText(1316) + int_to_u16(MinValue) + u"\n\r" + svstring::GetText(1317) +
+      text += svstring::GetText(text_id::kRangeFrom) + int_to_u16(MinValue) + u"\n\r" + svstring::GetText(text_id::kRangeTo) +
               int_to_u16(MaxValue);
     } else {
-      text += svstring::GetText(1551);
+      text += svstring::GetText(text_id::kNoRestriction);
     }
-    if (!IsZeroAllowed) text += u"\r\n" + load_text(1552);
+    if (!IsZeroAllowed) text += u"\r\n" + load_text(text_id::kZeroNotAllowedNote);
     cut_to_buffer(text);
     ui::message_box(ui::parent_window(handle_), text, caption, ui::kMbIconWarning);
   } else {
@@ -273,7 +286,7 @@ void TIntegerEdit::ShowRangeHelp(ui::MouseButton button, int, int) {
 void TIntegerEdit::ShowError(std::intptr_t code) {
   if (code < kWrongFormat || code > kZeroNotAllowed) return;
   if (svstring::StringLibHandle() != 0) {
-    svstring::ShowMessageById(static_cast<std::int32_t>(1552 + code), 1002, ui::kMbIconWarning);
+    svstring::ShowMessageById(kErrorTextIds[code], text_id::kErrorCaption, ui::kMbIconWarning);
   } else {
     ui::message_box(0, kErrorTexts[code], u"Fehler", ui::kMbTaskModal | ui::kMbIconWarning);
   }

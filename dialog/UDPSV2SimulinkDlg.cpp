@@ -4,7 +4,7 @@
 
 #include "dialog/IntegerEdit.h"
 #include "dialog/UDPSV2SimulinkForm.h"
-#include "plugin/startup.h"
+#include "base/owner_window.h"
 
 namespace sv {
 namespace {
@@ -17,6 +17,14 @@ struct FieldProperties {
   bool NoBlanks, Beep;
   std::u16string_view Text;
 };
+
+// The form description's properties of the two integer fields.
+constexpr FieldProperties kPortEditProperties{.MinValue = 0, .MaxValue = 0, .IsZeroAllowed = true,
+                                              .Value = 0, .Format = u"%3d", .NoBlanks = true,
+                                              .Beep = true, .Text = u"0"};
+constexpr FieldProperties kIntegerEdit1Properties{
+    .MinValue = 1, .MaxValue = 50, .IsZeroAllowed = true, .Value = 1, .Format = u"%3d",
+    .NoBlanks = true, .Beep = true, .Text = u"1"};
 
 // The field's constructor, then the form description's properties in the
 // order they are read.
@@ -39,10 +47,8 @@ class ParameterDialog final : public ui::DialogEvents {
       : data_(data), inputs_byte_(inputs_byte) {}
 
   void init(ui::Window dialog) override {
-    port_edit_ = make_field(ui::dialog_item(dialog, kPortEdit),
-                            {0, 0, true, 0, u"%3d", true, true, u"0"});
-    integer_edit1_ = make_field(ui::dialog_item(dialog, kIntegerEdit1),
-                                {1, 50, true, 1, u"%3d", true, true, u"1"});
+    port_edit_ = make_field(ui::dialog_item(dialog, kPortEdit), kPortEditProperties);
+    integer_edit1_ = make_field(ui::dialog_item(dialog, kIntegerEdit1), kIntegerEdit1Properties);
     ui::list_set_index(ui::dialog_item(dialog, kDataTypeCB), 0);
 
     ui::set_window_text(ui::dialog_item(dialog, kIPEdit), data_.IPAddress);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "plugin/user_data.h"
+#include "base/user_data.h"
 
 namespace sv {
 

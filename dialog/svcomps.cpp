@@ -1,7 +1,6 @@
 #include "dialog/svcomps.h"
 
-#include "plugin/startup.h"
-#include "support/unit_counter.h"
+#include "base/unit_counter.h"
 
 namespace sv::svcomps {
 namespace {
@@ -14,7 +13,6 @@ TExtendedList* g_values = nullptr;
 
 void init() {
   if (!g_unit.begin_init()) return;
-  set_decimal_point();
   g_strings = new std::vector<std::u16string>();
   g_values = new TExtendedList();
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/text.h"
+#include "base/text.h"
 #include "transmit/ipv4.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/x87.h"
-#include "support/errors.h"
+#include "base/x87.h"
+#include "base/errors.h"
 #include "transmit/frame.h"
 
 namespace {
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const unsigned trapped = flags & (sv::x87::kInvalid | sv::x87::kZeroDivide | sv::x87::kOverflow);
 
   const std::uint16_t saved = sv::x87::control_word();
-  sv::x87::set_control_word(sv::x87::kStartupControlWord);
+  sv::x87::load(sv::x87::kStartupControlWord, 0);
   std::uint8_t got[sv::kMaxFrameSize];
   bool failed = false;
   std::size_t n = 0;
@@ -58,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const sv::FloatError&) {
     failed = true;
   }
-  sv::x87::clear_exceptions();
-  sv::x87::set_control_word(saved);
+  sv::x87::load(saved, 0);
 
   check(failed == (trapped != 0));
   if (!failed) {

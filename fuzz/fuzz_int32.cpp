@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 
 #include "dialog/IntegerEdit.h"
-#include "platform/x87.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/x87.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  sv::x87::set_control_word(sv::x87::kStartupControlWord);
+  sv::x87::load(sv::x87::kStartupControlWord, 0);
   std::u16string text(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size);
 
   long double v = 0;

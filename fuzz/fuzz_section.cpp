@@ -8,7 +8,7 @@
 #include <string>
 
 #include "plugin/param_section.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace {
 

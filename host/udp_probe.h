@@ -1,6 +1,7 @@
 // Platform service: a UDP receiver on 127.0.0.1 with an ephemeral port, for
-// tests that check what the plug-in puts on the wire. Implemented in
-// host/<platform>/udp_probe.cpp.
+// checking what the plug-in puts on the wire. It is the one loopback
+// receiver of every test and benchmark, native and under Wine. Implemented
+// in host/<platform>/udp_probe.cpp.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +23,10 @@ class UdpProbe {
   std::uint16_t port() const;
 
   // The next datagram, waiting at most timeout_ms; nullopt when none came.
-  // A datagram of zero bytes is returned as an empty vector.
-  std::optional<std::vector<std::uint8_t>> receive(int timeout_ms);
+  // A datagram of zero bytes is returned as an empty vector. from_port, if
+  // given, receives the sender's port.
+  std::optional<std::vector<std::uint8_t>> receive(int timeout_ms,
+                                                   std::uint16_t* from_port = nullptr);
 
   // Receives until no datagram arrives for quiet_ms; returns how many came.
   std::size_t drain(int quiet_ms) {
@@ -40,5 +43,8 @@ class UdpProbe {
   std::unique_ptr<Impl> impl_;
   std::size_t received_ = 0;
 };
+
+// A port on 127.0.0.1 where nobody listens any more.
+inline std::uint16_t closed_port() { return UdpProbe().port(); }
 
 }  // namespace svhost

@@ -4,15 +4,15 @@
 #include <cstring>
 #include <memory>
 
+#include "base/owner_window.h"
+#include "base/text.h"
+#include "base/user_data.h"
+#include "dialog/UDPSV2SimulinkDlg.h"
 #include "platform/codepage.h"
 #include "plugin/block_record.h"
 #include "plugin/boundary.h"
 #include "plugin/param_section.h"
-#include "plugin/startup.h"
 #include "plugin/udpsv_exports.h"
-#include "plugin/user_data.h"
-#include "dialog/UDPSV2SimulinkDlg.h"
-#include "support/text.h"
 #include "transmit/run.h"
 
 #ifndef SV_EXPORT
@@ -38,32 +38,32 @@ const std::uint8_t* values(const void* p) { return static_cast<const std::uint8_
 
 extern "C" {
 
-SV_EXPORT void SV_CALL IsUserDLL32(void) { sv::boundary::clear(); }
+SV_EXPORT void SV_CALL IsUserDLL32(void) { sv::boundary::enter(); }
 
 SV_EXPORT char* SV_CALL GetDLLName(void) {
-  sv::boundary::clear();
+  sv::boundary::enter();
   return g_display_name;
 }
 
 SV_EXPORT int32_t SV_CALL CanSimulateDLL(intptr_t) {
-  sv::boundary::clear();
+  sv::boundary::enter();
   return 1;
 }
 
 SV_EXPORT void SV_CALL GetParameterStruct(void* parameterStruct) {
-  sv::boundary::clear();
-  put<std::uint8_t>(parameterStruct, 0, 0);
-  put<std::uint8_t>(parameterStruct, 1, 1);
-  put<std::uint8_t>(parameterStruct, 2, 0);
-  put<std::int32_t>(parameterStruct, 323, 0);
+  sv::boundary::enter();
+  put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_0, 0);
+  put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_1, 1);
+  put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_2, 0);
+  put<std::int32_t>(parameterStruct, SV_PARAMETER_WORD_323, 0);
 }
 
 SV_EXPORT void SV_CALL GetDialogEnableStruct(void* dialogEnableStruct, intptr_t) {
-  sv::boundary::clear();
-  put<std::int32_t>(dialogEnableStruct, 0, -1);
-  put<std::int32_t>(dialogEnableStruct, 4, -1);
-  put<std::int32_t>(dialogEnableStruct, 8, -1);
-  put<std::uint8_t>(dialogEnableStruct, 12, 1);
+  sv::boundary::enter();
+  put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_0, -1);
+  put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_1, -1);
+  put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_2, -1);
+  put<std::uint8_t>(dialogEnableStruct, SV_DIALOG_ENABLE_FLAG, 1);
 }
 
 SV_EXPORT void SV_CALL GetNumberOfInputsOutputs2(void* inputsOutputs, intptr_t, void* userData,
@@ -71,12 +71,13 @@ SV_EXPORT void SV_CALL GetNumberOfInputsOutputs2(void* inputsOutputs, intptr_t, 
   sv::boundary::run([&] {
     if (!userData) return;
     const auto* data = static_cast<const sv::TUserData*>(userData);
-    put<std::uint8_t>(inputsOutputs, 1, 0);
-    put<std::uint8_t>(inputsOutputs, 0, static_cast<std::uint8_t>(data->Inputs));
+    put<std::uint8_t>(inputsOutputs, SV_IO_OUTPUT_COUNT, 0);
+    put<std::uint8_t>(inputsOutputs, SV_IO_INPUT_COUNT, static_cast<std::uint8_t>(data->Inputs));
     auto* io = static_cast<unsigned char*>(inputsOutputs);
     for (int i = 1; i <= SV_IO_MAX_INPUTS; ++i) {
       std::string name = sv::platform::to_ansi(u"Input " + sv::int_to_u16(i));
-      std::memcpy(io + 2 + SV_IO_NAME_SLOT_SIZE * (i - 1), name.c_str(), name.size() + 1);
+      std::memcpy(io + SV_IO_FIRST_NAME + SV_IO_NAME_SLOT_SIZE * (i - 1), name.c_str(),
+                  name.size() + 1);
     }
   });
 }

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "platform/codepage.h"
-#include "platform/failure.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "plugin/failure.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace sv::boundary {
 namespace {

@@ -6,9 +6,19 @@
 #include <cstdint>
 #include <string>
 
+#include "base/x87.h"
+
 namespace sv::boundary {
 
 void clear();
+
+// Every export starts here: no exception the host left pending on the x87
+// unit is taken inside the library or left behind by it, and the thread's
+// failure record is cleared.
+inline void enter() {
+  x87::drop_pending();
+  clear();
+}
 // Frees the calling thread's failure record; the platform's unload hook
 // calls it.
 void release_thread_record();
@@ -33,7 +43,7 @@ void deliver();
 // failure is delivered, since a structured exception skips destructors.
 template <class Body>
 inline void run(Body&& body) {
-  clear();
+  enter();
   bool failed = false;
   try {
     if (startup_failed()) throw_startup_failure();

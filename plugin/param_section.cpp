@@ -5,8 +5,8 @@
 #include "platform/codepage.h"
 #include "platform/fileio.h"
 #include "platform/module_version.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace sv {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "support/errors.h"
-#include "support/text.h"
-#include "support/unit_counter.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "base/unit_counter.h"
 
 namespace sv::svconfig {
 namespace {

@@ -2,31 +2,10 @@
 
 #include <cmath>
 
-#include "platform/x87.h"
-#include "support/errors.h"
+#include "base/x87.h"
+#include "base/errors.h"
 
 namespace sv {
-namespace {
-
-// Runs a computation with every x87 exception masked, then raises the first
-// flagged condition whose trap the caller had switched on.
-template <class Compute>
-long double guarded(Compute&& compute) {
-  long double result;
-  unsigned trapped_flags;
-  {
-    x87::MaskedScope fpu;
-    asm volatile("" ::: "memory");  // keep the element loads after the masking
-    result = compute();
-    asm volatile("" : "+m"(result));  // and the result before the flags are read
-    trapped_flags = x87::status_word() & fpu.trapped();
-  }
-  if (trapped_flags) raise_float_error(trapped_flags);
-  return result;
-}
-
-}  // namespace
-
 TObjectList::~TObjectList() { Clear(); }
 
 void TObjectList::Add(std::unique_ptr<TObject> item) { items_.push_back(std::move(item)); }
@@ -48,7 +27,7 @@ void TExtendedList::Add(long double value) { TObjectList::Add(std::make_unique<T
 // raising the invalid-operation flag, so a NaN element is skipped by the
 // minimum and taken by the maximum whatever traps the caller has on.
 long double TExtendedList::MinimumValue() const {
-  return guarded([this] {
+  return x87::guarded([this] {
     long double result = 1e30L;
     for (std::size_t i = 0; i < Count(); ++i) {
       const long double x = Items(i);
@@ -59,7 +38,7 @@ long double TExtendedList::MinimumValue() const {
 }
 
 long double TExtendedList::MaximumValue() const {
-  return guarded([this] {
+  return x87::guarded([this] {
     long double result = -1e30L;
     for (std::size_t i = 0; i < Count(); ++i) {
       const long double x = Items(i);
@@ -71,7 +50,7 @@ long double TExtendedList::MaximumValue() const {
 
 long double TExtendedList::Average() const {
   if (Count() == 0) return 0.0L;
-  return guarded([this] {
+  return x87::guarded([this] {
     long double sum = 0.0L;
     for (std::size_t i = 0; i < Count(); ++i) sum += Items(i);
     return sum / static_cast<long double>(Count());
@@ -81,7 +60,7 @@ long double TExtendedList::Average() const {
 long double TExtendedList::Stdeviation() const {
   const long double average = Average();
   if (Count() < 2) return 0.0L;
-  return guarded([this, average] {
+  return x87::guarded([this, average] {
     long double sum = 0.0L;
     for (std::size_t i = 0; i < Count(); ++i) {
       const long double d = Items(i) - average;

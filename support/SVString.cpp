@@ -1,8 +1,8 @@
 #include "support/SVString.h"
 
 #include "platform/window.h"
-#include "plugin/startup.h"
-#include "support/unit_counter.h"
+#include "base/owner_window.h"
+#include "base/unit_counter.h"
 
 namespace sv::svstring {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "platform/x87.h"
-#include "support/errors.h"
+#include "base/x87.h"
+#include "base/errors.h"
 
 namespace sv {
 
@@ -79,9 +79,10 @@ inline bool safe(const std::uint8_t* v) {
   return static_cast<int>(exponent) - 16383 <= Codec<Type>::max_safe_exponent;
 }
 
-// Converts values [0, count) and returns the exception flags raised among
-// `traps`. With `first_only` it stops at the first value that raises one, so
-// the failure reported is the one a trapping conversion would have taken.
+// Converts values [0, count) under the masked word and returns the flags
+// raised among `traps`. With `first_only` it stops at the first value that
+// raises one, so the failure reported is the one a trapping conversion would
+// have taken.
 template <std::int32_t Type>
 unsigned convert_masked(std::int32_t count, const std::uint8_t* src, std::uint8_t* dst,
                         unsigned traps, bool first_only) {
@@ -101,9 +102,13 @@ std::size_t build(std::int32_t inputs, const std::uint8_t* values, std::uint8_t*
 
   // Changing the control word costs more than the whole frame when the
   // caller has traps on, so it is only done when a value could trap: safe
-  // values are converted under the caller's own word as it stands.
-  const unsigned caller_traps = ~x87::control_word() & x87::kAllExceptions;
-  if ((caller_traps & ~(x87::kInvalid | x87::kZeroDivide | x87::kOverflow)) == 0) {
+  // values are converted under the caller's own word as it stands, unless
+  // the caller traps more than these conversions can be kept from raising,
+  // or has an exception pending already.
+  const std::uint16_t cw = x87::control_word();
+  const unsigned caller_traps = ~cw & x87::kAllExceptions;
+  if ((caller_traps & ~(x87::kInvalid | x87::kZeroDivide | x87::kOverflow)) == 0 &&
+      x87::pending(cw, x87::status_word()) == 0) {
     const std::uint8_t* src = values;
     std::uint8_t* dst = out;
     std::int32_t i = 0;
@@ -112,19 +117,15 @@ std::size_t build(std::int32_t inputs, const std::uint8_t* values, std::uint8_t*
     if (i == inputs) return size;
   }
 
-  unsigned raised;
-  {
-    x87::MaskedScope fpu;
+  x87::guarded([&] {
     // The flags are sticky, so one look after the whole frame tells whether
     // any conversion raised a trapped condition; only then is the frame
     // converted again value by value to find the first.
-    raised = convert_masked<Type>(inputs, values, out, fpu.trapped(), false);
-    if (raised) {
-      x87::clear_exceptions();
-      raised = convert_masked<Type>(inputs, values, out, fpu.trapped(), true);
+    if (convert_masked<Type>(inputs, values, out, caller_traps, false)) {
+      x87::clear_flags();
+      convert_masked<Type>(inputs, values, out, caller_traps, true);
     }
-  }  // the caller's control word is back, with clean flags
-  if (raised) raise_float_error(raised);
+  });
   return size;
 }
 

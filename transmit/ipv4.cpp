@@ -1,7 +1,8 @@
 #include "transmit/ipv4.h"
 
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "platform/system_error.h"
+#include "base/text.h"
 
 namespace sv {
 
@@ -41,7 +42,7 @@ net::Ipv4 resolve_host(std::u16string_view host) {
   switch (r.status) {
     case net::LookupStatus::Ok: return r.address;
     case net::LookupStatus::SocketError: throw SocketError(r.code);
-    case net::LookupStatus::SystemError: throw OSError(r.code);
+    case net::LookupStatus::SystemError: throw OSError(r.code, platform::system_error_text(r.code));
   }
   throw SocketError(r.code);
 }

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "support/errors.h"
+#include "base/errors.h"
 #include "transmit/frame.h"
 #include "transmit/udp_sender.h"
 
@@ -13,9 +13,9 @@ void run_start(TUserData& data, const std::uint8_t* inputs) {
   run_end(data);
   data.Sender = new UdpSender();
   try {
-    data.Sender->setHost(data.IPAddress);
-    data.Sender->setPort(static_cast<std::uint16_t>(data.Port));
-    data.Sender->setActive(true);
+    data.Sender->SetHost(data.IPAddress);
+    data.Sender->SetPort(static_cast<std::uint16_t>(data.Port));
+    data.Sender->SetActive(true);
   } catch (const Error&) {
     // Dropped by design: the first Send opens the socket again and reports.
   }
@@ -29,13 +29,13 @@ void run_step(TUserData& data, const std::uint8_t* inputs) {
   std::size_t size = build_frame(data.Inputs, data.DataType, inputs, frame);
   // A step outside a run (or after a failed run start) has nowhere to send.
   if (!data.Sender) throw Error(u"Kein UDP-Sender: die Simulation wurde nicht gestartet");
-  data.Sender->send(frame, size);
+  data.Sender->Send(frame, size);
 }
 
 void run_end(TUserData& data) {
   std::unique_ptr<UdpSender> sender(data.Sender);
   data.Sender = nullptr;
-  if (sender) sender->setActive(false);
+  if (sender) sender->SetActive(false);
 }
 
 }  // namespace sv

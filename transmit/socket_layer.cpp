@@ -4,8 +4,9 @@
 
 #include "platform/lock.h"
 #include "platform/net.h"
-#include "support/errors.h"
-#include "support/unit_counter.h"
+#include "base/errors.h"
+#include "platform/system_error.h"
+#include "base/unit_counter.h"
 
 namespace sv::socket_layer {
 namespace {
@@ -47,7 +48,7 @@ void acquire() {
   // Started once per load; a failed start is tried again by the next create.
   if (!g_started) {
     int code = net::api().start();
-    if (code != 0) throw SocketLayerStartFailed(code);
+    if (code != 0) throw SocketLayerStartFailed(code, platform::system_error_text(code));
     g_started = true;
   }
   ++g_live;

@@ -1,7 +1,8 @@
 #include "transmit/udp_sender.h"
 
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "base/wsa_codes.h"
 #include "transmit/ipv4.h"
 #include "transmit/socket_layer.h"
 
@@ -14,8 +15,8 @@ UdpSender::~UdpSender() {
   socket_layer::release();
 }
 
-void UdpSender::setActive(bool active) {
-  if (active == this->active()) return;
+void UdpSender::SetActive(bool active) {
+  if (active == Active()) return;
   if (active) open();
   else close();
 }
@@ -51,15 +52,15 @@ void UdpSender::close() {
   local_port_ = 0;
 }
 
-void UdpSender::send(const std::uint8_t* data, std::size_t size) {
+void UdpSender::Send(const std::uint8_t* data, std::size_t size) {
   net::Ipv4 dest = resolve_host(host_);
-  if (!active()) open();
+  if (!Active()) open();
   if (size == 0) return;
   const net::Api& api = net::api();
   std::intptr_t sent = api.send_to(socket_, data, size, dest, port_);
   if (sent == -1) {
     int code = api.last_error();
-    if (code == 10040) throw PackageSizeTooBig();
+    if (code == wsa::kEmsgsize) throw PackageSizeTooBig();
     throw SocketError(code);
   }
   if (static_cast<std::size_t>(sent) != size) throw NotAllBytesSent();

@@ -22,34 +22,34 @@ class UdpSender {
   UdpSender& operator=(const UdpSender&) = delete;
 
   // Stored only; resolved at every Send.
-  void setHost(std::u16string host) { host_ = std::move(host); }
-  const std::u16string& host() const { return host_; }
-  void setPort(std::uint16_t port) { port_ = port; }
-  std::uint16_t port() const { return port_; }
+  void SetHost(std::u16string host) { host_ = std::move(host); }
+  const std::u16string& Host() const { return host_; }
+  void SetPort(std::uint16_t port) { port_ = port; }
+  std::uint16_t Port() const { return port_; }
 
   // true opens the socket (SocketError, CouldNotBindSocket), false closes it.
-  void setActive(bool active);
-  bool active() const { return socket_ != net::kNoSocket; }
+  void SetActive(bool active);
+  bool Active() const { return socket_ != net::kNoSocket; }
 
   // Resolves Host, opens the socket if needed, and sends the buffer as one
   // datagram; an empty buffer sends nothing.
-  void send(const std::uint8_t* data, std::size_t size);
+  void Send(const std::uint8_t* data, std::size_t size);
 
   // Settings this system keeps at their defaults.
-  const std::u16string& boundIP() const { return bound_ip_; }
-  void setBoundIP(std::u16string ip) { bound_ip_ = std::move(ip); }
-  std::uint16_t boundPort() const { return bound_port_; }
-  void setBoundPort(std::uint16_t port) { bound_port_ = port; }
-  bool broadcastEnabled() const { return broadcast_; }
-  void setBroadcastEnabled(bool on) { broadcast_ = on; }
-  std::int32_t bufferSize() const { return buffer_size_; }
-  void setBufferSize(std::int32_t size) { buffer_size_ = size; }
-  std::int32_t receiveTimeout() const { return receive_timeout_; }
-  void setReceiveTimeout(std::int32_t ms) { receive_timeout_ = ms; }
+  const std::u16string& BoundIP() const { return bound_ip_; }
+  void SetBoundIP(std::u16string ip) { bound_ip_ = std::move(ip); }
+  std::uint16_t BoundPort() const { return bound_port_; }
+  void SetBoundPort(std::uint16_t port) { bound_port_ = port; }
+  bool BroadcastEnabled() const { return broadcast_; }
+  void SetBroadcastEnabled(bool on) { broadcast_ = on; }
+  std::int32_t BufferSize() const { return buffer_size_; }
+  void SetBufferSize(std::int32_t size) { buffer_size_ = size; }
+  std::int32_t ReceiveTimeout() const { return receive_timeout_; }
+  void SetReceiveTimeout(std::int32_t ms) { receive_timeout_ = ms; }
 
   // What the system assigned at bind; cleared when the socket closes.
-  const std::u16string& localAddress() const { return local_address_; }
-  std::uint16_t localPort() const { return local_port_; }
+  const std::u16string& local_address() const { return local_address_; }
+  std::uint16_t local_port() const { return local_port_; }
 
  private:
   void open();

@@ -40,7 +40,8 @@ UdpProbe::~UdpProbe() {
 
 std::uint16_t UdpProbe::port() const { return impl_->port; }
 
-std::optional<std::vector<std::uint8_t>> UdpProbe::receive(int timeout_ms) {
+std::optional<std::vector<std::uint8_t>> UdpProbe::receive(int timeout_ms,
+                                                           std::uint16_t* from_port) {
   pollfd p{impl_->fd, POLLIN, 0};
   int ready;
   do {
@@ -48,8 +49,12 @@ std::optional<std::vector<std::uint8_t>> UdpProbe::receive(int timeout_ms) {
   } while (ready < 0 && errno == EINTR);
   if (ready <= 0) return std::nullopt;
   std::vector<std::uint8_t> buf(65536);
-  ssize_t n = ::recv(impl_->fd, buf.data(), buf.size(), 0);
+  sockaddr_in from{};
+  socklen_t len = sizeof from;
+  ssize_t n =
+      ::recvfrom(impl_->fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
   if (n < 0) return std::nullopt;
+  if (from_port) *from_port = ntohs(from.sin_port);
   buf.resize(static_cast<std::size_t>(n));
   ++received_;
   return buf;

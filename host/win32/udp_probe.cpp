@@ -49,7 +49,8 @@ UdpProbe::~UdpProbe() {
 
 std::uint16_t UdpProbe::port() const { return impl_->port; }
 
-std::optional<std::vector<std::uint8_t>> UdpProbe::receive(int timeout_ms) {
+std::optional<std::vector<std::uint8_t>> UdpProbe::receive(int timeout_ms,
+                                                           std::uint16_t* from_port) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(impl_->s, &set);
@@ -58,8 +59,12 @@ std::optional<std::vector<std::uint8_t>> UdpProbe::receive(int timeout_ms) {
   tv.tv_usec = (timeout_ms % 1000) * 1000;
   if (select(0, &set, nullptr, nullptr, timeout_ms < 0 ? nullptr : &tv) <= 0) return std::nullopt;
   std::vector<std::uint8_t> buf(65536);
-  int n = recv(impl_->s, reinterpret_cast<char*>(buf.data()), static_cast<int>(buf.size()), 0);
+  sockaddr_in from{};
+  int len = sizeof from;
+  int n = recvfrom(impl_->s, reinterpret_cast<char*>(buf.data()), static_cast<int>(buf.size()), 0,
+                   reinterpret_cast<sockaddr*>(&from), &len);
   if (n < 0) return std::nullopt;
+  if (from_port) *from_port = ntohs(from.sin_port);
   buf.resize(static_cast<std::size_t>(n));
   ++received_;
   return buf;

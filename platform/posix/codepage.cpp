@@ -2,7 +2,7 @@
 // between the builds unchanged.
 #include "platform/codepage.h"
 
-#include "support/text.h"
+#include "base/text.h"
 
 namespace sv::platform {
 namespace {

@@ -1,7 +1,7 @@
 #include "platform/module_version.h"
 
 #include "sv_version.h"
-#include "support/text.h"
+#include "base/text.h"
 
 namespace sv::platform {
 

@@ -11,7 +11,8 @@
 
 #include <cstring>
 
-#include "support/text.h"
+#include "base/text.h"
+#include "base/wsa_codes.h"
 
 namespace sv::net {
 namespace {
@@ -21,48 +22,48 @@ thread_local int t_last_error = 0;
 int wsa_code(int e) {
   switch (e) {
     case 0: return 0;
-    case EINTR: return 10004;
-    case EBADF: return 10009;
+    case EINTR: return wsa::kEintr;
+    case EBADF: return wsa::kEbadf;
     case EACCES:
-    case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
+    case EPERM: return wsa::kEacces;
+    case EFAULT: return wsa::kEfault;
+    case EINVAL: return wsa::kEinval;
     case EMFILE:
-    case ENFILE: return 10024;
-    case EWOULDBLOCK: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
+    case ENFILE: return wsa::kEmfile;
+    case EWOULDBLOCK: return wsa::kEwouldblock;
+    case EINPROGRESS: return wsa::kEinprogress;
+    case EALREADY: return wsa::kEalready;
+    case ENOTSOCK: return wsa::kEnotsock;
+    case EDESTADDRREQ: return wsa::kEdestaddrreq;
+    case EMSGSIZE: return wsa::kEmsgsize;
+    case EPROTOTYPE: return wsa::kEprototype;
+    case ENOPROTOOPT: return wsa::kEnoprotoopt;
+    case EPROTONOSUPPORT: return wsa::kEprotonosupport;
+    case ESOCKTNOSUPPORT: return wsa::kEsocktnosupport;
+    case EOPNOTSUPP: return wsa::kEopnotsupp;
+    case EPFNOSUPPORT: return wsa::kEpfnosupport;
+    case EAFNOSUPPORT: return wsa::kEafnosupport;
+    case EADDRINUSE: return wsa::kEaddrinuse;
+    case EADDRNOTAVAIL: return wsa::kEaddrnotavail;
+    case ENETDOWN: return wsa::kEnetdown;
+    case ENETUNREACH: return wsa::kEnetunreach;
+    case ENETRESET: return wsa::kEnetreset;
+    case ECONNABORTED: return wsa::kEconnaborted;
+    case ECONNRESET: return wsa::kEconnreset;
     case ENOBUFS:
-    case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
+    case ENOMEM: return wsa::kEnobufs;
+    case EISCONN: return wsa::kEisconn;
+    case ENOTCONN: return wsa::kEnotconn;
     case ESHUTDOWN:
-    case EPIPE: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
+    case EPIPE: return wsa::kEshutdown;
+    case ETOOMANYREFS: return wsa::kEtoomanyrefs;
+    case ETIMEDOUT: return wsa::kEtimedout;
+    case ECONNREFUSED: return wsa::kEconnrefused;
+    case ELOOP: return wsa::kEloop;
+    case ENAMETOOLONG: return wsa::kEnametoolong;
+    case EHOSTDOWN: return wsa::kEhostdown;
+    case EHOSTUNREACH: return wsa::kEhostunreach;
+    case ENOTEMPTY: return wsa::kEnotempty;
     default: return e;  // no Windows Sockets condition: the raw number
   }
 }
@@ -133,21 +134,21 @@ int last_error() { return t_last_error; }
 
 int lookup_code(int eai) {
   switch (eai) {
-    case EAI_NONAME: return 11001;
-    case EAI_AGAIN: return 11002;
-    case EAI_FAIL: return 11003;
+    case EAI_NONAME: return wsa::kHostNotFound;
+    case EAI_AGAIN: return wsa::kTryAgain;
+    case EAI_FAIL: return wsa::kNoRecovery;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA: return wsa::kNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return 11004;  // the name has no IPv4 address
+    case EAI_ADDRFAMILY: return wsa::kNoData;  // the name has no IPv4 address
 #endif
-    case EAI_BADFLAGS: return 10022;
-    case EAI_FAMILY: return 10047;
-    case EAI_MEMORY: return 8;
-    case EAI_SERVICE: return 10109;
-    case EAI_SOCKTYPE: return 10044;
-    default: return 11003;  // any other resolver failure is non-recoverable
+    case EAI_BADFLAGS: return wsa::kEinval;
+    case EAI_FAMILY: return wsa::kEafnosupport;
+    case EAI_MEMORY: return wsa::kNotEnoughMemory;
+    case EAI_SERVICE: return wsa::kTypeNotFound;
+    case EAI_SOCKTYPE: return wsa::kEsocktnosupport;
+    default: return wsa::kNoRecovery;  // any other resolver failure is non-recoverable
   }
 }
 
@@ -163,7 +164,7 @@ LookupResult lookup(std::u16string_view name) {
     if (rc == EAI_SYSTEM) return {LookupStatus::SystemError, {}, errno};
     return {LookupStatus::SocketError, {}, lookup_code(rc)};
   }
-  LookupResult r{LookupStatus::SocketError, {}, 11004};
+  LookupResult r{LookupStatus::SocketError, {}, wsa::kNoData};
   for (addrinfo* p = result; p; p = p->ai_next) {
     if (p->ai_family == AF_INET && p->ai_addr) {
       const auto* in = reinterpret_cast<const sockaddr_in*>(p->ai_addr);

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "platform/posix/settings_store_file.h"
-#include "support/text.h"
+#include "base/text.h"
 
 namespace sv::platform {
 namespace regfile {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "support/text.h"
+#include "base/text.h"
 
 namespace sv::platform {
 namespace {

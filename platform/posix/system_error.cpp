@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/text.h"
+#include "base/text.h"
 
 namespace sv::platform {
 

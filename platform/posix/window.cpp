@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/headless.h"
+#include "platform/posix/headless.h"
 #include "platform/window.h"
 
 namespace sv::ui {

@@ -14,7 +14,7 @@
 
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "plugin/block_record.h"
-#include "plugin/user_data.h"
+#include "base/user_data.h"
 #include "png_writer.h"
 
 namespace {
@@ -188,7 +188,7 @@ class Dialog : public ::testing::Test {
   // A new block whose record names the owner window.
   void set_owner(HWND owner) {
     g_dispose(record_.data());
-    std::memcpy(record_.data() + sv::block_record::kOwnerWindow, &owner, sizeof owner);
+    std::memcpy(record_.data() + SV_BLOCK_OWNER_WINDOW, &owner, sizeof owner);
     g_init(record_.data());
     data_ = sv::block_record::user_data(record_.data());
   }

@@ -2,10 +2,10 @@
 
 #include "dialog/UDPSV2SimulinkDlg.h"
 #include "dialog/UDPSV2SimulinkForm.h"
-#include "platform/headless.h"
-#include "plugin/startup.h"
+#include "platform/posix/headless.h"
+#include "base/owner_window.h"
 #include "string_lib.h"
-#include "support/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #include <memory>
 
 #include "dialog/IntegerEdit.h"
-#include "platform/headless.h"
-#include "platform/x87.h"
-#include "plugin/startup.h"
+#include "platform/posix/headless.h"
+#include "base/x87.h"
+#include "base/owner_window.h"
 #include "string_lib.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace {
 
@@ -157,7 +157,7 @@ TEST_F(IntegerEdit, ARealNumberInRangePassesButLeavesValueAlone) {
 TEST_F(IntegerEdit, CheckValueReadsRealNumbersWithoutTrapping) {
   // The start-up's control word traps invalid operation and overflow.
   std::uint16_t saved = sv::x87::control_word();
-  sv::x87::set_control_word(sv::x87::kStartupControlWord);
+  sv::x87::load(sv::x87::kStartupControlWord, 0);
   range(1, 50);
   struct {
     const char16_t* text;
@@ -171,7 +171,7 @@ TEST_F(IntegerEdit, CheckValueReadsRealNumbersWithoutTrapping) {
     EXPECT_EQ(field->CheckValue(), c.code) << sv::utf8(c.text);
   }
   EXPECT_EQ(sv::x87::control_word() & ~0x40, sv::x87::kStartupControlWord);
-  sv::x87::set_control_word(saved);
+  sv::x87::load(saved, 0);
 }
 
 TEST_F(IntegerEdit, TooSmallWinsWhenTheBoundsAreCrossed) {

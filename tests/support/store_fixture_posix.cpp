@@ -6,7 +6,7 @@
 
 #include "platform/posix/settings_store_file.h"
 #include "store_fixture.h"
-#include "support/text.h"
+#include "base/text.h"
 
 namespace sv::test {
 namespace {

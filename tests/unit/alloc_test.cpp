@@ -8,10 +8,11 @@
 #include <new>
 #include <vector>
 
-#include "ext80.h"
-#include "inproc.h"
+#include "tests/common/ext80.h"
+#include "host/udp_probe.h"
+#include "plugin/udpsv_exports.h"
 #include "plugin/block_record.h"
-#include "plugin/user_data.h"
+#include "base/user_data.h"
 
 namespace {
 std::atomic<long> g_allocations{0};
@@ -28,7 +29,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 TEST(Allocation, StepToADottedAddressAllocatesNothing) {
-  svtest::LoopbackSocket sink;
+  svhost::UdpProbe sink;
   std::vector<unsigned char> record(8192, 0);
   InitUserDLL(record.data());
   sv::TUserData* d = sv::block_record::user_data(record.data());

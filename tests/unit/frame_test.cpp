@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "ext80.h"
-#include "platform/x87.h"
-#include "support/errors.h"
+#include "tests/common/ext80.h"
+#include "base/x87.h"
+#include "base/errors.h"
 #include "transmit/frame.h"
 
 namespace {
@@ -28,12 +28,11 @@ std::vector<unsigned char> frame(std::int32_t type, const std::vector<unsigned c
 template <class Body>
 void with_control_word(std::uint16_t cw, Body body) {
   const std::uint16_t saved = sv::x87::control_word();
-  sv::x87::set_control_word(cw);
+  sv::x87::load(cw, 0);
   body();
   EXPECT_EQ(sv::x87::control_word() & ~0x40, cw & ~0x40);
   EXPECT_EQ(sv::x87::status_word() & ~cw & sv::x87::kAllExceptions, 0);
-  sv::x87::clear_exceptions();
-  sv::x87::set_control_word(saved);
+  sv::x87::load(saved, 0);
 }
 
 constexpr std::uint16_t kTrapsOn = sv::x87::kStartupControlWord;

@@ -4,12 +4,14 @@
 
 #include <vector>
 
-#include "platform/x87.h"
+#include "base/x87.h"
 #include "plugin/block_record.h"
+#include "base/owner_window.h"
 #include "plugin/startup.h"
 #include "plugin/udpsv_exports.h"
-#include "plugin/user_data.h"
-#include "inproc.h"
+#include "base/user_data.h"
+#include "host/udp_probe.h"
+#include "plugin/udpsv_exports.h"
 
 namespace {
 
@@ -51,18 +53,16 @@ TEST(Lifecycle, RunEndWithoutSenderAndStepWithoutRunFailCleanly) {
 
 TEST(Lifecycle, StartupSetsTheControlWordAndRunsOnce) {
   const std::uint16_t saved = sv::x87::control_word();
-  sv::x87::set_control_word(0x037F);
+  sv::x87::load(0x037F, 0);
   sv::library_startup();
   EXPECT_EQ(sv::x87::control_word() & ~0x40, sv::x87::kStartupControlWord);
-  EXPECT_EQ(sv::number_formats().decimal_separator, u'.');
-  EXPECT_FALSE(sv::number_formats().update_from_system);
   // A second start-up does nothing: the word a caller set afterwards stays.
-  sv::x87::set_control_word(0x037F);
+  sv::x87::load(0x037F, 0);
   sv::library_startup();
   EXPECT_EQ(sv::x87::control_word(), 0x037F);
   sv::library_shutdown();
   sv::library_shutdown();
-  sv::x87::set_control_word(saved);
+  sv::x87::load(saved, 0);
 }
 
 }  // namespace

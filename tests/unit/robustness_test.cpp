@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "ext80.h"
-#include "inproc.h"
+#include "tests/common/ext80.h"
+#include "host/udp_probe.h"
+#include "plugin/udpsv_exports.h"
 #include "plugin/block_record.h"
-#include "plugin/user_data.h"
+#include "base/user_data.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ std::string last_failure() {
 
 TEST(Robustness, CyclesLeakNoSocket) {
   const int before = open_descriptors();
-  const std::uint16_t port = svtest::closed_port();
+  const std::uint16_t port = svhost::closed_port();
   auto in = svtest::array({svtest::ext(1.0)});
   std::vector<unsigned char> record(8192, 0);
   for (int i = 0; i < 100000; ++i) {
@@ -50,7 +51,7 @@ TEST(Robustness, CyclesLeakNoSocket) {
 TEST(Robustness, MissingReceiverNeverFailsAStep) {
   std::vector<unsigned char> record(8192, 0);
   InitUserDLL(record.data());
-  sv::block_record::user_data(record.data())->Port = svtest::closed_port();
+  sv::block_record::user_data(record.data())->Port = svhost::closed_port();
   auto in = svtest::array({svtest::ext(2.0)});
   InitSimulationDLL(record.data(), in.data(), 0);
   for (int i = 0; i < 1000; ++i) {
@@ -91,7 +92,7 @@ TEST(Robustness, DamagedModelsLoadOrFailClearlyAndStepsStayInBounds) {
       {"port 70000", section("1", "0", "70000"), ""},
       {"port -1", section("1", "0", "-1"), ""},
   };
-  const std::uint16_t port = svtest::closed_port();
+  const std::uint16_t port = svhost::closed_port();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::FILE* f = std::tmpfile();

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "plugin/param_section.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace {
 

@@ -7,10 +7,11 @@
 #include <memory>
 #include <vector>
 
-#include "inproc.h"
+#include "host/udp_probe.h"
+#include "plugin/udpsv_exports.h"
 #include "platform/net.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "transmit/socket_layer.h"
 #include "transmit/udp_sender.h"
 
@@ -22,7 +23,7 @@ using sv::net::LookupResult;
 using sv::net::LookupStatus;
 using sv::net::SocketHandle;
 
-using Receiver = svtest::LoopbackSocket;
+using Receiver = svhost::UdpProbe;
 
 // Counters and forced failures behind the platform table.
 struct Faults {
@@ -113,8 +114,8 @@ class SenderTest : public ::testing::Test {
 
   std::unique_ptr<sv::UdpSender> sender_to(const Receiver& r, std::u16string host = u"127.0.0.1") {
     auto s = std::make_unique<sv::UdpSender>();
-    s->setHost(std::move(host));
-    s->setPort(r.port());
+    s->SetHost(std::move(host));
+    s->SetPort(r.port());
     return s;
   }
 
@@ -133,53 +134,53 @@ std::string message_of(const std::function<void()>& f) {
 TEST_F(SenderTest, DefaultsAndOneDatagramPerSend) {
   Receiver r;
   sv::UdpSender s;
-  EXPECT_EQ(s.host(), u"");
-  EXPECT_EQ(s.port(), 0);
-  EXPECT_EQ(s.bufferSize(), 8192);
-  EXPECT_EQ(s.receiveTimeout(), -2);
-  EXPECT_FALSE(s.broadcastEnabled());
-  EXPECT_FALSE(s.active());
-  s.setHost(u"127.0.0.1");
-  s.setPort(r.port());
+  EXPECT_EQ(s.Host(), u"");
+  EXPECT_EQ(s.Port(), 0);
+  EXPECT_EQ(s.BufferSize(), 8192);
+  EXPECT_EQ(s.ReceiveTimeout(), -2);
+  EXPECT_FALSE(s.BroadcastEnabled());
+  EXPECT_FALSE(s.Active());
+  s.SetHost(u"127.0.0.1");
+  s.SetPort(r.port());
   const unsigned char payload[] = {1, 2, 3};
-  s.send(payload, 3);  // opens the socket itself
-  EXPECT_TRUE(s.active());
-  EXPECT_EQ(s.localAddress(), u"0.0.0.0");
-  EXPECT_NE(s.localPort(), 0);
-  std::vector<unsigned char> got;
-  ASSERT_TRUE(r.receive(&got));
-  EXPECT_EQ(got, std::vector<unsigned char>({1, 2, 3}));
+  s.Send(payload, 3);  // opens the socket itself
+  EXPECT_TRUE(s.Active());
+  EXPECT_EQ(s.local_address(), u"0.0.0.0");
+  EXPECT_NE(s.local_port(), 0);
+  auto got = r.receive(2000);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, std::vector<std::uint8_t>({1, 2, 3}));
 }
 
 TEST_F(SenderTest, BindsAnyAddressUnlessABoundIPIsSet) {
   Receiver r;
   auto s = sender_to(r);
-  s->setActive(true);
+  s->SetActive(true);
   EXPECT_EQ(faults_.bound_to.b[0], 0);
-  EXPECT_EQ(s->localAddress(), u"0.0.0.0");
-  s->setActive(false);
-  s->setBoundIP(u"127.0.0.1");
-  s->setActive(true);
+  EXPECT_EQ(s->local_address(), u"0.0.0.0");
+  s->SetActive(false);
+  s->SetBoundIP(u"127.0.0.1");
+  s->SetActive(true);
   EXPECT_EQ(faults_.bound_to.b[0], 127);
-  EXPECT_EQ(s->localAddress(), u"127.0.0.1");
-  s->setActive(false);
-  s->setBoundIP(u"not an address");
-  EXPECT_THROW(s->setActive(true), sv::CouldNotBindSocket);
-  EXPECT_TRUE(s->active());
+  EXPECT_EQ(s->local_address(), u"127.0.0.1");
+  s->SetActive(false);
+  s->SetBoundIP(u"not an address");
+  EXPECT_THROW(s->SetActive(true), sv::CouldNotBindSocket);
+  EXPECT_TRUE(s->Active());
 }
 
 TEST_F(SenderTest, BroadcastOptionOnlyWhenEnabled) {
   Receiver r;
   auto s = sender_to(r);
-  s->setActive(true);
+  s->SetActive(true);
   EXPECT_EQ(faults_.broadcast_calls, 0);  // the default never touches the option
-  s->setActive(false);
-  s->setBroadcastEnabled(true);
-  s->setActive(true);
+  s->SetActive(false);
+  s->SetBroadcastEnabled(true);
+  s->SetActive(true);
   EXPECT_EQ(faults_.broadcast_calls, 1);
-  s->setActive(false);
+  s->SetActive(false);
   faults_.broadcast_error = 10042;
-  EXPECT_EQ(message_of([&] { s->setActive(true); }), "Socket Error # 10042\r\nBad protocol option.");
+  EXPECT_EQ(message_of([&] { s->SetActive(true); }), "Socket Error # 10042\r\nBad protocol option.");
 }
 
 TEST_F(SenderTest, LocalhostWordAndAddressesNeedNoLookup) {
@@ -188,9 +189,8 @@ TEST_F(SenderTest, LocalhostWordAndAddressesNeedNoLookup) {
                                u" 127 . 0 . 0 . 1"}) {
     auto s = sender_to(r, host);
     const unsigned char b = 7;
-    s->send(&b, 1);
-    std::vector<unsigned char> got;
-    EXPECT_TRUE(r.receive(&got)) << sv::utf8(host);
+    s->Send(&b, 1);
+    EXPECT_TRUE(r.receive(2000)) << sv::utf8(host);
   }
   EXPECT_EQ(faults_.lookups, 0);
 }
@@ -201,63 +201,61 @@ TEST_F(SenderTest, NamesAreLookedUpAtEverySend) {
   faults_.lookup_result = {LookupStatus::Ok, {{127, 0, 0, 1}}, 0};
   auto s = sender_to(r, u"receiver.example");
   const unsigned char b = 1;
-  s->send(&b, 1);
-  s->send(&b, 1);
+  s->Send(&b, 1);
+  s->Send(&b, 1);
   EXPECT_EQ(faults_.lookups, 2);
 }
 
 TEST_F(SenderTest, EmptyBufferResolvesAndOpensButSendsNothing) {
   Receiver r;
   auto s = sender_to(r);
-  s->send(nullptr, 0);
-  EXPECT_TRUE(s->active());
+  s->Send(nullptr, 0);
+  EXPECT_TRUE(s->Active());
   EXPECT_TRUE(faults_.sent_on.empty());
-  std::vector<unsigned char> got;
-  EXPECT_FALSE(r.receive(&got, nullptr, 100));
+  EXPECT_FALSE(r.receive(100));
 }
 
 TEST_F(SenderTest, ActivationOpensOneSocketAndReopensFresh) {
   Receiver r;
   auto s = sender_to(r);
-  s->setActive(true);
-  s->setActive(true);
+  s->SetActive(true);
+  s->SetActive(true);
   EXPECT_EQ(faults_.opens, 1);
-  std::uint16_t first = s->localPort();
-  s->setActive(false);
-  s->setActive(false);
+  std::uint16_t first = s->local_port();
+  s->SetActive(false);
+  s->SetActive(false);
   EXPECT_EQ(faults_.closes, 1);
-  EXPECT_EQ(s->localPort(), 0);
-  EXPECT_EQ(s->localAddress(), u"");
-  s->setActive(true);
+  EXPECT_EQ(s->local_port(), 0);
+  EXPECT_EQ(s->local_address(), u"");
+  s->SetActive(true);
   EXPECT_EQ(faults_.opens, 2);
-  EXPECT_NE(s->localPort(), 0);
+  EXPECT_NE(s->local_port(), 0);
   (void)first;
 }
 
 TEST_F(SenderTest, PortChangeKeepsTheLocalPort) {
   Receiver a, b;
   auto s = sender_to(a);
-  s->setActive(true);
+  s->SetActive(true);
   const unsigned char x = 1;
-  s->send(&x, 1);
-  s->setPort(b.port());
-  s->send(&x, 1);
-  std::vector<unsigned char> got;
+  s->Send(&x, 1);
+  s->SetPort(b.port());
+  s->Send(&x, 1);
   std::uint16_t from_a = 0, from_b = 0;
-  ASSERT_TRUE(a.receive(&got, &from_a));
-  ASSERT_TRUE(b.receive(&got, &from_b));
+  ASSERT_TRUE(a.receive(2000, &from_a));
+  ASSERT_TRUE(b.receive(2000, &from_b));
   EXPECT_EQ(from_a, from_b);
-  EXPECT_EQ(from_a, s->localPort());
+  EXPECT_EQ(from_a, s->local_port());
 }
 
 TEST_F(SenderTest, SocketCreationFailure) {
   faults_.open_error = 10024;
   sv::UdpSender s;
-  EXPECT_EQ(message_of([&] { s.setActive(true); }), "Socket Error # 10024\r\nToo many open files.");
-  EXPECT_FALSE(s.active());
-  s.setHost(u"127.0.0.1");
+  EXPECT_EQ(message_of([&] { s.SetActive(true); }), "Socket Error # 10024\r\nToo many open files.");
+  EXPECT_FALSE(s.Active());
+  s.SetHost(u"127.0.0.1");
   try {
-    s.send(nullptr, 0);
+    s.Send(nullptr, 0);
     ADD_FAILURE();
   } catch (const sv::SocketError& e) {
     EXPECT_EQ(e.code(), 10024);
@@ -268,15 +266,14 @@ TEST_F(SenderTest, FailedBindLeavesAnOpenSocketThatTheNextSendUses) {
   Receiver r;
   faults_.bind_fails = true;
   auto s = sender_to(r);
-  EXPECT_EQ(message_of([&] { s->setActive(true); }),
+  EXPECT_EQ(message_of([&] { s->SetActive(true); }),
             "Could not bind socket. Address and port are already in use.");
-  EXPECT_TRUE(s->active());
-  EXPECT_EQ(s->localPort(), 0);
+  EXPECT_TRUE(s->Active());
+  EXPECT_EQ(s->local_port(), 0);
   const unsigned char b = 5;
-  s->send(&b, 1);  // the system binds the socket at this send
+  s->Send(&b, 1);  // the system binds the socket at this send
   EXPECT_EQ(faults_.opens, 1);
-  std::vector<unsigned char> got;
-  EXPECT_TRUE(r.receive(&got));
+  EXPECT_TRUE(r.receive(2000));
 }
 
 TEST_F(SenderTest, SendFailuresKeepTheSocketOpen) {
@@ -285,16 +282,16 @@ TEST_F(SenderTest, SendFailuresKeepTheSocketOpen) {
   const unsigned char b = 5;
 
   faults_.send_error = 10040;
-  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Package Size Too Big.");
+  EXPECT_EQ(message_of([&] { s->Send(&b, 1); }), "Package Size Too Big.");
   faults_.send_error = 10051;
-  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Socket Error # 10051\r\nNetwork is unreachable.");
+  EXPECT_EQ(message_of([&] { s->Send(&b, 1); }), "Socket Error # 10051\r\nNetwork is unreachable.");
   faults_.send_error = 11002;  // a code without text keeps the line break
-  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Socket Error # 11002\r\n");
+  EXPECT_EQ(message_of([&] { s->Send(&b, 1); }), "Socket Error # 11002\r\n");
   faults_.send_error = 0;
   faults_.short_by = 1;
-  EXPECT_EQ(message_of([&] { s->send(&b, 1); }), "Not all bytes sent.");
+  EXPECT_EQ(message_of([&] { s->Send(&b, 1); }), "Not all bytes sent.");
 
-  EXPECT_TRUE(s->active());
+  EXPECT_TRUE(s->Active());
   EXPECT_EQ(faults_.opens, 1);
   ASSERT_EQ(faults_.sent_on.size(), 4u);
   for (auto h : faults_.sent_on) EXPECT_EQ(h, faults_.sent_on.front());
@@ -304,7 +301,7 @@ TEST_F(SenderTest, RealOversizedDatagram) {
   Receiver r;
   auto s = sender_to(r);
   std::vector<unsigned char> big(70000, 0);
-  EXPECT_THROW(s->send(big.data(), big.size()), sv::PackageSizeTooBig);
+  EXPECT_THROW(s->Send(big.data(), big.size()), sv::PackageSizeTooBig);
 }
 
 TEST_F(SenderTest, LookupFailuresLeaveTheStateAsItWas) {
@@ -312,26 +309,26 @@ TEST_F(SenderTest, LookupFailuresLeaveTheStateAsItWas) {
   auto s = sender_to(r, u"no-such-host.invalid");
   faults_.lookup_forced = true;
   faults_.lookup_result = {LookupStatus::SocketError, {}, 11001};
-  EXPECT_EQ(message_of([&] { s->send(nullptr, 0); }), "Socket Error # 11001\r\nHost not found.");
-  EXPECT_FALSE(s->active());
+  EXPECT_EQ(message_of([&] { s->Send(nullptr, 0); }), "Socket Error # 11001\r\nHost not found.");
+  EXPECT_FALSE(s->Active());
   EXPECT_EQ(faults_.opens, 0);
-  s->setActive(true);
-  EXPECT_THROW(s->send(nullptr, 0), sv::SocketError);
-  EXPECT_TRUE(s->active());
+  s->SetActive(true);
+  EXPECT_THROW(s->Send(nullptr, 0), sv::SocketError);
+  EXPECT_TRUE(s->Active());
 
   faults_.lookup_result = {LookupStatus::SystemError, {}, 0};
-  EXPECT_EQ(message_of([&] { s->send(nullptr, 0); }),
+  EXPECT_EQ(message_of([&] { s->Send(nullptr, 0); }),
             "Ein Aufruf einer Betriebssystemfunktion ist fehlgeschlagen");
   faults_.lookup_result = {LookupStatus::SystemError, {}, 5};
-  EXPECT_EQ(message_of([&] { s->send(nullptr, 0); }).rfind("Systemfehler.  Code: 5.\r\n", 0), 0u);
+  EXPECT_EQ(message_of([&] { s->Send(nullptr, 0); }).rfind("Systemfehler.  Code: 5.\r\n", 0), 0u);
 }
 
 TEST_F(SenderTest, RealLookupOfAMissingName) {
   // The reserved .invalid domain never resolves; the resolver answers locally.
   auto s = std::make_unique<sv::UdpSender>();
-  s->setHost(u"no-such-host.invalid");
+  s->SetHost(u"no-such-host.invalid");
   try {
-    s->send(nullptr, 0);
+    s->Send(nullptr, 0);
     ADD_FAILURE();
   } catch (const sv::SocketError& e) {
     EXPECT_TRUE(e.code() == 11001 || e.code() == 11002) << e.code();

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "transmit/ipv4.h"
 
 namespace {

@@ -7,104 +7,64 @@
 
 #include <vector>
 
+#include "host/udp_probe.h"
 #include "platform/codepage.h"
 #include "platform/module_version.h"
 #include "platform/net.h"
 #include "platform/system_error.h"
 #include "platform/win32/winsock_lookup.h"
-#include "support/errors.h"
-#include "support/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "transmit/ipv4.h"
 #include "transmit/socket_layer.h"
 #include "transmit/udp_sender.h"
 
 namespace {
 
-// A receiver on 127.0.0.1 with an ephemeral port, on the program's own
-// Winsock (linked normally).
-class Receiver {
- public:
-  Receiver() {
-    WSADATA data;
-    WSAStartup(0x0202, &data);
-    s_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~Receiver() {
-    closesocket(s_);
-    WSACleanup();
-  }
-  std::uint16_t port() const { return port_; }
-  bool receive(std::vector<unsigned char>* data, std::uint16_t* from_port) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s_, &set);
-    timeval tv{2, 0};
-    if (select(0, &set, nullptr, nullptr, &tv) != 1) return false;
-    std::vector<unsigned char> buf(70000);
-    sockaddr_in from{};
-    int len = sizeof from;
-    int n = recvfrom(s_, reinterpret_cast<char*>(buf.data()), static_cast<int>(buf.size()), 0,
-                     reinterpret_cast<sockaddr*>(&from), &len);
-    if (n < 0) return false;
-    data->assign(buf.begin(), buf.begin() + n);
-    *from_port = ntohs(from.sin_port);
-    return true;
-  }
-
- private:
-  SOCKET s_ = INVALID_SOCKET;
-  std::uint16_t port_ = 0;
-};
+using Receiver = svhost::UdpProbe;
 
 TEST(Win32Sockets, SenderStartsWinsockWithoutImportingIt) {
   Receiver rx;
   sv::UdpSender sender;  // starts the socket layer: LoadLibrary + WSAStartup
   EXPECT_TRUE(sv::socket_layer::platform_started());
   EXPECT_TRUE(sv::net::win32::uses_getaddrinfo());
-  sender.setHost(u"127.0.0.1");
-  sender.setPort(rx.port());
-  sender.setActive(true);
-  EXPECT_EQ(sender.localAddress(), u"0.0.0.0");
+  sender.SetHost(u"127.0.0.1");
+  sender.SetPort(rx.port());
+  sender.SetActive(true);
+  EXPECT_EQ(sender.local_address(), u"0.0.0.0");
   const std::uint8_t frame[3] = {1, 2, 3};
-  sender.send(frame, 3);
-  sender.send(frame, 2);
-  std::vector<unsigned char> got;
+  sender.Send(frame, 3);
+  sender.Send(frame, 2);
   std::uint16_t from1 = 0, from2 = 0;
-  ASSERT_TRUE(rx.receive(&got, &from1));
-  EXPECT_EQ(got, (std::vector<unsigned char>{1, 2, 3}));
-  ASSERT_TRUE(rx.receive(&got, &from2));
-  EXPECT_EQ(got, (std::vector<unsigned char>{1, 2}));
-  EXPECT_EQ(from1, sender.localPort());
+  auto got = rx.receive(2000, &from1);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, (std::vector<std::uint8_t>{1, 2, 3}));
+  got = rx.receive(2000, &from2);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, (std::vector<std::uint8_t>{1, 2}));
+  EXPECT_EQ(from1, sender.local_port());
   EXPECT_EQ(from1, from2);
 }
 
 TEST(Win32Sockets, OversizedDatagramIsPackageSizeTooBig) {
   Receiver rx;
   sv::UdpSender sender;
-  sender.setHost(u"127.0.0.1");
-  sender.setPort(rx.port());
+  sender.SetHost(u"127.0.0.1");
+  sender.SetPort(rx.port());
   std::vector<std::uint8_t> big(70000, 0x5A);
   try {
-    sender.send(big.data(), big.size());
+    sender.Send(big.data(), big.size());
     FAIL() << "no failure";
   } catch (const sv::PackageSizeTooBig& e) {
     EXPECT_EQ(e.message(), u"Package Size Too Big.");
   }
   // Nothing retried, socket still open and usable.
-  EXPECT_TRUE(sender.active());
+  EXPECT_TRUE(sender.Active());
   const std::uint8_t one = 7;
-  sender.send(&one, 1);
-  std::vector<unsigned char> got;
-  std::uint16_t from = 0;
-  ASSERT_TRUE(rx.receive(&got, &from));
-  EXPECT_EQ(got, std::vector<unsigned char>{7});
+  sender.Send(&one, 1);
+  auto got = rx.receive(2000);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, std::vector<std::uint8_t>{7});
 }
 
 // Both lookups of the socket layer: GetAddrInfoW, and gethostbyname where
@@ -147,7 +107,7 @@ TEST(Win32Platform, SystemTextsKeepTheirWordingWithoutTheLineBreak) {
     EXPECT_NE(text.back(), u'\r') << code;
   }
   // The start failure's message is built on it.
-  sv::SocketLayerStartFailed e(126);
+  sv::SocketLayerStartFailed e(126, sv::platform::system_error_text(126));
   EXPECT_EQ(e.message(), u"Error on loading Winsock2 library (WS2_32.DLL): " +
                              sv::platform::system_error_text(126));
 }

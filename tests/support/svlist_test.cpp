@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "dialog/svcomps.h"
-#include "platform/x87.h"
+#include "base/x87.h"
 #include "support/SVList.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace sv {
 namespace {
@@ -24,12 +24,10 @@ const long double kInf = std::numeric_limits<long double>::infinity();
 class TrappingFpu {
  public:
   TrappingFpu() : saved_(x87::control_word()) {
-    x87::clear_exceptions();
-    x87::set_control_word(x87::kStartupControlWord);
+    x87::load(x87::kStartupControlWord, 0);
   }
   ~TrappingFpu() {
-    x87::clear_exceptions();
-    x87::set_control_word(saved_);
+    x87::load(saved_, 0);
   }
 
  private:

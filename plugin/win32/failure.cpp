@@ -1,6 +1,6 @@
 // A failed export ends in a structured exception, the way a host learns that
 // a plug-in call went wrong.
-#include "platform/failure.h"
+#include "plugin/failure.h"
 
 #include <windows.h>
 

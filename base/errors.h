@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace sv {
 
@@ -42,9 +43,11 @@ class NotAllBytesSent : public Error {
   NotAllBytesSent();
 };
 
+// The system's text for the code is given by the caller, which can ask the
+// platform for it.
 class SocketLayerStartFailed : public Error {
  public:
-  explicit SocketLayerStartFailed(int code);
+  SocketLayerStartFailed(int code, std::u16string_view system_text);
   int code() const noexcept { return code_; }
 
  private:
@@ -54,7 +57,7 @@ class SocketLayerStartFailed : public Error {
 // An operating-system call failed (e.g. a name lookup's system error).
 class OSError : public Error {
  public:
-  explicit OSError(int code);
+  OSError(int code, std::u16string_view system_text);
   int code() const noexcept { return code_; }
 
  private:

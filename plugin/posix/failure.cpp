@@ -1,4 +1,4 @@
-#include "platform/failure.h"
+#include "plugin/failure.h"
 
 namespace sv::platform {
 

@@ -1,6 +1,6 @@
-#include "support/text.h"
+#include "base/text.h"
 
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace sv {
 

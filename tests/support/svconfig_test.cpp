@@ -6,7 +6,7 @@
 #include "platform/settings_store.h"
 #include "store_fixture.h"
 #include "support/SVConfig.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace sv {
 namespace {

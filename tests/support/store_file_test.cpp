@@ -10,7 +10,7 @@
 #include "platform/posix/settings_store_file.h"
 #include "platform/settings_store.h"
 #include "support/SVConfig.h"
-#include "support/text.h"
+#include "base/text.h"
 
 namespace sv::platform {
 namespace {
