@@ -15,6 +15,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 std::string read_file(const std::string& path) {
@@ -51,7 +53,8 @@ std::string after_marker(const std::string& readme, const std::string& marker) {
 class Readme : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    model_ = testing::TempDir() + "demo.model";
+    // Each test runs in a process of its own under CTest, some at once.
+    model_ = testing::TempDir() + "demo-" + std::to_string(::getpid()) + ".model";
     run(std::string(SV_SVHOST_BINARY) + " new " + model_ + " --inputs 4 --plugin " +
         SV_PLUGIN_FILE + " >/dev/null");
   }
@@ -59,6 +62,7 @@ class Readme : public testing::Test {
     return run(std::string(SV_SVHOST_BINARY) + " show " + model_ + " --receiver " + kind +
                " --plugin " + SV_PLUGIN_FILE);
   }
+  static void TearDownTestSuite() { std::remove(model_.c_str()); }
   static inline std::string model_;
   std::string readme_ = read_file(SV_README_FILE);
 };
