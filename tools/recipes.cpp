@@ -76,7 +76,7 @@ std::string simulink(const ReceiverSpec& s) {
   out += row("Receive buffer size (bytes)", "keep", "8192  (" + num(8192 / frame_bytes(s)) +
                                                          " frames can queue)");
   out += row("Output variable-size signal", "clear it",
-             "for a fixed " + n + "-element output and a Length port (0: no frame this step)");
+             "for a fixed " + n + "-element output and a Length port");
   out += row("Sample time", "the host's step period", "");
   out += "\n";
   out +=
