@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "host/block.h"
 #include "host/dynlib.h"
@@ -14,6 +15,7 @@
 #include "host/plugin.h"
 #include "host/signals.h"
 #include "host/simulation.h"
+#include "tools/recipes.h"
 
 namespace svhost::cli {
 namespace {
@@ -164,14 +166,66 @@ int cmd_new(const Args& args) {
   return kExitOk;
 }
 
+// The address, port, inputs and data type code from a section as the
+// plug-in writes it: five CR LF lines, the version first, integers decimal.
+SectionValues parse_section(const std::string& bytes) {
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    std::size_t end = bytes.find("\r\n", pos);
+    if (end == std::string::npos) end = bytes.size();
+    lines.push_back(bytes.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  if (lines.size() < 5) throw HostError("the block wrote a section of fewer than five lines");
+  SectionValues v;
+  v.version = parse_int64(lines[0], "section version");
+  v.address = lines[1];
+  v.port = parse_int64(lines[2], "section port");
+  v.inputs = parse_int64(lines[3], "section inputs");
+  v.data_type = parse_int64(lines[4], "section data type");
+  return v;
+}
+
+// What the receiving side needs for one block, from the block's own section.
+sv::recv::ReceiverSpec receiver_spec(const ModelBlock& block, std::size_t number,
+                                     const std::string& section, const std::string& listen) {
+  const SectionValues v = parse_section(section);
+  sv::recv::ReceiverSpec spec;
+  spec.label = "block " + std::to_string(number) + " \"" + escape(block.name) + "\"";
+  spec.address = escape(v.address);
+  // The sender takes the low 16 bits of the port.
+  spec.port = static_cast<std::uint16_t>(static_cast<std::uint64_t>(v.port) & 0xFFFF);
+  spec.type = sv::recv::value_type_from_code(v.data_type);
+  spec.type_code = v.data_type;
+  spec.inputs = v.inputs;
+  spec.listen = listen;
+  return spec;
+}
+
 int cmd_show(const Args& args) {
+  std::optional<std::vector<sv::recv::Recipe>> recipes;
+  if (args.has("receiver")) {
+    recipes = sv::recv::parse_recipes(args.get("receiver"));
+    if (!recipes) throw HostError("--receiver must be simulink, matlab, octave, python or all");
+  }
+  const std::string listen = args.get("listen");
   auto plugin = Plugin::load(plugin_path(args));
   auto blocks = load_model(args.positional[0], *plugin);
-  std::printf("%s: %zu block%s\n", args.positional[0].c_str(), blocks.size(),
-              blocks.size() == 1 ? "" : "s");
+  if (!recipes)
+    std::printf("%s: %zu block%s\n", args.positional[0].c_str(), blocks.size(),
+                blocks.size() == 1 ? "" : "s");
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     std::string section;
     check(blocks[i].block->save_section(&section), "WriteToFile");
+    if (recipes) {
+      // Only the recipes, so that a script can be saved straight from stdout.
+      const auto spec = receiver_spec(blocks[i], i + 1, section, listen);
+      for (std::size_t k = 0; k < recipes->size(); ++k) {
+        if (i > 0 || k > 0) std::printf("\n");
+        std::fputs(sv::recv::recipe((*recipes)[k], spec).c_str(), stdout);
+      }
+      continue;
+    }
     IoInfo io;
     check(blocks[i].block->query_io(&io), "GetNumberOfInputsOutputs2");
     std::printf("block %zu: %s, %d inputs reported\n", i + 1, escape(blocks[i].name).c_str(), io.inputs);
@@ -322,10 +376,15 @@ const std::vector<Command> kCommands = {
      {{"steps", true}, {"period", true}, {"dt", true}, {"signal", true}, {"block", true},
       {"stop-on-failure", false}, {"show-failures", true}, {"quiet", false}},
      2, 2, cmd_run},
-    {"show", "show MODEL [--plugin PLUGIN]",
+    {"show", "show MODEL [--plugin PLUGIN] [--receiver KIND] [--listen ADDR]",
      "  Loads MODEL through the plug-in and prints each block's section (as the\n"
-     "  block writes it again) and its input count.\n",
-     {{"plugin", true}}, 1, 1, cmd_show},
+     "  block writes it again) and its input count.\n"
+     "    --receiver KIND  instead, print what the receiving side needs for each\n"
+     "                     block, filled in with its port, data type and inputs:\n"
+     "                     simulink (settings of the two UDP Receive blocks), matlab,\n"
+     "                     octave (udpport scripts), python (a script), or all\n"
+     "    --listen ADDR    address the scripts bind to (default: every interface)\n",
+     {{"plugin", true}, {"receiver", true}, {"listen", true}}, 1, 1, cmd_show},
     {"dialog", "dialog PLUGIN MODEL [--block K]",
      "  Opens block K's (default 1) parameter dialog through CallParameterDialogDLL\n"
      "  and, when it is confirmed with OK, saves MODEL with the new parameters.\n"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the builds, the tests and the demo need on a Debian machine.
-#   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang
+#   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang, and the
+#                            receiving side's clients and libraries (Octave with
+#                            instrument-control, tshark, Chromium, cpp-httplib, dygraphs)
 #   install-deps.sh all      the above, plus mingw-w64, Wine (i386) and Xvfb
 # Packages already present are not fetched again, so a warm machine skips apt.
 set -euo pipefail
@@ -11,7 +13,8 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 native=(build-essential cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-        libbenchmark-dev valgrind python3)
+        libbenchmark-dev valgrind python3 pkg-config
+        libcpp-httplib-dev libjs-dygraphs octave octave-instrument-control tshark chromium)
 win32=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils
        fonts-wine imagemagick)
 
@@ -30,6 +33,10 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing: ${missing[*]}"
+  # tshark's package asks whether non-root users may capture; the tests
+  # capture as root, so the answer is no, given up front so nothing waits.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" |
+    $sudo debconf-set-selections
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -19,12 +19,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tools/frame_decode.h"
+#include "tools/live_plot.h"
 
 namespace {
 
@@ -75,6 +77,14 @@ Output:
   --csv FILE         write one row per well-formed frame to FILE:
                      frame,seconds,bytes,v1..vN; values read back exactly
 
+Live plot in the browser (beside the table and the CSV):
+  --http [ADDR:]PORT serve a page on ADDR (default 127.0.0.1) that plots every
+                     input as frames arrive: http://ADDR:PORT/. PORT 0 picks a
+                     free port; "http on ADDR:PORT" is reported on stderr.
+                     The receiver sends a page at most 200 points per second
+                     and input, so any frame rate can be watched.
+  --http-port-file FILE  write the HTTP port to FILE (atomically)
+
 Stopping (whichever comes first; also on SIGINT or SIGTERM):
   --count N          after N datagrams (well-formed or not)
   --timeout S        after S seconds of run time
@@ -88,6 +98,9 @@ Stopping (whichever comes first; also on SIGINT or SIGTERM):
 
 Exit status: 0 normal end; 1 socket or file failure; 2 bad arguments;
 3 fewer frames than --expect.
+
+Settings and scripts for other receivers (Simulink, MATLAB, Octave, Python),
+filled in from a model: svhost show MODEL --receiver all
 )HELP";
 
 volatile sig_atomic_t g_stop_signal = 0;
@@ -108,6 +121,9 @@ struct Options {
   std::optional<std::uint64_t> expect;
   std::optional<double> timeout;
   std::optional<double> idle;
+  std::optional<std::string> http_host;
+  std::uint16_t http_port = 0;
+  std::string http_port_file;
 };
 
 struct UsageError {
@@ -176,6 +192,19 @@ Options parse_options(int argc, char** argv, bool* help) {
     } else if (name == "--csv") {
       o.csv = value();
       if (o.csv.empty()) throw UsageError{"--csv needs a file name"};
+    } else if (name == "--http") {
+      std::string_view spec = value();
+      std::string_view port_text = spec;
+      o.http_host = "127.0.0.1";
+      if (auto colon = spec.rfind(':'); colon != std::string_view::npos) {
+        o.http_host = std::string(spec.substr(0, colon));
+        port_text = spec.substr(colon + 1);
+        if (o.http_host->empty()) throw UsageError{"--http: empty address in '" + std::string(spec) + "'"};
+      }
+      o.http_port = static_cast<std::uint16_t>(parse_unsigned(name, port_text, 0, 65535));
+    } else if (name == "--http-port-file") {
+      o.http_port_file = value();
+      if (o.http_port_file.empty()) throw UsageError{"--http-port-file needs a file name"};
     } else if (name == "--hex") {
       flag();
       o.hex = true;
@@ -197,6 +226,8 @@ Options parse_options(int argc, char** argv, bool* help) {
       throw UsageError{"unknown argument '" + std::string(arg) + "'"};
     }
   }
+  if (!o.http_port_file.empty() && !o.http_host)
+    throw UsageError{"--http-port-file needs --http"};
   if (o.inputs && *o.inputs * sv::recv::value_width(o.type) > kMaxDatagram)
     throw UsageError{"--inputs: " + std::to_string(*o.inputs) + " x " +
                      std::string(sv::recv::value_type_name(o.type)) +
@@ -240,7 +271,10 @@ class Receiver {
   void write_csv_header(std::optional<std::size_t> count);
   int finish(const char* reason);
 
+  int start_plot();
+
   const Options& opt_;
+  std::unique_ptr<sv::recv::LivePlot> plot_;
   int fd_ = -1;
   std::FILE* csv_ = nullptr;
   bool csv_header_written_ = false;
@@ -303,6 +337,30 @@ int Receiver::open_socket() {
   return kExitOk;
 }
 
+// The server's threads start after the stop signals are blocked in run(),
+// so only the receive loop ever handles them.
+int Receiver::start_plot() {
+  if (!opt_.http_host) return kExitOk;
+  sv::recv::LivePlotOptions o;
+  o.host = *opt_.http_host;
+  o.port = opt_.http_port;
+  o.type = opt_.type;
+  o.inputs = opt_.inputs;
+  plot_ = std::make_unique<sv::recv::LivePlot>(o);
+  if (std::string error = plot_->start(); !error.empty()) {
+    std::fprintf(stderr, "udpsv-recv: --http: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  if (!opt_.http_port_file.empty() && !write_port_file(opt_.http_port_file, plot_->port())) {
+    std::fprintf(stderr, "udpsv-recv: cannot write port file '%s': %s\n",
+                 opt_.http_port_file.c_str(), std::strerror(errno));
+    return kExitFailure;
+  }
+  std::fprintf(stderr, "http on %s:%u\n", plot_->host().c_str(),
+               static_cast<unsigned>(plot_->port()));
+  return kExitOk;
+}
+
 void Receiver::write_csv_header(std::optional<std::size_t> count) {
   csv_header_written_ = true;
   std::fputs("frame,seconds,bytes", csv_);
@@ -338,6 +396,10 @@ void Receiver::handle(const std::uint8_t* data, std::size_t length, Clock::time_
   const double seconds = std::chrono::duration<double>(at - *first_).count();
   const auto frame = sv::recv::decode_frame({data, length}, opt_.type, opt_.inputs);
 
+  if (plot_) {
+    if (frame.ok()) plot_->frame(frames_, seconds, frame.values);
+    else plot_->malformed();
+  }
   if (!frame.ok()) {
     ++malformed_;
     std::printf("%6llu %13.6f %6zu  MALFORMED: %s\n", static_cast<unsigned long long>(frames_),
@@ -362,6 +424,7 @@ void Receiver::handle(const std::uint8_t* data, std::size_t length, Clock::time_
 }
 
 int Receiver::finish(const char* reason) {
+  if (plot_) plot_->stop();
   int status = kExitOk;
   if (csv_) {
     if (!csv_header_written_) write_csv_header(opt_.inputs);
@@ -422,6 +485,7 @@ int Receiver::run() {
   sigaction(SIGTERM, &sa, nullptr);
 
   if (int rc = open_socket(); rc != kExitOk) return rc;
+  if (int rc = start_plot(); rc != kExitOk) return rc;
   if (!opt_.quiet)
     std::printf("%6s %13s %6s  values (%s)\n", "frame", "seconds", "bytes",
                 std::string(sv::recv::value_type_name(opt_.type)).c_str());
@@ -485,8 +549,10 @@ int Receiver::run() {
         return kExitFailure;
       }
       for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
           std::memcpy(&dropped_, CMSG_DATA(c), sizeof dropped_);
+          if (plot_) plot_->lost(dropped_);
+        }
       last_activity = Clock::now();
       handle(buf.data(), static_cast<std::size_t>(n), last_activity);
     }

@@ -200,7 +200,8 @@ TEST(UdpsvRecv, StopsOnSigtermAndWhenIdle) {
 TEST(UdpsvRecv, BadArgumentsExitWithTwo) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--type", "float"}, {"--port", "65536"}, {"--inputs", "0"},
-        {"--count", "-1"}, {"--timeout", "nan"}, {"--idle"}, {"--quiet=yes"}, {"extra"}}) {
+        {"--count", "-1"}, {"--timeout", "nan"}, {"--idle"}, {"--quiet=yes"}, {"extra"},
+        {"--http", "127.0.0.1:65536"}, {"--http", ":8080"}, {"--http-port-file", "p"}}) {
     Receiver r;
     ASSERT_TRUE(r.start(args));
     EXPECT_EQ(r.wait_exit(), 2) << args[0];

@@ -1,0 +1,146 @@
+"""Shared parts of the tests that put real receiving clients (the generated
+recipes, tshark with the dissector, a browser on the live plot) against
+frames that svhost sends through the plug-in.
+
+Every value below goes through the plug-in's conversion; the expected
+results are computed here independently, by the rules of the frame, so that
+a wrong byte anywhere between the plug-in and the client shows as a wrong
+value. Values are chosen so that every byte matters: the sign of zero,
+rounding to single, ties to even and the int32 wrap, boolean of 0.5/0/-0/-1.
+"""
+
+import math
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import time
+
+INF = float("inf")
+
+# Input values (as svhost's const signal takes them) per data type.
+KNOWN_VALUES = {
+    "double": [1.0, -0.0, 0.1, -2.5, 1e300, 5e-324, INF, -INF, 123456789.123456789,
+               -1.7976931348623157e308],
+    "single": [0.1, -0.0, 1.5, -2.5, 3.4028234663852886e38, 1e-45, 16777217.0, INF,
+               1.0 / 3.0],
+    "int32": [1.0, -2.5, 3.5, 0.5, -0.5, 1.5, 2147483648.0, 4294967295.0, 4294967296.0,
+              -2147483649.0, -0.0, 2147483647.0],
+    "boolean": [0.5, 0.0, -0.0, -1.0, INF, -INF, 1e-300, 5e-324],
+}
+
+TYPE_CODES = {"double": 0, "single": 1, "int32": 2, "boolean": 3}
+
+
+def expected(type_name, value):
+    """The value a receiver must decode for an input of `value`."""
+    if type_name == "double":
+        return value
+    if type_name == "single":
+        return struct.unpack("<f", struct.pack("<f", value))[0]
+    if type_name == "int32":
+        r = round(value)  # ties to even, like the frame's conversion
+        return (r + 2**31) % 2**32 - 2**31
+    return 1 if value > 0 else 0
+
+
+def same(type_name, got, want):
+    """Exact comparison: bit patterns for the floating types, so that -0.0 and
+    0.0 differ; `got` is the decoded value as the client reported it."""
+    if type_name in ("double", "single"):
+        if type_name == "single":
+            got = struct.unpack("<f", struct.pack("<f", got))[0]
+        return struct.pack("<d", got) == struct.pack("<d", want)
+    return got == want
+
+
+def parse_number(type_name, text):
+    """A value as a client prints it: Python repr, C %g ("-0", "Inf"), ints."""
+    t = text.strip()
+    return float(t) if type_name in ("double", "single") else int(t)
+
+
+def signal_args(values):
+    args = []
+    for i, v in enumerate(values, start=1):
+        args += ["--signal", "%d=const:%s" % (i, repr(v) if math.isfinite(v) else str(v))]
+    return args
+
+
+def need(program, package):
+    """The path of `program`; fails loudly when it is missing, since a test
+    that skips would hide that the receiving side was never checked."""
+    path = shutil.which(program)
+    if not path:
+        sys.exit("FAIL: %s not found; install %s (scripts/install-deps.sh)" % (program, package))
+    return path
+
+
+def free_udp_port():
+    """A port no one holds on 127.0.0.1 now; the client binds it right after."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def send_datagram(port, payload):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.sendto(payload, ("127.0.0.1", port))
+
+
+class Host:
+    """svhost with the native plug-in, working in `workdir`."""
+
+    def __init__(self, svhost, plugin, workdir):
+        self.svhost, self.plugin, self.workdir = svhost, plugin, workdir
+        os.makedirs(workdir, exist_ok=True)
+
+    def model(self, name, port, type_name, inputs):
+        path = os.path.join(self.workdir, name)
+        subprocess.run([self.svhost, "new", path, "--host", "127.0.0.1", "--port", str(port),
+                        "--inputs", str(inputs), "--type", type_name, "--plugin", self.plugin],
+                       check=True, stdout=subprocess.DEVNULL)
+        return path
+
+    def recipe(self, model, kind):
+        out = subprocess.run([self.svhost, "show", model, "--plugin", self.plugin,
+                              "--receiver", kind, "--listen", "127.0.0.1"],
+                             check=True, stdout=subprocess.PIPE, text=True)
+        return out.stdout
+
+    def run(self, model, steps, args, period=0.0):
+        out = subprocess.run([self.svhost, "run", self.plugin, model, "--steps", str(steps),
+                              "--period", str(period), "--quiet"] + args,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if out.returncode != 0:
+            raise AssertionError("svhost run failed:\n" + out.stdout)
+        return out.stdout
+
+
+class Failures:
+    """Collects failed checks, so that one run reports all of them."""
+
+    def __init__(self):
+        self.items = []
+
+    def check(self, ok, text):
+        if not ok:
+            self.items.append(text)
+            print("FAIL: " + text, flush=True)
+        return ok
+
+    def finish(self, name):
+        if self.items:
+            sys.exit("%s: %d check(s) failed" % (name, len(self.items)))
+        print("%s: all checks passed" % name)
+
+
+def wait_for(predicate, seconds, step=0.02):
+    until = time.monotonic() + seconds
+    while time.monotonic() < until:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()

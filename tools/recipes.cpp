@@ -1,0 +1,300 @@
+#include "tools/recipes.h"
+
+#include <array>
+
+namespace sv::recv {
+namespace {
+
+// Per-type facts every recipe draws on, in one place so that the recipes and
+// the README table cannot disagree.
+// The scripts carry a table of all four types, so that one script serves
+// any block once TYPE and COUNT are set.
+struct TypeFacts {
+  ValueType type;
+  const char* dsp_type;  // DSP System Toolbox "Data type for Message"
+  const char* ict_type;  // Instrument Control Toolbox "Data type"
+};
+
+constexpr std::array<TypeFacts, 4> kTypes = {{
+    {ValueType::Double, "double", "double"},
+    {ValueType::Single, "single", "single"},
+    {ValueType::Int32, "int32", "int32"},
+    {ValueType::Boolean, "boolean", "uint8"},
+}};
+
+const TypeFacts& facts(ValueType type) {
+  for (const auto& f : kTypes)
+    if (f.type == type) return f;
+  return kTypes[0];
+}
+
+std::string num(std::int64_t v) { return std::to_string(v); }
+std::string num(std::size_t v) { return std::to_string(v); }
+
+std::string type_name(ValueType t) { return std::string(value_type_name(t)); }
+
+// "4 x double = 32 bytes"
+std::string shape(const ReceiverSpec& s) {
+  return num(s.inputs) + " x " + type_name(*s.type) + " = " + num(frame_bytes(s)) + " byte" +
+         (frame_bytes(s) == 1 ? "" : "s");
+}
+
+// "  Name ........ value  default", columns fixed so the rows line up.
+std::string row(std::string_view name, std::string_view value, std::string_view rest) {
+  std::string out = "  ";
+  out += name;
+  out.append(name.size() < 46 ? 46 - name.size() : 1, ' ');
+  out += value;
+  if (!rest.empty()) {
+    out.append(value.size() < 11 ? 11 - value.size() : 1, ' ');
+    out += rest;
+  }
+  return out + "\n";
+}
+
+std::string sends_nothing(const ReceiverSpec& s) {
+  if (!s.type)
+    return "data type code " + num(s.type_code) +
+           " is none of 0..3 (double, single, int32, boolean): the block sends no frames.";
+  return num(s.inputs) + " inputs: the block sends no frames.";
+}
+
+std::string simulink(const ReceiverSpec& s) {
+  const TypeFacts& f = facts(*s.type);
+  const std::string n = num(s.inputs);
+  const std::string port = num(static_cast<std::int64_t>(s.port));
+  std::string out;
+  out += "Simulink, for " + s.label + ": " + shape(s) + " per frame to " + s.address + ":" + port +
+         "\n\n";
+  out += "DSP System Toolbox > Sources > UDP Receive: one datagram per sample.\n";
+  out += row("Parameter", "Set to", "Default");
+  out += row("Local IP port", port, "25000");
+  out += row("Remote IP address ('0.0.0.0' to accept all)", "'0.0.0.0'",
+             "'0.0.0.0'  (or the block's host; never filter on its port)");
+  out += row("Maximum length for Message", n, "255  (elements, not bytes)");
+  out += row("Data type for Message", f.dsp_type, "uint8");
+  out += row("Receive buffer size (bytes)", "keep", "8192  (" + num(8192 / frame_bytes(s)) +
+                                                         " frames can queue)");
+  out += row("Output variable-size signal", "clear it",
+             "for a fixed " + n + "-element output and a Length port");
+  out += row("Sample time", "the host's step period", "");
+  out += "\n";
+  out +=
+      "Instrument Control Toolbox > UDP Receive: reads a byte stream, Data size values per step.\n"
+      "  Parameter                 Set to\n";
+  out += "  Local port                " + port + "\n";
+  out += "  Data size                 [" + n + " 1]  (default [1 1])\n";
+  out += "  Data type                 " + std::string(f.ict_type) +
+         (s.type == ValueType::Boolean ? "  (the block has no boolean type; bytes are 0 or 1)\n"
+                                       : "\n");
+  out +=
+      "  Byte order                little-endian  (set it: the frames are little-endian)\n"
+      "  Enable blocking mode      on: each step waits for one frame, so the model keeps pace\n"
+      "                            with the host; off adds a Status port (1: new data)\n"
+      "  Timeout                   longer than the host's step period\n"
+      "  Block sample time         the host's step period\n\n";
+  out +=
+      "Where the two blocks differ: the DSP block outputs one datagram per sample and cuts\n"
+      "one longer than Maximum length for Message, which counts elements, so left at 255 it\n"
+      "gives 255 values per step unless the output is variable-size. The Instrument Control\n"
+      "block takes Data size values from a byte queue regardless of datagram boundaries: a\n"
+      "Data size other than " +
+      n +
+      " shifts every later frame. It asks for the byte order; the DSP block\n"
+      "takes the machine's, which is little-endian on every machine Simulink runs on.\n\n";
+  out +=
+      "For both: the first frame comes at run start (N steps give N + 1 frames), and every\n"
+      "run sends from a new source port. The block sends only while the host runs.\n";
+  return out;
+}
+
+std::string udpport_script(const ReceiverSpec& s, bool octave) {
+  std::string out;
+  out += "% Receives the sample frames of " + s.label + ":\n";
+  out += "% " + shape(s) + " per frame, sent to " + s.address + ":" +
+         num(static_cast<std::int64_t>(s.port)) + ", one UDP datagram per host\n";
+  out += "% step and one at run start, little-endian, no header. Prints one line per frame.\n";
+  if (octave) {
+    out += "% Octave with the instrument-control package (Debian: octave-instrument-control).\n";
+    out += "pkg load instrument-control\n";
+  } else {
+    out += "% MATLAB with Instrument Control Toolbox.\n";
+  }
+  out += "\n";
+  out += "PORT = " + num(static_cast<std::int64_t>(s.port)) + ";\n";
+  out += "TYPE = \"" + type_name(*s.type) + "\";   % double | single | int32 | boolean\n";
+  out += "COUNT = " + num(s.inputs) + ";    % values per frame: the block's inputs\n";
+  out += "WIDTHS = struct(\"double\", 8, \"single\", 4, \"int32\", 4, \"boolean\", 1);\n";
+  out += "% Formats that read back exactly: 17 and 9 digits for double and single.\n";
+  out += "FORMATS = struct(\"double\", \"%.17g\", \"single\", \"%.9g\", \"int32\", \"%d\", "
+         "\"boolean\", \"%d\");\n";
+  out += "FRAME_BYTES = COUNT * WIDTHS.(TYPE);\n\n";
+  const std::string where = s.listen.empty() ? "" : "\"LocalHost\", \"" + s.listen + "\", ";
+  out += "u = udpport(" + where + "\"LocalPort\", PORT);   % byte mode" +
+         (s.listen.empty() ? ", every interface" : "") + "\n";
+  out +=
+      "fprintf(2, \"listening on port %d for %d x %s (%d bytes)\\n\", PORT, COUNT, TYPE, "
+      "FRAME_BYTES);\n";
+  out += "while true\n";
+  out += "  n = u.NumBytesAvailable;\n";
+  out += "  if n == 0\n    pause(0.001);\n    continue;\n  end\n";
+  if (octave) {
+    out +=
+        "  % Octave's udpport reports the next datagram's size here, and one read takes at\n"
+        "  % most one datagram: asking for less drops the rest of it, asking for more would\n"
+        "  % join the next one. So a datagram of another size is read whole and skipped.\n"
+        "  if n ~= FRAME_BYTES\n"
+        "    read(u, n, \"uint8\");\n";
+  } else {
+    out +=
+        "  % In byte mode MATLAB counts every queued byte here; whole frames add up to a\n"
+        "  % multiple of FRAME_BYTES. Anything else is read away to get back in step.\n"
+        "  if mod(n, FRAME_BYTES) ~= 0\n"
+        "    read(u, n, \"uint8\");\n";
+  }
+  out +=
+      "    fprintf(2, \"%d bytes arrived, expected %d (%d x %s); skipped\\n\", n, FRAME_BYTES, "
+      "COUNT, TYPE);\n"
+      "    continue;\n"
+      "  end\n";
+  out += "  bytes = uint8(read(u, FRAME_BYTES, \"uint8\"));   % exactly one frame\n";
+  out += "  if numel(bytes) ~= FRAME_BYTES\n";
+  out += "    fprintf(2, \"short read of %d bytes; skipped\\n\", numel(bytes));\n";
+  out += "    continue;\n  end\n";
+  out += "  if strcmp(TYPE, \"boolean\")\n";
+  out += "    values = double(bytes);   % 0 or 1: read as uint8, as read refuses \"logical\"\n";
+  out += "  else\n";
+  out += "    values = double(typecast(bytes, TYPE));   % little-endian, as on every platform\n";
+  out += "  end\n";
+  out += "  line = sprintf([FORMATS.(TYPE) \" \"], values);\n";
+  out += "  disp(line(1:end-1));\n";
+  if (octave) out += "  fflush(stdout);\n";
+  out += "end\n";
+  return out;
+}
+
+std::string python(const ReceiverSpec& s) {
+  std::string out;
+  out += "#!/usr/bin/env python3\n";
+  out += "# Receives the sample frames of " + s.label + ":\n";
+  out += "# " + shape(s) + " per frame, sent to " + s.address + ":" +
+         num(static_cast<std::int64_t>(s.port)) + ", one UDP datagram per host\n";
+  out += "# step and one at run start, little-endian, no header. Prints one line per frame.\n";
+  out += "import socket\nimport struct\nimport sys\n\n";
+  out += "PORT = " + num(static_cast<std::int64_t>(s.port)) + "\n";
+  out += "LISTEN = \"" + s.listen + "\"" +
+         (s.listen.empty() ? "      # every interface: the block may send from another host" : "") +
+         "\n";
+  out += "TYPE = \"" + type_name(*s.type) + "\"   # double | single | int32 | boolean\n";
+  out += "COUNT = " + num(s.inputs) + "          # values per frame: the block's inputs\n\n";
+  out += "# Little-endian, and the width the block sends: 8, 4, 4 and 1 bytes. Boolean\n";
+  out += "# bytes are 0 or 1: \"B\" keeps a stray byte visible, where \"?\" would hide it.\n";
+  out += "FORMATS = {\"double\": \"d\", \"single\": \"f\", \"int32\": \"i\", \"boolean\": \"B\"}\n";
+  out += "frame = struct.Struct(\"<%d%s\" % (COUNT, FORMATS[TYPE]))\n\n";
+  out += "sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n";
+  out += "sock.bind((LISTEN, PORT))\n";
+  out += "print(\"listening on %s:%d for %d x %s (%d bytes)\"\n";
+  out += "      % (LISTEN or \"0.0.0.0\", PORT, COUNT, TYPE, frame.size), file=sys.stderr, "
+         "flush=True)\n";
+  out += "while True:\n";
+  out += "    data, (host, port) = sock.recvfrom(65535)\n";
+  out += "    if len(data) != frame.size:\n";
+  out += "        print(\"%s:%d sent %d bytes, expected %d (%d x %s); skipped\"\n";
+  out += "              % (host, port, len(data), frame.size, COUNT, TYPE), file=sys.stderr, "
+         "flush=True)\n";
+  out += "        continue\n";
+  out += "    print(\" \".join(repr(v) for v in frame.unpack(data)), flush=True)\n";
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<Recipe>> parse_recipes(std::string_view name) {
+  if (name == "simulink") return std::vector{Recipe::Simulink};
+  if (name == "matlab") return std::vector{Recipe::Matlab};
+  if (name == "octave") return std::vector{Recipe::Octave};
+  if (name == "python") return std::vector{Recipe::Python};
+  if (name == "all")
+    return std::vector{Recipe::Simulink, Recipe::Matlab, Recipe::Octave, Recipe::Python};
+  return std::nullopt;
+}
+
+std::optional<ValueType> value_type_from_code(std::int64_t code) {
+  switch (code) {
+    case 0: return ValueType::Double;
+    case 1: return ValueType::Single;
+    case 2: return ValueType::Int32;
+    case 3: return ValueType::Boolean;
+    default: return std::nullopt;
+  }
+}
+
+std::size_t frame_bytes(const ReceiverSpec& spec) {
+  if (!spec.type || spec.inputs < 1) return 0;
+  return static_cast<std::size_t>(spec.inputs) * value_width(*spec.type);
+}
+
+std::string recipe(Recipe which, const ReceiverSpec& spec) {
+  if (frame_bytes(spec) == 0) return spec.label + ": " + sends_nothing(spec) + "\n";
+  switch (which) {
+    case Recipe::Simulink: return simulink(spec);
+    case Recipe::Matlab: return udpport_script(spec, false);
+    case Recipe::Octave: return udpport_script(spec, true);
+    case Recipe::Python: return python(spec);
+  }
+  return {};
+}
+
+std::string frame_table() {
+  std::string out;
+  out +=
+      "| | double | single | int32 | boolean |\n"
+      "|---|---|---|---|---|\n"
+      "| data type code | 0 | 1 | 2 | 3 |\n"
+      "| bytes per input; frame of N inputs | 8; 8 × N (400 at most) | 4; 4 × N | 4; 4 × N | 1; N |\n"
+      "| value | IEEE 754 binary64, little-endian | IEEE 754 binary32, little-endian "
+      "| two's complement, little-endian | `01` or `00` |\n"
+      "| conversion from the host's 80-bit value | nearest, ties to even "
+      "| nearest, ties to even, straight from 80 bits (not via double) "
+      "| nearest integer, ties to even, low 32 bits: 2.5 → 2, 2147483648 → −2147483648 "
+      "| 1 when greater than 0; 0, −0 and negatives give 0 |\n"
+      "| Python `struct` | `'<%dd' % N` | `'<%df' % N` | `'<%di' % N` | `'<%dB' % N` |\n"
+      "| MATLAB / Octave, after `read(u, bytes, \"uint8\")` | `typecast(b, \"double\")` "
+      "| `typecast(b, \"single\")` | `typecast(b, \"int32\")` | `b` itself (0 or 1) |\n"
+      "| Simulink DSP “Data type for Message” / Instrument Control “Data type” "
+      "| double / double | single / single | int32 / int32 | boolean / uint8 |\n"
+      "| every frame | one UDP datagram: inputs 1 to N in input order, nothing else "
+      "(no header, count, time stamp or padding) | ← | ← | ← |\n"
+      "| when | one at run start, then one per host step: N steps give N + 1 frames "
+      "| ← | ← | ← |\n"
+      "| from | the sending machine, from a new source port on every run "
+      "| ← | ← | ← |\n";
+  return out;
+}
+
+std::string troubleshooting() {
+  return
+      "- **Wrong address or interface.** The block sends to the address in its dialog,\n"
+      "  fixed at run start. It must be an address of the receiving machine.\n"
+      "  `udpsv-recv --bind 0.0.0.0 --port P --hex` on that machine shows whatever\n"
+      "  arrives; `tshark -i any -f \"udp port P\"` shows whether it reaches the machine.\n"
+      "- **A firewall.** Inbound UDP on the port must be allowed on the receiving\n"
+      "  machine (on Windows, allow MATLAB or the receiving program when asked).\n"
+      "- **The port is already in use.** Only one socket receives on a port: a second\n"
+      "  receiver (another model, `udpsv-recv`, a script) fails to bind or gets nothing.\n"
+      "  `ss -ulpn 'sport = :P'` names the owner on Linux, `netstat -ano -p udp` on Windows.\n"
+      "- **Bound to 127.0.0.1 while the block sends from another host.** A socket bound\n"
+      "  to the loopback address hears only its own machine. Bind to every interface\n"
+      "  (`\"\"` in Python, `0.0.0.0`), as the generated recipes do.\n"
+      "- **Filtering on the remote port.** Each run sends from a new source port; filter\n"
+      "  on the sender's address, or accept all.\n"
+      "- **The maximum length left at its default.** The DSP System Toolbox block's\n"
+      "  Maximum length for Message counts elements and defaults to 255: set it to the\n"
+      "  number of inputs. The Instrument Control block's Data size must be exactly\n"
+      "  [N 1], or every later frame is shifted.\n"
+      "- **Nothing is sent at all.** Frames go out only while the host runs; a data type\n"
+      "  code other than 0 to 3 or 0 inputs sends nothing, and a host name that cannot\n"
+      "  be resolved makes the run start fail.\n";
+}
+
+}  // namespace sv::recv
