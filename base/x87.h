@@ -40,9 +40,10 @@ inline std::uint16_t control_word() {
   return cw;
 }
 
+// Into a register: the form that needs no trip through memory.
 inline std::uint16_t status_word() {
   std::uint16_t sw;
-  asm volatile("fnstsw %0" : "=m"(sw));
+  asm volatile("fnstsw %0" : "=a"(sw));
   return sw;
 }
 
@@ -84,13 +85,22 @@ inline void clear_flags() { asm volatile("fnclex" : : : "memory"); }
 // The start-up's word, keeping the loading thread's flags that it masks.
 inline void load_startup_control_word() { load(kStartupControlWord, status_word()); }
 
+// The caller's control word, read where no exception is pending under it:
+// what drop_pending() leaves. It stays so until the next x87 instruction,
+// so code that runs none in between may use it instead of reading the unit
+// again.
+struct Settled {
+  std::uint16_t control_word;
+};
+
 // Every export starts here: a host that calls with an exception already
 // pending would otherwise take it inside the library at its first x87
 // instruction. Two non-waiting reads when nothing is pending.
-inline void drop_pending() {
+inline Settled drop_pending() {
   const std::uint16_t cw = control_word();
   const std::uint16_t sw = status_word();
   if (pending(cw, sw)) load(cw, sw);
+  return Settled{cw};
 }
 
 // Masks every exception for the lifetime of the scope and starts it with

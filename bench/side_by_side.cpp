@@ -36,12 +36,16 @@ struct Options {
   int repetitions = 300;
   int block = 100;  // calls per block: below what the receive buffer holds
   std::string plugin;
+  std::string against;  // another build of the plug-in, timed next to this one
 };
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: sv_side_by_side [--repetitions N] [--block N] [--smoke] [--plugin PATH]\n"
-               "  --smoke  a few short repetitions: checks that the benchmark runs\n");
+               "                       [--against PATH]\n"
+               "  --smoke    a few short repetitions: checks that the benchmark runs\n"
+               "  --against  also time the steps of another build of the plug-in, and\n"
+               "             print this one's steps as a multiple of that one's\n");
   std::exit(2);
 }
 
@@ -56,6 +60,7 @@ Options parse(int argc, char** argv) {
     if (a == "--repetitions") o.repetitions = std::atoi(value().c_str());
     else if (a == "--block") o.block = std::atoi(value().c_str());
     else if (a == "--plugin") o.plugin = value();
+    else if (a == "--against") o.against = value();
     else if (a == "--smoke") {
       o.repetitions = 5;
       o.block = 20;
@@ -178,8 +183,21 @@ int run(const Options& options) {
                            kinds.size() - 2, kinds.size() - 1});
   }
 
+  std::unique_ptr<svhost::Plugin> other;
+  std::unique_ptr<Stepper> other50, other1;
+  if (!options.against.empty()) {
+    other = svhost::Plugin::load(options.against);
+    other50 = std::make_unique<Stepper>(*other, "127.0.0.1", port, 50, values);
+    other1 = std::make_unique<Stepper>(*other, "127.0.0.1", port, 1, values);
+    kinds.push_back({"step 50 doubles, other build", stepper(*other50), step_failed(*other50), {}});
+    comparisons.push_back({"step 50 doubles / the same step of the other build", 0, kinds.size() - 1});
+    kinds.push_back({"step 1 double, other build", stepper(*other1), step_failed(*other1), {}});
+    comparisons.push_back({"step 1 double / the same step of the other build", 3, kinds.size() - 1});
+  }
+
   std::printf("UDPSV2Simulink: a step against a bare sendto, side by side\n");
   std::printf("plug-in     %s\n", path.c_str());
+  if (other) std::printf("against     %s\n", options.against.c_str());
   std::printf("method      %d repetitions of %zu blocks x %d calls, order rotated per repetition,\n"
               "            receiver drained before each block, median of per-repetition ratios\n",
               options.repetitions, kinds.size(), options.block);

@@ -89,8 +89,8 @@ void BM_StepDottedAddress(benchmark::State& state) { run_steps(state, u"127.0.0.
 // The step's own work, with the platform's sendto replaced by a stub: what
 // the plug-in adds on top of the system call.
 void BM_StepWithoutSendto(benchmark::State& state) {
-  sv::net::api().send_to = [](sv::net::SocketHandle, const void*, std::size_t size, sv::net::Ipv4,
-                              std::uint16_t) { return static_cast<std::intptr_t>(size); };
+  sv::net::api().send_to = [](sv::net::SocketHandle, const void*, std::size_t size,
+                              const sv::net::SocketAddress*) { return static_cast<std::intptr_t>(size); };
   run_steps(state, u"127.0.0.1");
   sv::net::api() = sv::net::platform_api();
 }

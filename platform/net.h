@@ -18,6 +18,13 @@ struct Ipv4 {
   std::uint8_t b[4];
 };
 
+// A destination as the system's sendto takes it (an IPv4 socket address),
+// made once by socket_address() and handed to every send to it.
+struct SocketAddress {
+  alignas(4) std::uint8_t bytes[16];
+};
+SocketAddress socket_address(Ipv4 address, std::uint16_t port);
+
 enum class LookupStatus { Ok, SocketError, SystemError };
 
 struct LookupResult {
@@ -39,12 +46,18 @@ struct Api {
   int (*local_address)(SocketHandle, Ipv4* address, std::uint16_t* port);
   // SO_BROADCAST with a 4-byte value; 0 or -1.
   int (*set_broadcast)(SocketHandle, int on);
-  // One sendto with an explicit destination; bytes sent or -1.
+  // One sendto with an explicit destination and flags 0; bytes sent, or -1
+  // with the cause for last_error(). A call that a signal interrupted before
+  // it sent anything fails with kEintr and is the caller's to repeat: the
+  // platform adds nothing after the system call, so the system returns
+  // straight to the sender (a step's every extra return after a system call
+  // is a mispredicted one).
   std::intptr_t (*send_to)(SocketHandle, const void* data, std::size_t size,
-                           Ipv4 address, std::uint16_t port);
+                           const SocketAddress* to);
   // shutdown for sending, then close; results ignored.
   void (*shutdown_close)(SocketHandle);
-  // Windows Sockets code of the calling thread's latest socket failure.
+  // Windows Sockets code of the calling thread's latest socket failure;
+  // asked right after the call that failed.
   int (*last_error)();
   // Name lookup for one IPv4 address (first result).
   LookupResult (*lookup)(std::u16string_view name);
@@ -52,7 +65,10 @@ struct Api {
 
 // The table the sender uses. Tests may overwrite entries and restore them
 // from platform_api().
-Api& api();
+namespace detail {
+extern Api g_api;
+}
+inline Api& api() { return detail::g_api; }
 const Api& platform_api();
 
 }  // namespace sv::net

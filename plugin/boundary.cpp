@@ -36,21 +36,37 @@ bool g_startup_failed = false;
 // object's constructor may run before this unit's dynamic initialisers.
 const std::u16string* g_startup_text = nullptr;
 
+// The record's flag, kept in step with the count of failed records.
+void set_failed(Record& r, bool failed) {
+  if (r.failed == failed) return;
+  r.failed = failed;
+  if (failed) detail::g_attention.fetch_add(1, std::memory_order_relaxed);
+  else detail::g_attention.fetch_sub(1, std::memory_order_relaxed);
+}
+
 }  // namespace
+
+namespace detail {
+std::atomic<std::uint32_t> g_attention{0};
+}  // namespace detail
 
 void release_thread_record() {
   if (!t_record_made) return;
-  std::launder(reinterpret_cast<Record*>(t_record_storage))->~Record();
+  Record& r = *std::launder(reinterpret_cast<Record*>(t_record_storage));
+  set_failed(r, false);
+  r.~Record();
   t_record_made = false;
 }
 
 void clear() {
-  thread_record().failed = false;
-  thread_record().text.clear();
+  if (!t_record_made) return;  // nothing recorded on this thread yet
+  Record& r = *std::launder(reinterpret_cast<Record*>(t_record_storage));
+  set_failed(r, false);
+  r.text.clear();
 }
 
 void record(std::u16string_view message) {
-  thread_record().failed = true;
+  set_failed(thread_record(), true);
   try {
     thread_record().text = platform::to_failure_text(message);
   } catch (...) {
@@ -81,6 +97,7 @@ void record_startup_failure() {
     g_startup_text = new std::u16string(u"Die Bibliothek konnte nicht gestartet werden");
   }
   g_startup_failed = true;
+  detail::g_attention.fetch_or(detail::kStartupFailed, std::memory_order_relaxed);
   record(*g_startup_text);
 }
 

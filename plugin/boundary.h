@@ -3,13 +3,29 @@
 // platform's way.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "base/x87.h"
 
 namespace sv::boundary {
 
+namespace detail {
+// The count of threads whose failure record holds a failure, plus
+// kStartupFailed once a start-up has failed. While it is 0 there is nothing
+// to clear, and an export's entry reads this one word instead of its
+// thread's record: thread-local storage of a loaded module costs a call into
+// the runtime per access (emulated TLS on win32, __tls_get_addr here). The
+// count moves only in the thread whose record changes, so a thread with a
+// failure recorded always reads it as non-zero.
+inline constexpr std::uint32_t kStartupFailed = 0x80000000u;
+extern std::atomic<std::uint32_t> g_attention;
+inline bool needs_attention() { return g_attention.load(std::memory_order_relaxed) != 0; }
+}  // namespace detail
+
+// Clears the calling thread's failure record.
 void clear();
 
 // Every export starts here: no exception the host left pending on the x87
@@ -17,7 +33,7 @@ void clear();
 // failure record is cleared.
 inline void enter() {
   x87::drop_pending();
-  clear();
+  if (detail::needs_attention()) clear();
 }
 // Frees the calling thread's failure record; the platform's unload hook
 // calls it.
@@ -40,14 +56,19 @@ void deliver();
 [[noreturn]] void throw_startup_failure();
 
 // Runs one export body. Every C++ object of the body is gone before the
-// failure is delivered, since a structured exception skips destructors.
+// failure is delivered, since a structured exception skips destructors. A
+// body that takes an x87::Settled gets the word the entry read.
 template <class Body>
 inline void run(Body&& body) {
-  enter();
+  const x87::Settled settled = x87::drop_pending();
   bool failed = false;
   try {
-    if (startup_failed()) throw_startup_failure();
-    body();
+    if (detail::needs_attention()) {
+      clear();
+      if (startup_failed()) throw_startup_failure();
+    }
+    if constexpr (std::is_invocable_v<Body&, x87::Settled>) body(settled);
+    else body();
   } catch (...) {
     record_current_exception();
     failed = true;

@@ -63,20 +63,49 @@ struct Codec<kBoolean> {
 // Whether converting this value can raise an invalid operation or an
 // overflow. Safe values raise at most denormal, underflow or inexact.
 template <std::int32_t Type>
+[[gnu::noinline]] bool safe_special(const std::uint8_t* v, bool integer_bit) {
+  if (!integer_bit || Type == kInt32) return false;  // pseudo-NaN/infinity, or no integer
+  std::uint64_t fraction;
+  std::memcpy(&fraction, v, 8);
+  fraction &= 0x7FFFFFFFFFFFFFFFULL;
+  if (fraction == 0) return true;                  // an infinity
+  if (Type == kBoolean) return false;              // every NaN is an invalid comparand
+  return (fraction & 0x4000000000000000ULL) != 0;  // a quiet NaN
+}
+
+template <std::int32_t Type>
 inline bool safe(const std::uint8_t* v) {
-  const unsigned exponent = (v[8] | (v[9] << 8)) & 0x7FFF;
-  const bool integer_bit = (v[7] & 0x80) != 0;
-  if (exponent == 0x7FFF) {
-    if (!integer_bit || Type == kInt32) return false;  // pseudo-NaN/infinity, or no integer
-    std::uint64_t fraction;
-    std::memcpy(&fraction, v, 8);
-    fraction &= 0x7FFFFFFFFFFFFFFFULL;
-    if (fraction == 0) return true;                  // an infinity
-    if (Type == kBoolean) return false;              // every NaN is an invalid comparand
-    return (fraction & 0x4000000000000000ULL) != 0;  // a quiet NaN
+  // Biased exponents from 1 up to the type's largest safe one, never the
+  // specials' 0x7FFF.
+  constexpr std::uint32_t kLastSafe = 16383 + Codec<Type>::max_safe_exponent < 0x7FFF
+                                          ? 16383 + Codec<Type>::max_safe_exponent
+                                          : 0x7FFE;
+  // This runs before every conversion of every step, so the common case, a
+  // normal number in range, is one compare: bytes 6 to 9 hold the integer
+  // bit (bit 15), the exponent (16 to 30) and the sign (31); turned by 16
+  // and masked, the integer bit leads the exponent, and the normal numbers
+  // in range are one interval.
+  std::uint32_t w;
+  std::memcpy(&w, v + 6, 4);
+  const std::uint32_t key = ((w >> 16) | (w << 16)) & 0x80007FFFu;
+  if (key - 0x80000001u < kLastSafe) [[likely]]
+    return true;
+  const std::uint32_t exponent = key & 0x7FFFu;
+  if (exponent == 0) return true;  // zero or denormal: no integer bit needed
+  if (exponent != 0x7FFF) return false;  // an unnormal (no integer bit), or out of range
+  return safe_special<Type>(v, (key >> 31) != 0);
+}
+
+// Converts the values under the caller's word as long as they are safe, and
+// returns how many it converted.
+template <std::int32_t Type>
+inline std::int32_t convert_safe(std::int32_t count, const std::uint8_t* src, std::uint8_t* dst) {
+  std::int32_t i = 0;
+  for (; i < count; ++i, src += kExtendedSize, dst += Codec<Type>::width) {
+    if (!safe<Type>(src)) break;
+    Codec<Type>::convert(src, dst);
   }
-  if (exponent != 0 && !integer_bit) return false;   // unnormal: unsupported encoding
-  return static_cast<int>(exponent) - 16383 <= Codec<Type>::max_safe_exponent;
+  return i;
 }
 
 // Converts values [0, count) under the masked word and returns the flags
@@ -96,28 +125,12 @@ unsigned convert_masked(std::int32_t count, const std::uint8_t* src, std::uint8_
   return x87::status_word() & traps;
 }
 
+// The frame under the masked word, for a caller whose traps or values the
+// fast path cannot take.
 template <std::int32_t Type>
-std::size_t build(std::int32_t inputs, const std::uint8_t* values, std::uint8_t* out) {
-  const std::size_t size = static_cast<std::size_t>(inputs) * Codec<Type>::width;
-
-  // Changing the control word costs more than the whole frame when the
-  // caller has traps on, so it is only done when a value could trap: safe
-  // values are converted under the caller's own word as it stands, unless
-  // the caller traps more than these conversions can be kept from raising,
-  // or has an exception pending already.
-  const std::uint16_t cw = x87::control_word();
-  const unsigned caller_traps = ~cw & x87::kAllExceptions;
-  if ((caller_traps & ~(x87::kInvalid | x87::kZeroDivide | x87::kOverflow)) == 0 &&
-      x87::pending(cw, x87::status_word()) == 0) {
-    const std::uint8_t* src = values;
-    std::uint8_t* dst = out;
-    std::int32_t i = 0;
-    for (; i < inputs && safe<Type>(src); ++i, src += kExtendedSize, dst += Codec<Type>::width)
-      Codec<Type>::convert(src, dst);
-    if (i == inputs) return size;
-  }
-
-  x87::guarded([&] {
+[[gnu::noinline]] void build_guarded(std::int32_t inputs, const std::uint8_t* values,
+                                     std::uint8_t* out, unsigned caller_traps) {
+  x87::guarded([=] {
     // The flags are sticky, so one look after the whole frame tells whether
     // any conversion raised a trapped condition; only then is the frame
     // converted again value by value to find the first.
@@ -126,22 +139,50 @@ std::size_t build(std::int32_t inputs, const std::uint8_t* values, std::uint8_t*
       convert_masked<Type>(inputs, values, out, caller_traps, true);
     }
   });
+}
+
+template <std::int32_t Type>
+std::size_t build(std::int32_t inputs, const std::uint8_t* values, std::uint8_t* out,
+                  std::uint16_t cw, bool nothing_pending) {
+  const std::size_t size = static_cast<std::size_t>(inputs) * Codec<Type>::width;
+
+  // Changing the control word costs more than the whole frame when the
+  // caller has traps on, so it is only done when a value could trap: safe
+  // values are converted under the caller's own word as it stands, unless
+  // the caller traps more than these conversions can be kept from raising,
+  // or has an exception pending already.
+  const unsigned caller_traps = ~cw & x87::kAllExceptions;
+  if ((caller_traps & ~(x87::kInvalid | x87::kZeroDivide | x87::kOverflow)) == 0 && nothing_pending &&
+      convert_safe<Type>(inputs, values, out) == inputs)
+    return size;
+  build_guarded<Type>(inputs, values, out, caller_traps);
   return size;
+}
+
+std::size_t build_any(std::int32_t inputs, std::int32_t data_type, const std::uint8_t* values,
+                      std::uint8_t* out, std::uint16_t cw, bool nothing_pending) {
+  if (bytes_per_input(data_type) == 0) return 0;
+  if (inputs < 0 || inputs > kMaxHostInputs) throw RangeError();
+  if (inputs == 0) return 0;
+  switch (data_type) {
+    case kDouble: return build<kDouble>(inputs, values, out, cw, nothing_pending);
+    case kSingle: return build<kSingle>(inputs, values, out, cw, nothing_pending);
+    case kInt32: return build<kInt32>(inputs, values, out, cw, nothing_pending);
+    default: return build<kBoolean>(inputs, values, out, cw, nothing_pending);
+  }
 }
 
 }  // namespace
 
 std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::uint8_t* values,
                         std::uint8_t* out) {
-  if (bytes_per_input(data_type) == 0) return 0;
-  if (inputs < 0 || inputs > kMaxHostInputs) throw RangeError();
-  if (inputs == 0) return 0;
-  switch (data_type) {
-    case kDouble: return build<kDouble>(inputs, values, out);
-    case kSingle: return build<kSingle>(inputs, values, out);
-    case kInt32: return build<kInt32>(inputs, values, out);
-    default: return build<kBoolean>(inputs, values, out);
-  }
+  const std::uint16_t cw = x87::control_word();
+  return build_any(inputs, data_type, values, out, cw, x87::pending(cw, x87::status_word()) == 0);
+}
+
+std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::uint8_t* values,
+                        std::uint8_t* out, x87::Settled settled) {
+  return build_any(inputs, data_type, values, out, settled.control_word, true);
 }
 
 }  // namespace sv

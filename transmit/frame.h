@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/x87.h"
+
 namespace sv {
 
 enum DataTypeCode : std::int32_t { kDouble = 0, kSingle = 1, kInt32 = 2, kBoolean = 3 };
@@ -25,5 +27,9 @@ std::size_t bytes_per_input(std::int32_t data_type);
 // raises RangeError before any input is read.
 std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::uint8_t* values,
                         std::uint8_t* out);
+// The same for a caller that holds the word an export's entry read and has
+// run no x87 instruction since: the unit is not read again.
+std::size_t build_frame(std::int32_t inputs, std::int32_t data_type, const std::uint8_t* values,
+                        std::uint8_t* out, x87::Settled settled);
 
 }  // namespace sv

@@ -34,11 +34,22 @@ bool is_localhost_word(std::u16string_view text) {
   return equals_ignore_ascii_case(text, u"LOCALHOST");
 }
 
+bool parse_literal_host(std::u16string_view host, net::Ipv4* out) {
+  if (is_localhost_word(host)) {
+    *out = net::Ipv4{{127, 0, 0, 1}};
+    return true;
+  }
+  return parse_dotted_ipv4(host, out);
+}
+
 net::Ipv4 resolve_host(std::u16string_view host) {
-  if (is_localhost_word(host)) return net::Ipv4{{127, 0, 0, 1}};
   net::Ipv4 addr;
-  if (parse_dotted_ipv4(host, &addr)) return addr;
-  net::LookupResult r = net::api().lookup(host);
+  if (parse_literal_host(host, &addr)) return addr;
+  return lookup_name(host);
+}
+
+net::Ipv4 lookup_name(std::u16string_view name) {
+  net::LookupResult r = net::api().lookup(name);
   switch (r.status) {
     case net::LookupStatus::Ok: return r.address;
     case net::LookupStatus::SocketError: throw SocketError(r.code);

@@ -3,8 +3,6 @@
 #include <memory>
 
 #include "base/errors.h"
-#include "transmit/frame.h"
-#include "transmit/udp_sender.h"
 
 namespace sv {
 
@@ -22,14 +20,8 @@ void run_start(TUserData& data, const std::uint8_t* inputs) {
   run_step(data, inputs);
 }
 
-void run_step(TUserData& data, const std::uint8_t* inputs) {
-  // The frame lives on the stack: at most 255 inputs of 8 bytes, so a step
-  // with a dotted address makes no heap allocation.
-  std::uint8_t frame[kMaxFrameSize];
-  std::size_t size = build_frame(data.Inputs, data.DataType, inputs, frame);
-  // A step outside a run (or after a failed run start) has nowhere to send.
-  if (!data.Sender) throw Error(u"Kein UDP-Sender: die Simulation wurde nicht gestartet");
-  data.Sender->Send(frame, size);
+void detail::raise_no_sender() {
+  throw Error(u"Kein UDP-Sender: die Simulation wurde nicht gestartet");
 }
 
 void run_end(TUserData& data) {

@@ -3,7 +3,6 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "base/wsa_codes.h"
-#include "transmit/ipv4.h"
 #include "transmit/socket_layer.h"
 
 namespace sv {
@@ -13,6 +12,17 @@ UdpSender::UdpSender() { socket_layer::acquire(); }
 UdpSender::~UdpSender() {
   close();
   socket_layer::release();
+}
+
+void UdpSender::SetHost(std::u16string host) {
+  host_ = std::move(host);
+  host_is_literal_ = parse_literal_host(host_, &literal_address_);
+  literal_to_ = net::socket_address(literal_address_, port_);
+}
+
+void UdpSender::SetPort(std::uint16_t port) {
+  port_ = port;
+  literal_to_ = net::socket_address(literal_address_, port_);
 }
 
 void UdpSender::SetActive(bool active) {
@@ -52,16 +62,14 @@ void UdpSender::close() {
   local_port_ = 0;
 }
 
-void UdpSender::Send(const std::uint8_t* data, std::size_t size) {
-  net::Ipv4 dest = resolve_host(host_);
-  if (!Active()) open();
-  if (size == 0) return;
+void UdpSender::finish_failed_send(const std::uint8_t* data, std::size_t size,
+                                   const net::SocketAddress* to, std::intptr_t sent) {
   const net::Api& api = net::api();
-  std::intptr_t sent = api.send_to(socket_, data, size, dest, port_);
-  if (sent == -1) {
-    int code = api.last_error();
+  while (sent == -1) {
+    const int code = api.last_error();
     if (code == wsa::kEmsgsize) throw PackageSizeTooBig();
-    throw SocketError(code);
+    if (code != wsa::kEintr) throw SocketError(code);
+    sent = api.send_to(socket_, data, size, to);  // interrupted before it sent anything
   }
   if (static_cast<std::size_t>(sent) != size) throw NotAllBytesSent();
 }

@@ -8,6 +8,7 @@
 
 #include "platform/lock.h"
 #include "platform/net.h"
+#include "transmit/ipv4.h"
 
 namespace sv {
 
@@ -21,10 +22,11 @@ class UdpSender {
   UdpSender(const UdpSender&) = delete;
   UdpSender& operator=(const UdpSender&) = delete;
 
-  // Stored only; resolved at every Send.
-  void SetHost(std::u16string host) { host_ = std::move(host); }
+  // A literal host (LOCALHOST or a dotted address) is parsed here, once: it
+  // has no resolution that could change. A name is looked up at every Send.
+  void SetHost(std::u16string host);
   const std::u16string& Host() const { return host_; }
-  void SetPort(std::uint16_t port) { port_ = port; }
+  void SetPort(std::uint16_t port);
   std::uint16_t Port() const { return port_; }
 
   // true opens the socket (SocketError, CouldNotBindSocket), false closes it.
@@ -33,7 +35,7 @@ class UdpSender {
 
   // Resolves Host, opens the socket if needed, and sends the buffer as one
   // datagram; an empty buffer sends nothing.
-  void Send(const std::uint8_t* data, std::size_t size);
+  inline void Send(const std::uint8_t* data, std::size_t size);
 
   // Settings this system keeps at their defaults.
   const std::u16string& BoundIP() const { return bound_ip_; }
@@ -54,8 +56,15 @@ class UdpSender {
  private:
   void open();
   void close();
+  // A sendto that did not send `size` bytes: repeats an interrupted one,
+  // and raises what the others mean.
+  void finish_failed_send(const std::uint8_t* data, std::size_t size, const net::SocketAddress* to,
+                          std::intptr_t sent);
 
   std::u16string host_;
+  bool host_is_literal_ = false;
+  net::Ipv4 literal_address_{};   // host_'s address when host_is_literal_,
+  net::SocketAddress literal_to_{};  // and as a destination with port_
   std::uint16_t port_ = 0;
   std::u16string bound_ip_;
   std::uint16_t bound_port_ = 0;
@@ -68,5 +77,21 @@ class UdpSender {
   std::uint16_t local_port_ = 0;
   platform::Lock close_lock_;
 };
+
+// A step's path: inline up to the system call, so that nothing of the
+// plug-in but the export itself lies between the system's return and the
+// host's (every return after a system call is a mispredicted one).
+inline void UdpSender::Send(const std::uint8_t* data, std::size_t size) {
+  net::SocketAddress named;
+  const net::SocketAddress* to = &literal_to_;
+  if (!host_is_literal_) {
+    named = net::socket_address(lookup_name(host_), port_);
+    to = &named;
+  }
+  if (!Active()) open();
+  if (size == 0) return;
+  const std::intptr_t sent = net::api().send_to(socket_, data, size, to);
+  if (static_cast<std::size_t>(sent) != size) finish_failed_send(data, size, to, sent);
+}
 
 }  // namespace sv

@@ -17,8 +17,6 @@
 namespace sv::net {
 namespace {
 
-thread_local int t_last_error = 0;
-
 int wsa_code(int e) {
   switch (e) {
     case 0: return 0;
@@ -68,21 +66,12 @@ int wsa_code(int e) {
   }
 }
 
-int fail() {
-  t_last_error = wsa_code(errno);
-  return -1;
-}
-
 int start() { return 0; }  // BSD sockets need no start-up
 void stop() {}
 
 SocketHandle open_dgram() {
   int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) {
-    fail();
-    return kNoSocket;
-  }
-  return s;
+  return s < 0 ? kNoSocket : s;
 }
 
 int bind_to(SocketHandle s, Ipv4 address, std::uint16_t port) {
@@ -91,14 +80,14 @@ int bind_to(SocketHandle s, Ipv4 address, std::uint16_t port) {
   a.sin_family = AF_INET;
   std::memcpy(&a.sin_addr.s_addr, address.b, 4);
   a.sin_port = htons(port);
-  if (::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&a), 16) != 0) return fail();
+  if (::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&a), 16) != 0) return -1;
   return 0;
 }
 
 int local_address(SocketHandle s, Ipv4* address, std::uint16_t* port) {
   sockaddr_in a;
   socklen_t len = sizeof a;
-  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return fail();
+  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
   std::memcpy(address->b, &a.sin_addr.s_addr, 4);
   *port = ntohs(a.sin_port);
   return 0;
@@ -106,23 +95,14 @@ int local_address(SocketHandle s, Ipv4* address, std::uint16_t* port) {
 
 int set_broadcast(SocketHandle s, int on) {
   int v = on;
-  if (::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_BROADCAST, &v, 4) != 0) return fail();
+  if (::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_BROADCAST, &v, 4) != 0) return -1;
   return 0;
 }
 
-std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, Ipv4 address,
-                      std::uint16_t port) {
-  sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  std::memcpy(&a.sin_addr.s_addr, address.b, 4);
-  ssize_t n;
-  do {
-    n = ::sendto(static_cast<int>(s), data, size, 0, reinterpret_cast<sockaddr*>(&a), 16);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return fail();
-  return n;
+// A tail call: the system returns straight to the sender.
+std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, const SocketAddress* to) {
+  return ::sendto(static_cast<int>(s), data, size, 0, reinterpret_cast<const sockaddr*>(to->bytes),
+                  sizeof(sockaddr_in));
 }
 
 void shutdown_close(SocketHandle s) {
@@ -130,7 +110,9 @@ void shutdown_close(SocketHandle s) {
   ::close(static_cast<int>(s));
 }
 
-int last_error() { return t_last_error; }
+// Every failing entry leaves its cause in errno, and the sender asks before
+// it calls anything else.
+int last_error() { return wsa_code(errno); }
 
 int lookup_code(int eai) {
   switch (eai) {
@@ -180,11 +162,25 @@ LookupResult lookup(std::u16string_view name) {
 
 constexpr Api kPlatform{start,        stop,           open_dgram, bind_to,    local_address,
                         set_broadcast, send_to,       shutdown_close, last_error, lookup};
-Api g_api = kPlatform;
+
+static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
 
 }  // namespace
 
-Api& api() { return g_api; }
+SocketAddress socket_address(Ipv4 address, std::uint16_t port) {
+  sockaddr_in a;
+  std::memset(&a, 0, sizeof a);
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  std::memcpy(&a.sin_addr.s_addr, address.b, 4);
+  SocketAddress r;
+  std::memcpy(r.bytes, &a, sizeof a);
+  return r;
+}
+
+namespace detail {
+Api g_api = kPlatform;
+}
 const Api& platform_api() { return kPlatform; }
 
 }  // namespace sv::net

@@ -208,13 +208,11 @@ int set_broadcast(SocketHandle s, int on) {
              : -1;
 }
 
-std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, Ipv4 address,
-                      std::uint16_t port) {
+std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, const SocketAddress* to) {
   auto fn = e_sendto.get();
   if (!fn) return -1;
-  sockaddr_in a = address_of(address, port);
   int n = fn(static_cast<SOCKET>(s), static_cast<const char*>(data), static_cast<int>(size), 0,
-             reinterpret_cast<const sockaddr*>(&a), 16);
+             reinterpret_cast<const sockaddr*>(to->bytes), sizeof(sockaddr_in));
   return n == SOCKET_ERROR ? -1 : n;
 }
 
@@ -278,11 +276,21 @@ LookupResult lookup(std::u16string_view name) {
 
 constexpr Api kPlatform{start,         stop,    open_dgram,     bind_to,    local_address,
                         set_broadcast, send_to, shutdown_close, last_error, lookup};
-Api g_api = kPlatform;
+
+static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
 
 }  // namespace
 
-Api& api() { return g_api; }
+SocketAddress socket_address(Ipv4 address, std::uint16_t port) {
+  sockaddr_in a = address_of(address, port);
+  SocketAddress r;
+  std::memcpy(r.bytes, &a, sizeof a);
+  return r;
+}
+
+namespace detail {
+Api g_api = kPlatform;
+}
 const Api& platform_api() { return kPlatform; }
 
 namespace win32 {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "tests/common/ext80.h"
@@ -178,6 +179,81 @@ TEST(Frame, TrapsTheCallerSwitchedOnBeyondTheStartupSet) {
     EXPECT_THROW(frame(sv::kSingle, array({ext(0.1)})), sv::FloatError);
     EXPECT_NO_THROW(frame(sv::kSingle, array({ext(0.5)})));
   });
+}
+
+// Every encoding class at the edges of each type's fast-path test, in a
+// frame of normal values, under the start-up's word and one that also
+// rounds up: the frame either matches a conversion made with every
+// exception masked, byte for byte and with the same flags, or fails exactly
+// when that conversion raised a trapped condition. A value the fast path
+// misjudged as safe would end the test with SIGFPE instead.
+TEST(Frame, EveryEncodingClassAgreesWithTheMaskedConversion) {
+  std::vector<svtest::Ext80> values;
+  const std::uint64_t kFractions[] = {0, 1, 0x4000000000000000ULL, 0x3FFFFFFFFFFFFFFFULL,
+                                      0x7FFFFFFFFFFFFFFFULL, 0x0000000000000800ULL};
+  // Exponents at the type limits (2^31, 2^62, 2^127, 2^1023) and their
+  // neighbours, zero and the denormals, 1.0 and the specials.
+  const std::uint16_t kExponents[] = {0, 1, 0x3FFF, 16383 + 30, 16383 + 31, 16383 + 61, 16383 + 62,
+                                      16383 + 126, 16383 + 127, 16383 + 1022, 16383 + 1023,
+                                      0x7FFE, 0x7FFF};
+  for (std::uint16_t e : kExponents)
+    for (bool integer_bit : {true, false})
+      for (std::uint64_t f : kFractions)
+        for (std::uint16_t sign : {0, 0x8000})
+          values.push_back(ext((integer_bit ? 1ULL << 63 : 0) | f, static_cast<std::uint16_t>(sign | e)));
+
+  for (std::uint16_t cw : {kTrapsOn, static_cast<std::uint16_t>(kTrapsOn | 0x0800)}) {
+    for (std::int32_t type : {sv::kDouble, sv::kSingle, sv::kInt32, sv::kBoolean}) {
+      const std::size_t width = sv::bytes_per_input(type);
+      for (const svtest::Ext80& v : values) {
+        // Second of three, so the values around it are converted as usual.
+        const auto in = array({ext(1.5), v, ext(-3.25)});
+        std::vector<unsigned char> expected(3 * width);
+        std::uint16_t expected_flags = 0;
+        with_control_word(cw, [&] {
+          sv::x87::MaskedScope masked;
+          for (int i = 0; i < 3; ++i) {
+            const unsigned char* src = in.data() + 10 * i;
+            unsigned char* dst = expected.data() + width * i;
+            switch (type) {
+              case sv::kDouble: sv::x87::to_double(src, dst); break;
+              case sv::kSingle: sv::x87::to_single(src, dst); break;
+              case sv::kInt32: {
+                const std::int64_t r = sv::x87::to_int64(src);
+                std::memcpy(dst, &r, 4);
+                break;
+              }
+              default: *dst = sv::x87::greater_than_zero(src) ? 1 : 0;
+            }
+          }
+          expected_flags = sv::x87::status_word() & sv::x87::kAllExceptions;
+        });
+        const bool traps = (expected_flags & ~cw & sv::x87::kAllExceptions) != 0;
+
+        char what[64];
+        std::uint64_t significand;
+        std::uint16_t sign_exponent;
+        std::memcpy(&significand, v.b, 8);
+        std::memcpy(&sign_exponent, v.b + 8, 2);
+        std::snprintf(what, sizeof what, "type %d cw %04x value %04x:%016llx", type, cw,
+                      sign_exponent, static_cast<unsigned long long>(significand));
+        with_control_word(cw, [&] {
+          bool failed = false;
+          std::vector<unsigned char> out;
+          try {
+            out = frame(type, in);
+          } catch (const sv::FloatError&) {
+            failed = true;
+          }
+          EXPECT_EQ(failed, traps) << what;
+          if (!failed) {
+            EXPECT_EQ(out, expected) << what;
+            EXPECT_EQ(sv::x87::status_word() & sv::x87::kAllExceptions, expected_flags) << what;
+          }
+        });
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the owner window, the start-up's control word and the run-once units.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "base/x87.h"
@@ -63,6 +65,58 @@ TEST(Lifecycle, StartupSetsTheControlWordAndRunsOnce) {
   sv::library_shutdown();
   sv::library_shutdown();
   sv::x87::load(saved, 0);
+}
+
+// Each thread has its own failure record, which only that thread's next
+// export clears; an export finds nothing to clear while no thread has a
+// failure recorded, so this checks that the library keeps that count right
+// across threads, including one that ends with its failure still recorded.
+TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
+  svhost::UdpProbe sink;
+  auto running = block(0), idle = block(0);
+  InitUserDLL(running.data());
+  InitUserDLL(idle.data());
+  sv::block_record::user_data(running.data())->Port = sink.port();
+  const unsigned char one[10] = {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};
+  InitSimulationDLL(running.data(), one, 0);
+  ASSERT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+  auto step = [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, running.data(), one, 0); };
+  auto fail = [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, idle.data(), one, 0); };  // no run
+  auto text = [] {
+    char buffer[256];
+    GetLastFailureDLL(buffer, sizeof buffer);
+    return std::string(buffer);
+  };
+
+  fail();
+  const std::string failure = text();
+  ASSERT_FALSE(failure.empty());
+  std::thread other([&] {
+    step();
+    EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+    fail();
+    EXPECT_EQ(text(), failure);
+    step();
+    step();  // a record already clear is cleared again
+    EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+  });
+  other.join();
+  EXPECT_EQ(text(), failure);  // the other thread's calls left this one's record alone
+  step();
+  EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+
+  std::thread ends_failed([&] { fail(); });
+  ends_failed.join();
+  fail();
+  EXPECT_EQ(text(), failure);
+  step();
+  EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+  GetDLLName();
+  EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+
+  EndSimulationDLL2(running.data());
+  DisposeUserDLL(running.data());
+  DisposeUserDLL(idle.data());
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ struct Faults {
   int open_error = 0;        // non-zero: open fails with this code
   bool bind_fails = false;
   int send_error = 0;        // non-zero: sendto fails with this code
+  int interruptions = 0;     // sends still to fail as interrupted before they sent anything
+  bool record_only = false;  // sends are recorded but never reach the system
+  std::vector<std::vector<std::uint8_t>> sent_to;  // each send's destination
   std::intptr_t short_by = 0;
   int start_error = 0;
   LookupResult lookup_result{LookupStatus::Ok, {{0, 0, 0, 0}}, 0};
@@ -75,15 +78,22 @@ class SenderTest : public ::testing::Test {
       g_faults->bound_to = address;
       return sv::net::platform_api().bind(s, address, port);
     };
-    api.send_to = [](SocketHandle s, const void* d, std::size_t n, Ipv4 a,
-                     std::uint16_t port) -> std::intptr_t {
+    api.send_to = [](SocketHandle s, const void* d, std::size_t n,
+                     const sv::net::SocketAddress* to) -> std::intptr_t {
       g_faults->sent_on.push_back(s);
+      g_faults->sent_to.emplace_back(to->bytes, to->bytes + sizeof to->bytes);
+      if (g_faults->interruptions > 0) {
+        --g_faults->interruptions;
+        g_faults->last_error = 10004;
+        return -1;
+      }
+      if (g_faults->record_only) return static_cast<std::intptr_t>(n);
       if (g_faults->send_error) {
         g_faults->last_error = g_faults->send_error;
         return -1;
       }
       g_faults->last_error = 0;
-      std::intptr_t r = sv::net::platform_api().send_to(s, d, n, a, port);
+      std::intptr_t r = sv::net::platform_api().send_to(s, d, n, to);
       return r - g_faults->short_by;
     };
     api.set_broadcast = [](SocketHandle s, int on) {
@@ -204,6 +214,60 @@ TEST_F(SenderTest, NamesAreLookedUpAtEverySend) {
   s->Send(&b, 1);
   s->Send(&b, 1);
   EXPECT_EQ(faults_.lookups, 2);
+}
+
+// The destination as the system would get it.
+std::vector<std::uint8_t> destination(Ipv4 address, std::uint16_t port) {
+  const sv::net::SocketAddress a = sv::net::socket_address(address, port);
+  return std::vector<std::uint8_t>(a.bytes, a.bytes + sizeof a.bytes);
+}
+
+TEST_F(SenderTest, EveryHostAndPortChangeTakesEffectAtTheNextSend) {
+  Receiver r;
+  auto s = sender_to(r);
+  const unsigned char b = 1;
+  s->Send(&b, 1);
+  EXPECT_TRUE(r.receive(2000));
+  EXPECT_EQ(faults_.sent_to.back(), destination({{127, 0, 0, 1}}, r.port()));
+
+  // From here the sends are recorded only: no traffic leaves 127.0.0.1.
+  faults_.record_only = true;
+  s->SetHost(u"10.1.2.3");
+  s->Send(&b, 1);
+  EXPECT_EQ(faults_.sent_to.back(), destination({{10, 1, 2, 3}}, r.port()));
+  s->SetPort(4242);
+  s->Send(&b, 1);
+  EXPECT_EQ(faults_.sent_to.back(), destination({{10, 1, 2, 3}}, 4242));
+  EXPECT_EQ(faults_.lookups, 0);
+
+  // A name is looked up before every send, and each answer is used.
+  faults_.lookup_forced = true;
+  faults_.lookup_result = {LookupStatus::Ok, {{10, 9, 8, 7}}, 0};
+  s->SetHost(u"receiver.example");
+  s->Send(&b, 1);
+  EXPECT_EQ(faults_.sent_to.back(), destination({{10, 9, 8, 7}}, 4242));
+  faults_.lookup_result = {LookupStatus::Ok, {{10, 9, 8, 6}}, 0};
+  s->Send(&b, 1);
+  EXPECT_EQ(faults_.sent_to.back(), destination({{10, 9, 8, 6}}, 4242));
+  EXPECT_EQ(faults_.lookups, 2);
+
+  s->SetHost(u"LocalHost");
+  s->Send(&b, 1);
+  EXPECT_EQ(faults_.sent_to.back(), destination({{127, 0, 0, 1}}, 4242));
+  EXPECT_EQ(faults_.lookups, 2);
+}
+
+TEST_F(SenderTest, AnInterruptedSendIsMadeAgain) {
+  Receiver r;
+  auto s = sender_to(r);
+  faults_.interruptions = 2;
+  const unsigned char b = 9;
+  s->Send(&b, 1);
+  EXPECT_EQ(faults_.sent_on.size(), 3u);
+  auto got = r.receive(2000);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, std::vector<std::uint8_t>({9}));
+  EXPECT_FALSE(r.receive(100));  // exactly one datagram
 }
 
 TEST_F(SenderTest, EmptyBufferResolvesAndOpensButSendsNothing) {
