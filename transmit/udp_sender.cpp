@@ -20,11 +20,6 @@ void UdpSender::SetHost(std::u16string host) {
   literal_to_ = net::socket_address(literal_address_, port_);
 }
 
-void UdpSender::SetPort(std::uint16_t port) {
-  port_ = port;
-  literal_to_ = net::socket_address(literal_address_, port_);
-}
-
 void UdpSender::SetActive(bool active) {
   if (active == Active()) return;
   if (active) open();

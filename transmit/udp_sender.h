@@ -26,7 +26,11 @@ class UdpSender {
   // has no resolution that could change. A name is looked up at every Send.
   void SetHost(std::u16string host);
   const std::u16string& Host() const { return host_; }
-  void SetPort(std::uint16_t port);
+  // Inline: <windows.h> renames SetPort in the units that include it.
+  void SetPort(std::uint16_t port) {
+    port_ = port;
+    literal_to_ = net::socket_address(literal_address_, port_);
+  }
   std::uint16_t Port() const { return port_; }
 
   // true opens the socket (SocketError, CouldNotBindSocket), false closes it.
