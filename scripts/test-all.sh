@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh Debian machine: installs what is missing,
 # then builds and tests every configuration in turn:
-#   native       unit, contract, receiver, support and headless dialog tests
+#   native       unit, contract, receiver, support and headless dialog tests,
+#                and one short run of the side-by-side benchmark
 #   native-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   fuzz         each libFuzzer target for a bounded time (FUZZ_SECONDS, default 30)
 #   soak         10 M steps of 50 doubles with flat memory, then valgrind memcheck
-#   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb)
+#   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb),
+#                and one short run of the side-by-side benchmark
 # Stages can be chosen: scripts/test-all.sh native win32
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -61,9 +63,14 @@ for stage in "${stages[@]}"; do
   start=$(date +%s)
   case "$stage" in
     native | native-asan)
-      step "configure $stage" cmake --preset "$stage" >/dev/null &&
-        step "build $stage" cmake --build --preset "$stage" &&
+      if step "configure $stage" cmake --preset "$stage" >/dev/null &&
+        step "build $stage" cmake --build --preset "$stage"; then
         ctest_stage "$stage"
+        # The benchmark once, short: it must run; its figures are not judged.
+        if [ "$stage" = native ]; then
+          step "benchmark smoke" build/native/bench/sv_side_by_side --smoke
+        fi
+      fi
       ;;
     fuzz)
       step "configure fuzz" cmake --preset fuzz >/dev/null &&
@@ -80,6 +87,7 @@ for stage in "${stages[@]}"; do
           scripts/wine-prefix.sh init build/win32/wineprefix
           ctest_stage win32
           scripts/wine-prefix.sh stop build/win32/wineprefix
+          step "benchmark smoke win32" bench/wine-side-by-side.sh --smoke
         }
       ;;
     *)
