@@ -130,6 +130,7 @@ SV_EXPORT void SV_CALL EndSimulationDLL2(void* blockRecord) {
 }
 
 SV_EXPORT int32_t SV_CALL GetLastFailureDLL(char* buffer, int32_t size) {
+  sv::x87::drop_pending();  // but keeps the record it reports
   return sv::boundary::copy_last(buffer, size);
 }
 
