@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -14,19 +15,16 @@
 
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "plugin/block_record.h"
+#include "plugin/udpsv_exports.h"
 #include "base/user_data.h"
 #include "png_writer.h"
 
 namespace {
 
-using InitUserDLL_t = void(__stdcall*)(void*);
-using DisposeUserDLL_t = void(__stdcall*)(void*);
-using CallParameterDialogDLL_t = void(__stdcall*)(void*, uint8_t*);
-
 HMODULE g_dll;
-InitUserDLL_t g_init;
-DisposeUserDLL_t g_dispose;
-CallParameterDialogDLL_t g_dialog;
+InitUserDLL_fn g_init;
+DisposeUserDLL_fn g_dispose;
+CallParameterDialogDLL_fn g_dialog;
 
 // MessageBeep as the DLL imports it, replaced by a counter.
 std::vector<UINT> g_beeps;
@@ -65,11 +63,19 @@ Fn export_of(const char* name) {
 class PluginEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // A host that loaded its string library from a folder of its own before
+    // the plug-in; it lets go of its copy once the plug-in is loaded.
+    HMODULE host_copy = nullptr;
+    if (const char* path = std::getenv("SV_TEST_HOST_STRINGLIB")) {
+      host_copy = LoadLibraryA(path);
+      ASSERT_NE(host_copy, nullptr) << path;
+    }
     g_dll = LoadLibraryW(L"UDPSV2Simulink.dll");
     ASSERT_NE(g_dll, nullptr);
-    g_init = export_of<InitUserDLL_t>("InitUserDLL");
-    g_dispose = export_of<DisposeUserDLL_t>("DisposeUserDLL");
-    g_dialog = export_of<CallParameterDialogDLL_t>("CallParameterDialogDLL");
+    if (host_copy) FreeLibrary(host_copy);
+    g_init = export_of<InitUserDLL_fn>("InitUserDLL");
+    g_dispose = export_of<DisposeUserDLL_fn>("DisposeUserDLL");
+    g_dialog = export_of<CallParameterDialogDLL_fn>("CallParameterDialogDLL");
     ASSERT_TRUE(g_init && g_dispose && g_dialog);
     ASSERT_TRUE(patch_import(g_dll, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)));
   }
