@@ -15,7 +15,7 @@ sudo=""
 native=(build-essential cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
         libbenchmark-dev valgrind python3 pkg-config
         libcpp-httplib-dev libjs-dygraphs octave octave-instrument-control tshark chromium)
-win32=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils
+win32=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils
        fonts-wine imagemagick)
 
 want=("${native[@]}")
