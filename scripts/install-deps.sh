@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the builds, the tests and the demo need on a Debian machine.
-#   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang
-#   install-deps.sh all      the above, plus mingw-w64, Wine (i386) and Xvfb
+#   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang, and
+#                            dpkg-dev for the Debian package's dependencies
+#   install-deps.sh all      the above, plus mingw-w64, Wine (i386), Xvfb, and
+#                            unzip for the tests of the host package
 # Packages already present are not fetched again, so a warm machine skips apt.
 set -euo pipefail
 
@@ -11,9 +13,9 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 native=(build-essential cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-        libbenchmark-dev valgrind python3)
+        libbenchmark-dev valgrind python3 dpkg-dev)
 win32=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils
-       fonts-wine imagemagick)
+       fonts-wine imagemagick unzip)
 
 want=("${native[@]}")
 if [ "$scope" = all ]; then
