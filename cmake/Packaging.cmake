@@ -89,8 +89,9 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   set(CPACK_SYSTEM_NAME win32)
   set(CPACK_COMPONENTS_ALL host symbols)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-  # Each archive unpacks into one folder named as the archive, so that its
-  # README.txt never lands loose among the host's files.
+  # Both archives unpack into one folder named as the host ZIP: its
+  # README.txt never lands loose among the host's files, and the debug file
+  # lands beside the DLL, where debuggers look for it.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_PACKAGE_FILE_NAME "${SV_HOST_ZIP}")
