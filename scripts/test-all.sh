@@ -6,13 +6,15 @@
 #   fuzz         each libFuzzer target for a bounded time (FUZZ_SECONDS, default 30)
 #   soak         10 M steps of 50 doubles with flat memory, then valgrind memcheck
 #   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb)
-# Stages can be chosen: scripts/test-all.sh native win32
+#   package      scripts/release.sh, the release command, into dist/
+# The package tests run in the native and win32 stages, on the packages of
+# their build. Stages can be chosen: scripts/test-all.sh native win32
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32)
+[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32 package)
 
 scripts/install-deps.sh all || exit 1
 
@@ -81,6 +83,9 @@ for stage in "${stages[@]}"; do
           ctest_stage win32
           scripts/wine-prefix.sh stop build/win32/wineprefix
         }
+      ;;
+    package)
+      step "release" scripts/release.sh
       ;;
     *)
       echo "unknown stage: $stage" >&2
