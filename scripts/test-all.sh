@@ -81,6 +81,7 @@ for stage in "${stages[@]}"; do
         {
           scripts/wine-prefix.sh init build/win32/wineprefix
           ctest_stage win32
+          step "soak under Wine" scripts/soak.sh --wine "${SOAK_WINE_STEPS:-200000}"
           scripts/wine-prefix.sh stop build/win32/wineprefix
         }
       ;;
