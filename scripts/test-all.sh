@@ -5,7 +5,8 @@
 #   native-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   fuzz         each libFuzzer target for a bounded time (FUZZ_SECONDS, default 30)
 #   soak         10 M steps of 50 doubles with flat memory, then valgrind memcheck
-#   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb)
+#   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb),
+#                then a soak under Wine (SOAK_WINE_STEPS, default 200,000)
 #   package      scripts/release.sh, the release command, into dist/
 # The package tests run in the native and win32 stages, on the packages of
 # their build. Stages can be chosen: scripts/test-all.sh native win32
