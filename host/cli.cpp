@@ -6,6 +6,8 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "host/block.h"
 #include "host/dynlib.h"
@@ -13,6 +15,7 @@
 #include "host/model.h"
 #include "host/model_file.h"
 #include "host/plugin.h"
+#include "host/resources.h"
 #include "host/signals.h"
 #include "host/simulation.h"
 #include "tools/recipes.h"
@@ -234,6 +237,41 @@ int cmd_show(const Args& args) {
   return kExitOk;
 }
 
+// What the host process holds, sampled during a run: a plug-in that leaks
+// shows as growth between the first and the last sample of the run.
+class ResourceLog {
+ public:
+  void sample(const char* when) { samples_.push_back({when, process_resources()}); }
+
+  // One line per sample, then the growth over the run, in a form scripts read.
+  void print() const {
+    for (const auto& [when, r] : samples_)
+      std::printf("resources:    %-8s private %llu kB, handles %llu\n", when,
+                  static_cast<unsigned long long>(r.private_kb),
+                  static_cast<unsigned long long>(r.handles));
+    // From the first sample taken while the run was under way, so that the
+    // sender's socket and the run's warm-up count on both sides.
+    const ProcessResources* first = nullptr;
+    const ProcessResources* last = nullptr;
+    for (const auto& [when, r] : samples_)
+      if (std::string(when) == "running") {
+        if (!first) first = &r;
+        last = &r;
+      }
+    if (!first) return;
+    std::printf("resources:    growth while running: private %+lld kB, handles %+lld (%zu samples)\n",
+                static_cast<long long>(last->private_kb) - static_cast<long long>(first->private_kb),
+                static_cast<long long>(last->handles) - static_cast<long long>(first->handles),
+                samples_.size());
+    std::printf("resources:    after the run against before: handles %+lld\n",
+                static_cast<long long>(samples_.back().second.handles) -
+                    static_cast<long long>(samples_.front().second.handles));
+  }
+
+ private:
+  std::vector<std::pair<const char*, ProcessResources>> samples_;
+};
+
 // The block that --block names (1-based) among a model's blocks.
 Block& chosen_block(const std::vector<ModelBlock>& blocks, std::int64_t block_no) {
   if (block_no < 1 || block_no > static_cast<std::int64_t>(blocks.size()))
@@ -265,10 +303,16 @@ int cmd_run(const Args& args) {
   auto blocks = load_model(args.positional[1], *plugin);
   Block& block = chosen_block(blocks, block_no);
 
+  // Resource samples: before the run, once a second, and after it.
+  const bool resources = args.has("resources");
+  ResourceLog resource_log;
+  if (resources) resource_log.sample("before");
+
   std::int64_t printed = 0;
   RunReport report = run_simulation(
       block, signals, options,
       [&](const RunProgress& p) {
+        if (resources) resource_log.sample("running");
         if (quiet) return;
         std::fprintf(stderr, "svhost: %llu/%llu calls, %llu failures, %.0f calls/s\n",
                      static_cast<unsigned long long>(p.steps_done),
@@ -301,6 +345,10 @@ int cmd_run(const Args& args) {
   if (!report.end) std::printf("run end failed: %s\n", escape(report.end.failure).c_str());
   std::printf("elapsed:      %.3f s\n", report.elapsed);
   std::printf("rate:         %.0f calls/s\n", report.steps_per_second());
+  if (resources) {
+    resource_log.sample("after");
+    resource_log.print();
+  }
   return report.failures == 0 && report.end.ok ? kExitOk : kExitFailure;
 }
 
@@ -372,9 +420,12 @@ const std::vector<Command> kCommands = {
      "    --block K          which block of the model to run (default 1)\n"
      "    --stop-on-failure  end the run at the first failing call\n"
      "    --show-failures N  print at most N failure lines (default 20)\n"
-     "    --quiet            no progress lines\n",
+     "    --quiet            no progress lines\n"
+     "    --resources        sample the process's private memory and handles before,\n"
+     "                       once a second during, and after the run, and print them\n",
      {{"steps", true}, {"period", true}, {"dt", true}, {"signal", true}, {"block", true},
-      {"stop-on-failure", false}, {"show-failures", true}, {"quiet", false}},
+      {"stop-on-failure", false}, {"show-failures", true}, {"quiet", false},
+      {"resources", false}},
      2, 2, cmd_run},
     {"show", "show MODEL [--plugin PLUGIN] [--receiver KIND] [--listen ADDR]",
      "  Loads MODEL through the plug-in and prints each block's section (as the\n"

@@ -16,6 +16,10 @@ void* symbol(void* library, const char* name);
 // Unloads a library returned by open().
 void close(void* library);
 
+// Whether the library at `path`, or a module of that file name, is loaded
+// in the process; takes no reference.
+bool is_loaded(const std::string& path);
+
 // Full path of the running program; empty when unknown.
 std::string executable_path();
 

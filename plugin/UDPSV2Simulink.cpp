@@ -10,6 +10,7 @@
 #include "dialog/UDPSV2SimulinkDlg.h"
 #include "platform/codepage.h"
 #include "plugin/block_record.h"
+#include "plugin/blocks.h"
 #include "plugin/boundary.h"
 #include "plugin/param_section.h"
 #include "plugin/udpsv_exports.h"
@@ -85,14 +86,14 @@ SV_EXPORT void SV_CALL GetNumberOfInputsOutputs2(void* inputsOutputs, intptr_t, 
 SV_EXPORT void SV_CALL InitUserDLL(void* blockRecord) {
   sv::boundary::run([&] {
     sv::set_owner_window(sv::block_record::owner_window(blockRecord));
-    sv::block_record::set_user_data(blockRecord, new sv::TUserData());
+    sv::block_record::set_user_data(blockRecord, sv::blocks::create());
   });
 }
 
 SV_EXPORT void SV_CALL DisposeUserDLL(void* blockRecord) {
   sv::boundary::run([&] {
     sv::set_owner_window(0);
-    delete sv::block_record::user_data(blockRecord);
+    sv::blocks::dispose(sv::block_record::user_data(blockRecord));
   });
 }
 
@@ -135,6 +136,7 @@ SV_EXPORT void SV_CALL EndSimulationDLL2(void* blockRecord) {
 }
 
 SV_EXPORT int32_t SV_CALL GetLastFailureDLL(char* buffer, int32_t size) {
+  sv::x87::drop_pending();  // but keeps the record it reports
   return sv::boundary::copy_last(buffer, size);
 }
 

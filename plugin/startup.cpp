@@ -4,6 +4,7 @@
 #include "base/unit_counter.h"
 #include "base/x87.h"
 #include "dialog/svcomps.h"
+#include "plugin/blocks.h"
 #include "support/SVConfig.h"
 #include "support/SVString.h"
 #include "transmit/socket_layer.h"
@@ -29,6 +30,9 @@ void library_startup() {
 
 void library_shutdown() {
   if (!g_unit.begin_fini()) return;
+  // Blocks the host never disposed, and their runs: their sockets close
+  // while the socket layer is still up.
+  blocks::dispose_all();
   svcomps::fini();
   svconfig::fini();
   svstring::fini();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the builds, the tests and the demo need on a Debian machine.
-#   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang, and the
-#                            receiving side's clients and libraries (Octave with
-#                            instrument-control, tshark, Chromium, cpp-httplib, dygraphs)
-#   install-deps.sh all      the above, plus mingw-w64, Wine (i386) and Xvfb
+#   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang, dpkg-dev
+#                            for the Debian package's dependencies, and the receiving
+#                            side's clients and libraries (Octave with instrument-control,
+#                            tshark, Chromium, cpp-httplib, dygraphs)
+#   install-deps.sh all      the above, plus mingw-w64 (both thread models), Wine (i386),
+#                            Xvfb, and unzip for the tests of the host package
 # Packages already present are not fetched again, so a warm machine skips apt.
 set -euo pipefail
 
@@ -13,10 +15,10 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 native=(build-essential cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-        libbenchmark-dev valgrind python3 pkg-config
+        libbenchmark-dev valgrind python3 pkg-config dpkg-dev
         libcpp-httplib-dev libjs-dygraphs octave octave-instrument-control tshark chromium)
-win32=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils
-       fonts-wine imagemagick)
+win32=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+       wine wine32:i386 xvfb xauth x11-utils fonts-wine imagemagick unzip)
 
 want=("${native[@]}")
 if [ "$scope" = all ]; then

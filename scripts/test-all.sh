@@ -7,14 +7,17 @@
 #   fuzz         each libFuzzer target for a bounded time (FUZZ_SECONDS, default 30)
 #   soak         10 M steps of 50 doubles with flat memory, then valgrind memcheck
 #   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb),
+#                then a soak under Wine (SOAK_WINE_STEPS, default 200,000),
 #                and one short run of the side-by-side benchmark
-# Stages can be chosen: scripts/test-all.sh native win32
+#   package      scripts/release.sh, the release command, into dist/
+# The package tests run in the native and win32 stages, on the packages of
+# their build. Stages can be chosen: scripts/test-all.sh native win32
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32)
+[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32 package)
 
 scripts/install-deps.sh all || exit 1
 
@@ -86,9 +89,13 @@ for stage in "${stages[@]}"; do
         {
           scripts/wine-prefix.sh init build/win32/wineprefix
           ctest_stage win32
+          step "soak under Wine" scripts/soak.sh --wine "${SOAK_WINE_STEPS:-200000}"
           scripts/wine-prefix.sh stop build/win32/wineprefix
           step "benchmark smoke win32" bench/wine-side-by-side.sh --smoke
         }
+      ;;
+    package)
+      step "release" scripts/release.sh
       ;;
     *)
       echo "unknown stage: $stage" >&2

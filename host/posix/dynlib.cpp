@@ -20,6 +20,13 @@ void* symbol(void* library, const char* name) { return ::dlsym(library, name); }
 
 void close(void* library) { ::dlclose(library); }
 
+bool is_loaded(const std::string& path) {
+  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (!library) return false;
+  ::dlclose(library);  // RTLD_NOLOAD still counted a reference
+  return true;
+}
+
 std::string executable_path() {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

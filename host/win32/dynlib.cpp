@@ -23,6 +23,12 @@ void* symbol(void* library, const char* name) {
 
 void close(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
+bool is_loaded(const std::string& path) {
+  HMODULE module = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            win32::wide(path).c_str(), &module) != 0;
+}
+
 std::string executable_path() {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {

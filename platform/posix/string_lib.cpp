@@ -1,10 +1,14 @@
 // The native stand-in for the host's string-resource library: a UTF-8 text
 // file SVSTRING7.txt of "id<TAB>text" lines ("\n", "\r", "\t" and "\\" are
-// escapes; lines starting with "#" are comments). It is looked for in
+// escapes; lines starting with "#" are comments). A host that has loaded a
+// shared object SVSTRING7.so gets the table beside it, as a Windows host's
+// loaded SVSTRING7.DLL is used; otherwise the file is looked for in
 // $SV_STRINGLIB_DIR alone when that is set, else next to the host program
-// and then in /usr/share/sorvane7 - never in the current directory.
+// and then in /usr/share/sorvane7 - never in the current directory. The
+// table is read into memory, so nothing the host unloads can take it away.
 #include "platform/string_lib.h"
 
+#include <link.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,6 +36,22 @@ std::string program_dir() {
   std::string p(path.data(), static_cast<std::size_t>(n));
   auto slash = p.rfind('/');
   return slash == std::string::npos ? std::string() : p.substr(0, slash);
+}
+
+// The folder of a loaded SVSTRING7.so, or empty when the host loaded none.
+std::string host_library_dir() {
+  std::string dir;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* out) {
+        const std::string path = info->dlpi_name ? info->dlpi_name : "";
+        const auto slash = path.rfind('/');
+        if (slash == std::string::npos || path.compare(slash + 1, std::string::npos, "SVSTRING7.so") != 0)
+          return 0;
+        *static_cast<std::string*>(out) = path.substr(0, slash);
+        return 1;
+      },
+      &dir);
+  return dir;
 }
 
 std::string unescape(const std::string& s) {
@@ -68,6 +88,7 @@ Table* load_file(const std::string& path) {
 
 StringLib load_string_lib() {
   std::vector<std::string> dirs;
+  if (auto d = host_library_dir(); !d.empty()) dirs.push_back(d);
   if (const char* dir = std::getenv("SV_STRINGLIB_DIR")) {
     dirs.emplace_back(dir);
   } else {

@@ -1,8 +1,9 @@
-// SVSTRING7.DLL by full path: first the host program's folder, then the
-// system folder. The bare name would let the loader search the current
-// directory too, where a planted DLL must not be picked up. Only string
-// resources are read, so the DLL is mapped as a resource image and none of
-// its code runs.
+// SVSTRING7.DLL: the host's own copy when the host has loaded one, from
+// wherever its search found it; otherwise by full path, first from the host
+// program's folder, then from the system folder. The bare name would let
+// the loader search the current directory too, where a planted DLL must not
+// be picked up. A copy found here is only read for its string resources, so
+// it is mapped as a resource image and none of its code runs.
 #include "platform/string_lib.h"
 
 #include <windows.h>
@@ -45,7 +46,11 @@ HMODULE load_from(const std::wstring& dir) {
 
 StringLib load_string_lib() {
   try {
-    HMODULE h = load_from(program_dir());
+    // With a reference of our own, so that the host's unload of its copy
+    // cannot take the texts away while the plug-in is loaded.
+    HMODULE h = nullptr;
+    if (GetModuleHandleExW(0, kFileName, &h)) return reinterpret_cast<StringLib>(h);
+    h = load_from(program_dir());
     if (!h) h = load_from(system_dir());
     return reinterpret_cast<StringLib>(h);
   } catch (...) {

@@ -224,6 +224,27 @@ int text_width(HWND label) {
   return size.cx;
 }
 
+// An up-down aligned at its buddy draws the buddy's sunken edge along its
+// top, right and bottom and leaves its left side open: it is meant to cover
+// the buddy's right border, so that field and arrows look like one control.
+// Setting the buddy moves both by comctl32's own sizes, which differ between
+// its versions; instead the pair is placed so that together it fills the
+// form's rectangle of field and up-down exactly, the up-down keeping its
+// place and width and the field reaching under it by its border. The field's
+// window region leaves out that strip, so the field never paints its border
+// over the arrows, whichever of the two repaints last.
+constexpr int kBuddyBorder = 2;  // WS_EX_CLIENTEDGE of the field
+
+void join_up_down(HWND dialog, const ControlSpec& up_down, const ControlSpec& buddy) {
+  HWND field = GetDlgItem(dialog, buddy.id);
+  const int width = up_down.left + kBuddyBorder - buddy.left;
+  MoveWindow(field, buddy.left, buddy.top, width, buddy.height, FALSE);
+  MoveWindow(GetDlgItem(dialog, up_down.id), up_down.left, up_down.top, up_down.width,
+             up_down.height, FALSE);
+  // The system owns the region once it is set.
+  SetWindowRgn(field, CreateRectRgn(0, 0, width - kBuddyBorder, buddy.height), FALSE);
+}
+
 // Pixel layout, the up-down's buddy and range, the list's items, the
 // client size, on top and centred on the screen.
 void lay_out(HWND dialog, const FormSpec& form) {
@@ -244,15 +265,18 @@ void lay_out(HWND dialog, const FormSpec& form) {
       SendMessageW(h, UDM_SETRANGE32, static_cast<WPARAM>(c.min), c.max);
       SendMessageW(h, UDM_SETPOS32, 0, c.position);
     }
+    // The form's fields have no length limit; an edit control's default
+    // (30,000 characters under Wine, 32,767 on Windows) would cut a long
+    // host name. 0 asks for the largest limit there is.
+    if (c.kind == ControlKind::edit) SendMessageW(h, EM_SETLIMITTEXT, 0, 0);
     int width = c.width;
     if (c.kind == ControlKind::label) width = std::max(width, text_width(h));
     MoveWindow(h, c.left, c.top, width, height, FALSE);
   }
-  // Setting the buddy moved the buddy; put it back.
   for (const ControlSpec& c : form.controls) {
     if (c.kind != ControlKind::up_down) continue;
     for (const ControlSpec& b : form.controls) {
-      if (b.id == c.buddy_id) MoveWindow(GetDlgItem(dialog, b.id), b.left, b.top, b.width, b.height, FALSE);
+      if (b.id == c.buddy_id) join_up_down(dialog, c, b);
     }
   }
   RECT rc{0, 0, form.client_width, form.client_height};

@@ -3,6 +3,7 @@
 
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
+#include "plugin/win32/runtime.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
@@ -27,7 +28,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         } catch (...) {
         }
         sv::boundary::release_thread_record();
+        sv::win32::release_runtime();
       }
+      return TRUE;
+    case DLL_THREAD_DETACH:
+      sv::boundary::release_thread_record();
+      sv::win32::release_thread_runtime();
       return TRUE;
     default:
       return TRUE;

@@ -7,26 +7,25 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "plugin/block_record.h"
+#include "plugin/udpsv_exports.h"
 #include "base/user_data.h"
 #include "png_writer.h"
 
 namespace {
 
-using InitUserDLL_t = void(__stdcall*)(void*);
-using DisposeUserDLL_t = void(__stdcall*)(void*);
-using CallParameterDialogDLL_t = void(__stdcall*)(void*, uint8_t*);
-
 HMODULE g_dll;
-InitUserDLL_t g_init;
-DisposeUserDLL_t g_dispose;
-CallParameterDialogDLL_t g_dialog;
+InitUserDLL_fn g_init;
+DisposeUserDLL_fn g_dispose;
+CallParameterDialogDLL_fn g_dialog;
 
 // MessageBeep as the DLL imports it, replaced by a counter.
 std::vector<UINT> g_beeps;
@@ -65,11 +64,19 @@ Fn export_of(const char* name) {
 class PluginEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // A host that loaded its string library from a folder of its own before
+    // the plug-in; it lets go of its copy once the plug-in is loaded.
+    HMODULE host_copy = nullptr;
+    if (const char* path = std::getenv("SV_TEST_HOST_STRINGLIB")) {
+      host_copy = LoadLibraryA(path);
+      ASSERT_NE(host_copy, nullptr) << path;
+    }
     g_dll = LoadLibraryW(L"UDPSV2Simulink.dll");
     ASSERT_NE(g_dll, nullptr);
-    g_init = export_of<InitUserDLL_t>("InitUserDLL");
-    g_dispose = export_of<DisposeUserDLL_t>("DisposeUserDLL");
-    g_dialog = export_of<CallParameterDialogDLL_t>("CallParameterDialogDLL");
+    if (host_copy) FreeLibrary(host_copy);
+    g_init = export_of<InitUserDLL_fn>("InitUserDLL");
+    g_dispose = export_of<DisposeUserDLL_fn>("DisposeUserDLL");
+    g_dialog = export_of<CallParameterDialogDLL_fn>("CallParameterDialogDLL");
     ASSERT_TRUE(g_init && g_dispose && g_dialog);
     ASSERT_TRUE(patch_import(g_dll, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)));
   }
@@ -229,6 +236,52 @@ void expect_rect(HWND dialog, int id, int l, int t, int w, int h) {
   }
 }
 
+RECT rect_in(HWND dialog, int id) {
+  RECT r;
+  GetWindowRect(item(dialog, id), &r);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+const sv::ui::ControlSpec& form_control(int id) {
+  for (const auto& c : sv::form::kParameterForm.controls)
+    if (c.id == id) return c;
+  throw std::logic_error("no such control");
+}
+
+// The field and its up-down together fill the form's rectangle of both, the
+// arrows keep their place and width, and the field reaches under them by its
+// 2-pixel border without ever painting it there: one control, no seam.
+void expect_inputs_pair_is_one_control(HWND d) {
+  const auto& field = form_control(sv::kIntegerEdit1);
+  const auto& arrows = form_control(sv::kUpDown2);
+  ASSERT_EQ(arrows.buddy_id, field.id);
+  EXPECT_EQ(reinterpret_cast<HWND>(SendMessageW(item(d, sv::kUpDown2), UDM_GETBUDDY, 0, 0)),
+            item(d, sv::kIntegerEdit1));
+  RECT f = rect_in(d, sv::kIntegerEdit1), a = rect_in(d, sv::kUpDown2), both;
+  UnionRect(&both, &f, &a);
+  EXPECT_EQ(both.left, field.left);
+  EXPECT_EQ(both.top, field.top);
+  EXPECT_EQ(both.right, arrows.left + arrows.width);
+  EXPECT_EQ(both.bottom, field.top + field.height);
+  EXPECT_EQ(a.left, arrows.left);
+  EXPECT_EQ(a.right - a.left, arrows.width);
+  EXPECT_EQ(a.top, f.top);
+  EXPECT_EQ(a.bottom, f.bottom);
+  EXPECT_EQ(f.right, a.left + 2);
+  RECT visible{};
+  EXPECT_EQ(GetWindowRgnBox(item(d, sv::kIntegerEdit1), &visible), SIMPLEREGION);
+  EXPECT_EQ(f.left + visible.right, a.left);
+  EXPECT_TRUE(GetWindowLongW(item(d, sv::kUpDown2), GWL_STYLE) & UDS_ALIGNRIGHT);
+}
+
+// Edit fields without the edit control's default length limit.
+void expect_edits_unlimited(HWND d) {
+  for (int id : {sv::kIPEdit, sv::kPortEdit, sv::kIntegerEdit1}) {
+    EXPECT_EQ(SendMessageW(item(d, id), EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE) << id;
+  }
+}
+
 std::wstring exe_dir() {
   wchar_t path[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -256,10 +309,14 @@ TEST_F(Dialog, OpensLaidOutOwnedAndOnTopWithTheFocusOnOK) {
          EXPECT_NEAR((w.left + w.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
          EXPECT_NEAR((w.top + w.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
          for (const auto& c2 : sv::form::kParameterForm.controls) {
-           // Labels grow to fit their text.
+           // Labels grow to fit their text; the up-down's buddy reaches under
+           // the up-down (checked below).
+           if (c2.id == sv::kIntegerEdit1) continue;
            bool label = c2.kind == sv::ui::ControlKind::label;
            expect_rect(d, c2.id, c2.left, c2.top, label ? -1 : c2.width, c2.height);
          }
+         expect_inputs_pair_is_one_control(d);
+         expect_edits_unlimited(d);
          LOGFONTW lf{};
          GetObjectW(reinterpret_cast<HFONT>(SendMessageW(d, WM_GETFONT, 0, 0)), sizeof lf, &lf);
          EXPECT_EQ(std::wstring(lf.lfFaceName), L"MS Sans Serif");
@@ -272,8 +329,6 @@ TEST_F(Dialog, OpensLaidOutOwnedAndOnTopWithTheFocusOnOK) {
          EXPECT_EQ(SendMessageW(d, DM_GETDEFID, 0, 0), MAKELONG(sv::kOKButton, DC_HASDEFID));
        },
        [&](HWND d) {
-         RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-         EXPECT_TRUE(svtest::save_window_png(d, exe_dir() + L"\\parameter-dialog.png"));
          press_enter(d);
        }});
   EXPECT_TRUE(IsWindowEnabled(host));
@@ -284,6 +339,36 @@ TEST_F(Dialog, OpensLaidOutOwnedAndOnTopWithTheFocusOnOK) {
   EXPECT_EQ(data_->DataType, 0);
   EXPECT_EQ(byte_, 1);
   EXPECT_TRUE(boxes_.empty());
+}
+
+// The picture a user sees: an address typed beyond the edit control's old
+// limit of 30,000 characters (Wine) and the inputs field with its arrows as
+// one control. Saved as the dialog's screenshot. The first 30,000 characters
+// are zero-width spaces, so that what is typed after them can be seen: Wine
+// draws nothing of a line wider than X11's 16-bit coordinates.
+TEST_F(Dialog, ALongAddressIsTypedInFullBesideTheInputsPair) {
+  std::wstring filler;
+  while (filler.size() < 30000) filler += L"\u200B";
+  const std::wstring typed = L".beyond-30000";
+  data_->Inputs = 12;
+  run({[&](HWND d) {
+         SetWindowTextW(item(d, sv::kIPEdit), filler.c_str());
+         focus(d, sv::kIPEdit);
+         SendMessageW(item(d, sv::kIPEdit), EM_SETSEL, filler.size(), filler.size());
+         for (wchar_t c : typed) PostMessageW(item(d, sv::kIPEdit), WM_CHAR, c, 1);
+       },
+       [&](HWND d) {
+         EXPECT_EQ(GetWindowTextLengthW(item(d, sv::kIPEdit)), static_cast<int>(filler.size() + typed.size()));
+         expect_inputs_pair_is_one_control(d);
+         RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+         // The field alone repainting, frame included, must not bring the seam back.
+         RedrawWindow(item(d, sv::kIntegerEdit1), nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+         EXPECT_TRUE(svtest::save_window_png(d, exe_dir() + L"\\parameter-dialog.png"));
+         press_enter(d);
+       }});
+  EXPECT_EQ(data_->IPAddress.size(), filler.size() + typed.size());
+  EXPECT_EQ(data_->IPAddress.substr(filler.size()), u".beyond-30000");
+  EXPECT_EQ(data_->Inputs, 12);
 }
 
 TEST_F(Dialog, CancelAfterEditsStoresNothing) {

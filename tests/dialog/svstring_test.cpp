@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -61,6 +62,20 @@ TEST_F(SVString, InitAndFiniDoTheirWorkOnce) {
   fini();
   EXPECT_EQ(StringLibHandle(), 0u);
   init();
+}
+
+// A host that loaded its string library from a folder of its own gets its
+// texts, even when no search would find that folder, and keeps them after
+// it unloads its copy.
+TEST_F(SVString, TheHostsAlreadyLoadedLibraryComesFirst) {
+  svtest::use_string_lib("");  // the search finds nothing
+  fini();
+  void* host_copy = dlopen(SV_HOST_STRINGLIB, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(host_copy, nullptr) << dlerror();
+  init();
+  dlclose(host_copy);
+  ASSERT_NE(StringLibHandle(), 0u);
+  EXPECT_EQ(GetText(1553), u"Wrong number format");
 }
 
 TEST_F(SVString, ALibraryPlantedInTheCurrentDirectoryIsNotLoaded) {

@@ -1,0 +1,183 @@
+# Release packages, everything named from the project version:
+#
+#   win32   UDPSV2Simulink-<version>-win32.zip          the stripped DLL, the
+#                                                       user guide (README.txt),
+#                                                       the change list
+#           UDPSV2Simulink-<version>-win32-symbols.zip  the DLL's debug
+#                                                       information
+#           SHA256SUMS over both                        target package_host
+#   native  udpsv-tools_<version>_<arch>.deb            svhost, udpsv-recv, the
+#                                                       native library, the
+#                                                       receiving side's files
+#                                                       target package_tools
+#
+# The packages land in <build>/packages; scripts/release.sh builds both
+# presets and collects them in dist/. `cmake --install` of either build puts
+# the same files under a prefix.
+
+# The version a block's section starts with: the file version without dots.
+string(REPLACE "." "" SV_SECTION_VERSION "${PROJECT_VERSION}")
+
+set(SV_PACKAGE_DIR "${CMAKE_BINARY_DIR}/packages")
+set(SV_DOCS_DIR "${CMAKE_BINARY_DIR}/docs")
+set(SV_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/make_packages.cmake")
+
+# Texts of docs/ with the version filled in (@PROJECT_VERSION@,
+# @SV_SECTION_VERSION@). For Windows users they get CR LF and a byte order
+# mark, so that every editor there reads them as UTF-8.
+function(sv_render_text source output style)
+  set(path "${CMAKE_SOURCE_DIR}/docs/${source}")
+  set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
+  file(READ "${path}" text)
+  set(newline LF)
+  if(style STREQUAL "windows")
+    string(ASCII 239 187 191 bom)
+    set(text "${bom}${text}")
+    set(newline CRLF)
+  endif()
+  # Rewritten only when the text changes, so the packages are not made anew.
+  file(CONFIGURE OUTPUT "${SV_DOCS_DIR}/${output}" CONTENT "${text}" @ONLY NEWLINE_STYLE ${newline})
+endfunction()
+
+set(sv_sanitized FALSE)
+if(CMAKE_CXX_FLAGS MATCHES "sanitize")
+  set(sv_sanitized TRUE)
+endif()
+
+set(CPACK_PACKAGE_NAME "UDPSV2Simulink")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VENDOR "UDPSV2Simulink")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Plug-in block that sends its inputs as UDP frames to a Simulink model")
+# Staging area of CPack; the finished packages are moved to SV_PACKAGE_DIR.
+set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/cpack")
+set(CPACK_ARCHIVE_THREADS 1)
+
+if(CMAKE_CROSSCOMPILING AND WIN32)
+  # ---- The host package --------------------------------------------------
+  sv_render_text(user-guide.txt README.txt windows)
+  sv_render_text(CHANGES.txt CHANGES.txt windows)
+  sv_render_text(SYMBOLS.txt SYMBOLS.txt windows)
+
+  # The DLL as shipped: its debug information split off into a file of its
+  # own, which the stripped DLL names (.gnu_debuglink with a checksum), so
+  # that a debugger or addr2line finds it for a crash address.
+  set(stage "${CMAKE_BINARY_DIR}/release")
+  set(sv_dll "${stage}/UDPSV2Simulink.dll")
+  set(sv_dll_debug "${stage}/UDPSV2Simulink.dll.debug")
+  file(MAKE_DIRECTORY "${stage}")
+  add_custom_command(
+    OUTPUT "${sv_dll}" "${sv_dll_debug}"
+    COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:UDPSV2Simulink>" "${sv_dll_debug}"
+    COMMAND "${CMAKE_OBJCOPY}" --strip-all "$<TARGET_FILE:UDPSV2Simulink>" "${sv_dll}"
+    # Run in the stage, so that the link names the bare file.
+    COMMAND "${CMAKE_OBJCOPY}" --add-gnu-debuglink=UDPSV2Simulink.dll.debug "${sv_dll}"
+    DEPENDS UDPSV2Simulink
+    WORKING_DIRECTORY "${stage}"
+    COMMENT "Stripping UDPSV2Simulink.dll, debug information to UDPSV2Simulink.dll.debug"
+    VERBATIM)
+  # Part of every build, so that `cmake --install` always finds it.
+  add_custom_target(sv_release_dll ALL DEPENDS "${sv_dll}" "${sv_dll_debug}")
+
+  install(FILES "${sv_dll}" "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
+          DESTINATION . COMPONENT host)
+  install(FILES "${sv_dll_debug}" "${SV_DOCS_DIR}/SYMBOLS.txt" DESTINATION . COMPONENT symbols)
+
+  set(SV_HOST_ZIP "UDPSV2Simulink-${PROJECT_VERSION}-win32")
+  set(SV_SYMBOLS_ZIP "UDPSV2Simulink-${PROJECT_VERSION}-win32-symbols")
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win32)
+  set(CPACK_COMPONENTS_ALL host symbols)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  # Both archives unpack into one folder named as the host ZIP: its
+  # README.txt never lands loose among the host's files, and the debug file
+  # lands beside the DLL, where debuggers look for it.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PACKAGE_FILE_NAME "${SV_HOST_ZIP}")
+  set(CPACK_ARCHIVE_HOST_FILE_NAME "${SV_HOST_ZIP}")
+  set(CPACK_ARCHIVE_SYMBOLS_FILE_NAME "${SV_SYMBOLS_ZIP}")
+  include(CPack)
+
+  add_custom_target(package_host
+    COMMAND "${CMAKE_COMMAND}" "-DCPACK=${CMAKE_CPACK_COMMAND}"
+            "-DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake"
+            "-DSTAGE=${CPACK_PACKAGE_DIRECTORY}" "-DOUT=${SV_PACKAGE_DIR}"
+            "-DFILES=${SV_HOST_ZIP}.zip;${SV_SYMBOLS_ZIP}.zip" -DSUMS=SHA256SUMS
+            -P "${SV_PACKAGE_SCRIPT}"
+    DEPENDS "${sv_dll}" "${sv_dll_debug}" "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
+            "${SV_DOCS_DIR}/SYMBOLS.txt"
+    COMMENT "Host packages in ${SV_PACKAGE_DIR}"
+    VERBATIM)
+
+elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
+  # ---- The Linux tools -----------------------------------------------------
+  include(GNUInstallDirs)
+  set(SV_TOOLS_PACKAGE udpsv-tools)
+  set(SV_SHARE_DIR "${CMAKE_INSTALL_DATADIR}/udpsv2simulink")
+  set(SV_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/${SV_TOOLS_PACKAGE}")
+  sv_render_text(user-guide.txt user-guide.txt unix)
+  sv_render_text(CHANGES.txt CHANGES.txt unix)
+
+  install(TARGETS svhost udpsv-recv RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT tools)
+  # The native library is a plug-in, loaded by path (svhost run PLUGIN ...):
+  # a folder of its own rather than the linker's search path.
+  install(TARGETS UDPSV2Simulink LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}/udpsv2simulink"
+          COMPONENT tools)
+  install(FILES "${SV_DOCS_DIR}/user-guide.txt" "${SV_DOCS_DIR}/CHANGES.txt"
+          DESTINATION "${SV_DOC_DIR}" COMPONENT tools)
+  # The receiving side's Wireshark dissector and recipe folders, whatever of
+  # them the tree holds. Sources (tools/recipes.cpp and the like) are code of
+  # the programs, not files for users: only folders are taken.
+  if(IS_DIRECTORY "${CMAKE_SOURCE_DIR}/tools/wireshark")
+    install(DIRECTORY "${CMAKE_SOURCE_DIR}/tools/wireshark/" DESTINATION "${SV_SHARE_DIR}/wireshark"
+            COMPONENT tools)
+  endif()
+  file(GLOB sv_recipe_dirs LIST_DIRECTORIES true "${CMAKE_SOURCE_DIR}/tools/recipes*")
+  foreach(dir IN LISTS sv_recipe_dirs)
+    if(IS_DIRECTORY "${dir}")
+      get_filename_component(name "${dir}" NAME)
+      install(DIRECTORY "${dir}/" DESTINATION "${SV_SHARE_DIR}/${name}" COMPONENT tools)
+    endif()
+  endforeach()
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_COMPONENTS_ALL tools)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME "${SV_TOOLS_PACKAGE}")
+  set(CPACK_DEBIAN_TOOLS_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "UDPSV2Simulink developers")
+  set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Linux tools for the UDPSV2Simulink plug-in block")
+  set(CPACK_DEBIAN_TOOLS_DESCRIPTION
+      "svhost drives the plug-in block as its host does, udpsv-recv receives
+and decodes the block's UDP frames, and the native build of the block runs
+on Linux. With the receiving side's recipes and a Wireshark dissector.")
+  # Users of the tools need no debug information.
+  set(CPACK_STRIP_FILES ON)
+  # The libraries the programs link, found by dpkg-shlibdeps; what only the
+  # receiving side's files use is suggested.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS "python3, tshark | wireshark")
+  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE sv_deb_arch
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT sv_deb_arch)
+    set(sv_deb_arch amd64)
+  endif()
+  set(SV_TOOLS_DEB "${SV_TOOLS_PACKAGE}_${PROJECT_VERSION}_${sv_deb_arch}.deb")
+  include(CPack)
+
+  add_custom_target(package_tools
+    COMMAND "${CMAKE_COMMAND}" "-DCPACK=${CMAKE_CPACK_COMMAND}"
+            "-DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake"
+            "-DSTAGE=${CPACK_PACKAGE_DIRECTORY}" "-DOUT=${SV_PACKAGE_DIR}"
+            "-DFILES=${SV_TOOLS_DEB}"
+            -P "${SV_PACKAGE_SCRIPT}"
+    DEPENDS svhost udpsv-recv UDPSV2Simulink "${SV_DOCS_DIR}/user-guide.txt"
+            "${SV_DOCS_DIR}/CHANGES.txt"
+    COMMENT "Tools package in ${SV_PACKAGE_DIR}"
+    VERBATIM)
+endif()

@@ -1,0 +1,84 @@
+// A host that loads and unloads the library again and again, and forgets a
+// run end or a dispose now and then: after each unload nothing of the
+// library may be left in the process. One source for both builds.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/block.h"
+#include "host/dynlib.h"
+#include "host/model_file.h"
+#include "host/plugin.h"
+#include "host/resources.h"
+#include "host/signals.h"
+
+#ifndef SV_TEST_PLUGIN_PATH
+#error "SV_TEST_PLUGIN_PATH must name the plug-in under test"
+#endif
+
+namespace svhost {
+namespace {
+
+// A section for a block of no inputs: each step resolves its address and
+// opens the socket but puts nothing on the wire, so the test needs no
+// receiver (and no socket library of its own, which would stay loaded).
+const char kSection[] = "10067\r\n127.0.0.1\r\n9\r\n0\r\n0\r\n";
+
+// One host session: load, a block, a run of a few steps, unload. Every
+// `forget_end`-th cycle ends no run, every `forget_dispose`-th disposes no
+// block.
+void cycle(int i, int forget_end, int forget_dispose) {
+  auto plugin = Plugin::load(SV_TEST_PLUGIN_PATH);
+  const Exports& x = plugin->exports();
+  std::vector<unsigned char> record(kBlockRecordSize, 0);
+  std::vector<unsigned char> values(kMaxInputValues * kExt80Size, 0);
+  auto ok = [&](const char* what, const CallResult& r) {
+    ASSERT_TRUE(r.ok) << "cycle " << i << ", " << what << ": " << r.failure;
+  };
+  ok("InitUserDLL", plugin->call([&] { x.InitUserDLL(record.data()); }));
+  ModelFile file = ModelFile::create_temporary();
+  file.write(kSection, sizeof kSection - 1);
+  file.seek(0);
+  ok("ReadFromFile", plugin->call([&] { x.ReadFromFile(file.handle(), record.data()); }));
+  ok("InitSimulationDLL", plugin->call([&] { x.InitSimulationDLL(record.data(), values.data(), 0); }));
+  for (int k = 0; k < 3; ++k)
+    ok("SimulateDLL2",
+       plugin->call([&] { x.SimulateDLL2(0, 0, 0, 0, 0, 0, record.data(), values.data(), 0); }));
+  if (i % forget_end != 0) ok("EndSimulationDLL2", plugin->call([&] { x.EndSimulationDLL2(record.data()); }));
+  if (i % forget_dispose != 0) ok("DisposeUserDLL", plugin->call([&] { x.DisposeUserDLL(record.data()); }));
+}
+
+TEST(Reload, AThousandLoadsLeaveNothingBehind) {
+  ASSERT_FALSE(dynlib::is_loaded(SV_TEST_PLUGIN_PATH));
+  ASSERT_FALSE(dynlib::is_loaded("ws2_32.dll")) << "the test program must not use sockets itself";
+  const ProcessResources before = process_resources();
+  ProcessResources warm;
+  const int cycles = 1000;
+  for (int i = 1; i <= cycles; ++i) {
+    cycle(i, 5, 7);
+    if (HasFatalFailure()) return;
+    // The first loads fill the system's own caches (the registry's handles,
+    // the loader's lists); from then on every figure must stay flat.
+    if (i == 20) warm = process_resources();
+  }
+  const ProcessResources after = process_resources();
+  std::printf("handles: %llu before, %llu after 20 cycles, %llu after %d\n",
+              static_cast<unsigned long long>(before.handles),
+              static_cast<unsigned long long>(warm.handles),
+              static_cast<unsigned long long>(after.handles), cycles);
+  std::printf("private memory: %llu kB before, %llu kB after 20 cycles, %llu kB after %d\n",
+              static_cast<unsigned long long>(before.private_kb),
+              static_cast<unsigned long long>(warm.private_kb),
+              static_cast<unsigned long long>(after.private_kb), cycles);
+  EXPECT_FALSE(dynlib::is_loaded(SV_TEST_PLUGIN_PATH));
+  EXPECT_FALSE(dynlib::is_loaded("ws2_32.dll"));
+  EXPECT_EQ(after.handles, warm.handles);
+  // A leak of even one record or socket per cycle would show as 980 of
+  // them; the allowance is for the allocator's own bookkeeping.
+  EXPECT_LE(after.private_kb, warm.private_kb + 256);
+}
+
+}  // namespace
+}  // namespace svhost

@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""The host packages as they are shipped.
+
+  check_host_package.py --packages DIR --version V --unstripped DLL
+                        --objdump OBJDUMP --objcopy OBJCOPY --addr2line ADDR2LINE
+                        --budget BYTES
+
+Checks the listing of both ZIP files, SHA256SUMS, the size budget of the
+stripped DLL, that stripping left its export and import tables as they
+were, that the DLL names its debug file with the right checksum, that the
+debug file turns an address of the stripped DLL's code into a function and
+a source line, and that the texts carry the version in Windows form.
+"""
+import argparse
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import zipfile
+import zlib
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+    return condition
+
+
+def objdump_tables(objdump, path):
+    """Export names with ordinals, and imports per DLL with hint and name."""
+    text = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
+    exports, imports, image_base = [], [], None
+    section, dll = None, None
+    for line in text.splitlines():
+        m = re.match(r"ImageBase\s+([0-9a-fA-F]+)", line)
+        if m:
+            image_base = int(m.group(1), 16)
+        if line.startswith("[Ordinal/Name Pointer] Table"):
+            section = "names"
+            continue
+        if line.startswith("The Import Tables"):
+            section = "imports"
+            continue
+        if section == "names":
+            m = re.match(r"\s+\[\s*(\d+)\] (\S+)", line)
+            if m:
+                exports.append((int(m.group(1)), m.group(2)))
+            elif line.strip() == "" and exports:
+                section = None
+        elif section == "imports":
+            m = re.match(r"\s+DLL Name: (\S+)", line)
+            if m:
+                dll = m.group(1).upper()
+                continue
+            m = re.match(r"\s+[0-9a-fA-F]+\s+(\d+)\s+(\S+)$", line)
+            if m and dll:
+                imports.append((dll, int(m.group(1)), m.group(2)))
+            if line.startswith("The Export Tables") or line.startswith("There is an export table"):
+                section = None
+    # Export addresses: the "[n] +base[ordinal] address Export RVA" lines of
+    # the Export Address Table, keyed by n, the index the name table gives.
+    addresses = {}
+    in_eat = False
+    for line in text.splitlines():
+        if line.startswith("Export Address Table"):
+            in_eat = True
+            continue
+        if in_eat:
+            m = re.match(r"\s+\[\s*(\d+)\] \+base\[\s*(\d+)\]\s+([0-9a-fA-F]+) Export RVA", line)
+            if m:
+                addresses[int(m.group(1))] = int(m.group(3), 16)
+            elif line.strip() == "":
+                in_eat = False
+    return sorted(exports), sorted(imports), image_base, addresses
+
+
+def main():
+    p = argparse.ArgumentParser()
+    for name in ("packages", "version", "unstripped", "objdump", "objcopy", "addr2line"):
+        p.add_argument("--" + name, required=True)
+    p.add_argument("--budget", type=int, required=True)
+    a = p.parse_args()
+
+    folder = "UDPSV2Simulink-%s-win32" % a.version
+    host_zip = os.path.join(a.packages, folder + ".zip")
+    symbols_zip = os.path.join(a.packages, folder + "-symbols.zip")
+
+    # What the folder holds, and nothing else of an earlier build.
+    check(sorted(os.listdir(a.packages)) ==
+          sorted([folder + ".zip", folder + "-symbols.zip", "SHA256SUMS"]),
+          "packages folder holds %s" % sorted(os.listdir(a.packages)))
+
+    # Listings: one folder, named as the host ZIP, in both archives, so that
+    # the symbols unpack beside the DLL.
+    with zipfile.ZipFile(host_zip) as z:
+        names = sorted(n for n in z.namelist() if not n.endswith("/"))
+        check(names == sorted(folder + "/" + n for n in ("UDPSV2Simulink.dll", "README.txt", "CHANGES.txt")),
+              "host ZIP lists %s" % names)
+        check(z.testzip() is None, "host ZIP has a damaged member")
+        dll = z.read(folder + "/UDPSV2Simulink.dll")
+        readme = z.read(folder + "/README.txt")
+        changes = z.read(folder + "/CHANGES.txt")
+    with zipfile.ZipFile(symbols_zip) as z:
+        names = sorted(n for n in z.namelist() if not n.endswith("/"))
+        check(names == sorted(folder + "/" + n for n in ("UDPSV2Simulink.dll.debug", "SYMBOLS.txt")),
+              "symbols ZIP lists %s" % names)
+        check(z.testzip() is None, "symbols ZIP has a damaged member")
+        debug = z.read(folder + "/UDPSV2Simulink.dll.debug")
+
+    # SHA256SUMS: one line per ZIP, in the form sha256sum -c reads.
+    with open(os.path.join(a.packages, "SHA256SUMS")) as f:
+        lines = f.read().splitlines()
+    listed = {}
+    for line in lines:
+        m = re.fullmatch(r"([0-9a-f]{64})  (\S+)", line)
+        if check(m, "SHA256SUMS line not in sha256sum form: %r" % line):
+            listed[m.group(2)] = m.group(1)
+    check(sorted(listed) == sorted([folder + ".zip", folder + "-symbols.zip"]),
+          "SHA256SUMS lists %s" % sorted(listed))
+    for name, digest in listed.items():
+        with open(os.path.join(a.packages, name), "rb") as f:
+            check(hashlib.sha256(f.read()).hexdigest() == digest, "checksum of %s differs" % name)
+    r = subprocess.run(["sha256sum", "--quiet", "-c", "SHA256SUMS"], cwd=a.packages,
+                       capture_output=True, text=True)
+    check(r.returncode == 0, "sha256sum -c: " + r.stdout + r.stderr)
+
+    # The budget, and the debug information really gone from the DLL.
+    print("stripped DLL: %d bytes (budget %d), unstripped %d, debug file %d"
+          % (len(dll), a.budget, os.path.getsize(a.unstripped), len(debug)))
+    check(len(dll) <= a.budget, "stripped DLL has %d bytes, budget %d" % (len(dll), a.budget))
+
+    with tempfile.TemporaryDirectory() as tmp:
+        stripped = os.path.join(tmp, "UDPSV2Simulink.dll")
+        debug_path = os.path.join(tmp, "UDPSV2Simulink.dll.debug")
+        with open(stripped, "wb") as f:
+            f.write(dll)
+        with open(debug_path, "wb") as f:
+            f.write(debug)
+
+        sections = subprocess.run([a.objdump, "-h", stripped], check=True, capture_output=True,
+                                  text=True).stdout
+        check(".debug_" not in sections, "stripped DLL still has debug sections")
+
+        # Stripping must not touch what a host and the loader see.
+        s_exports, s_imports, s_base, s_addr = objdump_tables(a.objdump, stripped)
+        u_exports, u_imports, u_base, u_addr = objdump_tables(a.objdump, a.unstripped)
+        check(len(s_exports) == 15, "stripped DLL exports %d names: %s" % (len(s_exports), s_exports))
+        check(s_exports == u_exports, "export tables differ:\n  %s\n  %s" % (s_exports, u_exports))
+        check(s_addr == u_addr, "export addresses differ")
+        check(len(s_imports) > 0, "no imports read from the stripped DLL")
+        check(s_imports == u_imports, "import tables differ:\n  %s\n  %s" % (s_imports, u_imports))
+        check(s_base == u_base, "image bases differ")
+
+        # The link to the debug file: its name, then its CRC-32.
+        link = os.path.join(tmp, "link")
+        subprocess.run([a.objcopy, "--dump-section", ".gnu_debuglink=" + link, stripped, os.path.join(tmp, "x")],
+                       check=True, capture_output=True)
+        with open(link, "rb") as f:
+            raw = f.read()
+        name = raw.split(b"\0", 1)[0].decode()
+        crc = int.from_bytes(raw[-4:], "little")
+        check(name == "UDPSV2Simulink.dll.debug", "debug link names %r" % name)
+        check(crc == zlib.crc32(debug), "debug link checksum %08x, debug file %08x" % (crc, zlib.crc32(debug)))
+
+        # A crash address in an export of the shipped DLL reads back as that
+        # function in the plug-in's source.
+        ordinals = {n: o for o, n in s_exports}
+        rva = s_addr.get(ordinals.get("SimulateDLL2"))
+        if check(rva is not None and s_base is not None, "no address of SimulateDLL2"):
+            out = subprocess.run([a.addr2line, "-f", "-e", debug_path, hex(s_base + rva)], check=True,
+                                 capture_output=True, text=True).stdout.splitlines()
+            check(len(out) == 2 and "SimulateDLL2" in out[0] and re.search(r"UDPSV2Simulink\.cpp:\d+$", out[1]),
+                  "addr2line on SimulateDLL2 gives %s" % out)
+
+    # The texts: UTF-8 with a byte order mark and CR LF line ends, the
+    # version filled in.
+    section_version = a.version.replace(".", "")
+    for label, text in (("README.txt", readme), ("CHANGES.txt", changes)):
+        check(text.startswith(b"\xef\xbb\xbf"), label + " has no byte order mark")
+        check(b"\n" not in text.replace(b"\r\n", b""), label + " has line ends other than CR LF")
+        body = text.decode("utf-8-sig")
+        check(a.version in body, label + " does not name version " + a.version)
+        check("@" not in body, label + " has an unfilled @VARIABLE@")
+    check(section_version in readme.decode("utf-8-sig"), "README.txt does not name " + section_version)
+
+    for f in failures:
+        print("FAILED:", f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
