@@ -2,12 +2,15 @@
 // the owner window, the start-up's control word and the run-once units.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/x87.h"
 #include "plugin/block_record.h"
+#include "plugin/boundary.h"
 #include "base/owner_window.h"
 #include "plugin/startup.h"
 #include "plugin/udpsv_exports.h"
@@ -70,7 +73,9 @@ TEST(Lifecycle, StartupSetsTheControlWordAndRunsOnce) {
 // Each thread has its own failure record, which only that thread's next
 // export clears; an export finds nothing to clear while no thread has a
 // failure recorded, so this checks that the library keeps that count right
-// across threads, including one that ends with its failure still recorded.
+// across threads, and that a thread still calls right while another one's
+// failure stays recorded. The test's threads free their records before
+// they end, as the win32 build does at every thread's end.
 TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
   svhost::UdpProbe sink;
   auto running = block(0), idle = block(0);
@@ -88,6 +93,22 @@ TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
     return std::string(buffer);
   };
 
+  // The steps of the two threads interleave as the stages say.
+  std::mutex m;
+  std::condition_variable cv;
+  int stage = 0;
+  auto wait_for = [&](int s) {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return stage >= s; });
+  };
+  auto go = [&](int s) {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      stage = s;
+    }
+    cv.notify_all();
+  };
+
   fail();
   const std::string failure = text();
   ASSERT_FALSE(failure.empty());
@@ -99,20 +120,36 @@ TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
     step();
     step();  // a record already clear is cleared again
     EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+    go(1);
+    wait_for(2);
+    sv::boundary::release_thread_record();
   });
-  other.join();
+  wait_for(1);
   EXPECT_EQ(text(), failure);  // the other thread's calls left this one's record alone
   step();
   EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+  go(2);
+  other.join();
 
-  std::thread ends_failed([&] { fail(); });
-  ends_failed.join();
+  // Another thread's failure stays recorded while this one calls.
+  std::thread holder([&] {
+    fail();
+    go(3);
+    wait_for(4);
+    EXPECT_EQ(text(), failure);
+    step();
+    EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+    sv::boundary::release_thread_record();
+  });
+  wait_for(3);
   fail();
   EXPECT_EQ(text(), failure);
   step();
   EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
   GetDLLName();
   EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+  go(4);
+  holder.join();
 
   EndSimulationDLL2(running.data());
   DisposeUserDLL(running.data());
