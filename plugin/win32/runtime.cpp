@@ -55,19 +55,43 @@ struct ListLock {
 // every load with its own inline code, so the DLL's import of
 // CreateSemaphoreW itself is taken over (below): each call is counted here.
 struct Semaphore {
-  HANDLE handle;
+  HANDLE value;
   Semaphore* next;
 };
 Semaphore* g_semaphores = nullptr;
 
 struct Key {
-  DWORD index;
+  DWORD value;
   Key* next;
 };
 Key* g_keys = nullptr;
 
 void* system_alloc(std::size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 void system_free(void* p) { HeapFree(GetProcessHeap(), 0, p); }
+
+// Counts a new one: pushes a node on the list.
+template <class Node, class Value>
+void count(Node*& list, Value value) {
+  if (auto* node = static_cast<Node*>(system_alloc(sizeof(Node)))) {
+    ListLock lock;
+    *node = {value, list};
+    list = node;
+  }
+}
+
+// Stops counting one: unlinks its node.
+template <class Node, class Value>
+void uncount(Node*& list, Value value) {
+  ListLock lock;
+  for (Node** p = &list; *p; p = &(*p)->next) {
+    if ((*p)->value == value) {
+      Node* gone = *p;
+      *p = gone->next;
+      system_free(gone);
+      return;
+    }
+  }
+}
 
 using CreateSemaphoreFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR);
 
@@ -79,29 +103,13 @@ HANDLE WINAPI counted_create_semaphore(LPSECURITY_ATTRIBUTES attributes, LONG in
     create = reinterpret_cast<CreateSemaphoreFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSemaphoreW")));
   HANDLE handle = create(attributes, initial, maximum, name);
-  if (handle) {
-    if (auto* node = static_cast<Semaphore*>(system_alloc(sizeof(Semaphore)))) {
-      ListLock lock;
-      *node = {handle, g_semaphores};
-      g_semaphores = node;
-    }
-  }
+  if (handle) count(g_semaphores, handle);
   return handle;
 }
 
 // Closes a semaphore and stops counting it.
 void close_counted(HANDLE handle) {
-  {
-    ListLock lock;
-    for (Semaphore** p = &g_semaphores; *p; p = &(*p)->next) {
-      if ((*p)->handle == handle) {
-        Semaphore* gone = *p;
-        *p = gone->next;
-        system_free(gone);
-        break;
-      }
-    }
-  }
+  uncount(g_semaphores, handle);
   CloseHandle(handle);
 }
 
@@ -258,27 +266,13 @@ int __gthr_win32_key_create(DWORD* key, void (*dtor)(void*)) {
   const DWORD index = TlsAlloc();
   if (index == kNoIndex) return static_cast<int>(GetLastError());
   *key = index;
-  if (auto* node = static_cast<Key*>(system_alloc(sizeof(Key)))) {
-    ListLock lock;
-    *node = {index, g_keys};
-    g_keys = node;
-  }
+  count(g_keys, index);
   // The C runtime runs the destructors of a thread's values when it ends.
   return dtor ? __mingwthr_key_dtor(index, dtor) : 0;
 }
 
 int __gthr_win32_key_delete(DWORD key) {
-  {
-    ListLock lock;
-    for (Key** p = &g_keys; *p; p = &(*p)->next) {
-      if ((*p)->index == key) {
-        Key* gone = *p;
-        *p = gone->next;
-        system_free(gone);
-        break;
-      }
-    }
-  }
+  uncount(g_keys, key);
   return TlsFree(key) ? 0 : static_cast<int>(GetLastError());
 }
 
@@ -395,12 +389,12 @@ void release_runtime() {
   ListLock lock;
   while (Semaphore* s = g_semaphores) {
     g_semaphores = s->next;
-    CloseHandle(s->handle);
+    CloseHandle(s->value);
     system_free(s);
   }
   while (Key* k = g_keys) {
     g_keys = k->next;
-    TlsFree(k->index);
+    TlsFree(k->value);
     system_free(k);
   }
 }

@@ -32,7 +32,6 @@ const char kRangeError[] = "Fehler bei Bereichsprüfung";
 const char kInvalidOp[] = "Ungültige Gleitkommaoperation";
 const char kOverflow[] = "Gleitkommaüberlauf";
 const char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
-const char kDefaultSection[] = "10067\r\n127.0.0.1\r\n1600\r\n1\r\n0\r\n";
 
 // One load for the whole suite, as a host loads the library once.
 const Plugin& plugin() {

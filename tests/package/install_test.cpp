@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/udp_probe.h"
 #include "plugin/udpsv_exports.h"
 
 namespace {
@@ -164,37 +165,14 @@ class InstalledDll : public ::testing::Test {
   GetLastFailureDLL_fn last_failure_ = nullptr;
 };
 
-// A loopback receiver on an ephemeral port.
+// The tests' loopback receiver; only a lost frame waits out its timeout.
 class Receiver {
  public:
-  Receiver() {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    s_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    DWORD timeout_ms = 10000;  // only a lost frame waits for it
-    setsockopt(s_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
-  }
-  ~Receiver() {
-    closesocket(s_);
-    WSACleanup();
-  }
-  int port() const { return port_; }
-  std::vector<std::uint8_t> frame() {
-    char buf[2048];
-    int n = recv(s_, buf, sizeof buf, 0);
-    return n < 0 ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(buf, buf + n);
-  }
+  int port() const { return probe_.port(); }
+  std::vector<std::uint8_t> frame() { return probe_.receive(10000).value_or(std::vector<std::uint8_t>{}); }
 
  private:
-  SOCKET s_;
-  int port_ = 0;
+  svhost::UdpProbe probe_;
 };
 
 std::vector<std::uint8_t> int32_frame(std::initializer_list<std::int32_t> values) {
