@@ -70,7 +70,7 @@ Options parse(int argc, char** argv) {
   return o;
 }
 
-// `count` 80-bit values 1 + i/64, each exact.
+// The input-value array: 80-bit values 1 + k/64 (k = 0..63, repeating), each exact.
 std::vector<unsigned char> input_values() {
   std::vector<unsigned char> v(svhost::kMaxInputValues * svhost::kExt80Size, 0);
   for (int i = 0; i < svhost::kMaxInputValues; ++i) {
