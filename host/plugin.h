@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "host/guard.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 
 namespace svhost {
 

@@ -13,7 +13,7 @@
 #include "plugin/blocks.h"
 #include "plugin/boundary.h"
 #include "plugin/param_section.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 #include "transmit/run.h"
 
 #ifndef SV_EXPORT
