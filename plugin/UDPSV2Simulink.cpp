@@ -49,32 +49,38 @@ SV_EXPORTS(SV_CHECK_ARGUMENT_BYTES)
 
 extern "C" {
 
-SV_EXPORT void SV_CALL IsUserDLL32(void) noexcept { sv::boundary::enter(); }
+// The describing exports have no work that can fail, but they enter as
+// every export does: the entry clears the thread's record and, after a
+// failed start-up, fails the call. A result stays valid when it fails.
+
+SV_EXPORT void SV_CALL IsUserDLL32(void) noexcept { sv::boundary::run([] {}); }
 
 SV_EXPORT char* SV_CALL GetDLLName(void) noexcept {
-  sv::boundary::enter();
+  sv::boundary::run([] {});
   return g_display_name;
 }
 
 SV_EXPORT int32_t SV_CALL CanSimulateDLL(intptr_t) noexcept {
-  sv::boundary::enter();
+  sv::boundary::run([] {});
   return 1;
 }
 
 SV_EXPORT void SV_CALL GetParameterStruct(void* parameterStruct) noexcept {
-  sv::boundary::enter();
-  put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_0, 0);
-  put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_1, 1);
-  put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_2, 0);
-  put<std::int32_t>(parameterStruct, SV_PARAMETER_WORD_323, 0);
+  sv::boundary::run([&] {
+    put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_0, 0);
+    put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_1, 1);
+    put<std::uint8_t>(parameterStruct, SV_PARAMETER_BYTE_2, 0);
+    put<std::int32_t>(parameterStruct, SV_PARAMETER_WORD_323, 0);
+  });
 }
 
 SV_EXPORT void SV_CALL GetDialogEnableStruct(void* dialogEnableStruct, intptr_t) noexcept {
-  sv::boundary::enter();
-  put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_0, -1);
-  put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_1, -1);
-  put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_2, -1);
-  put<std::uint8_t>(dialogEnableStruct, SV_DIALOG_ENABLE_FLAG, 1);
+  sv::boundary::run([&] {
+    put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_0, -1);
+    put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_1, -1);
+    put<std::int32_t>(dialogEnableStruct, SV_DIALOG_ENABLE_MASK_2, -1);
+    put<std::uint8_t>(dialogEnableStruct, SV_DIALOG_ENABLE_FLAG, 1);
+  });
 }
 
 SV_EXPORT void SV_CALL GetNumberOfInputsOutputs2(void* inputsOutputs, intptr_t, void* userData,
@@ -145,8 +151,10 @@ SV_EXPORT void SV_CALL EndSimulationDLL2(void* blockRecord) noexcept {
   sv::boundary::run([&] { sv::run_end(*sv::block_record::user_data(blockRecord)); });
 }
 
+// The one export that does not enter through run(): it reports the record
+// that run() would clear, and has nothing that can fail.
 SV_EXPORT int32_t SV_CALL GetLastFailureDLL(char* buffer, int32_t size) noexcept {
-  sv::x87::drop_pending();  // but keeps the record it reports
+  sv::x87::drop_pending();
   return sv::boundary::copy_last(buffer, size);
 }
 
