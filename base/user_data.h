@@ -42,7 +42,7 @@ constexpr bool data_types_in_code_order() {
 static_assert(data_types_in_code_order());
 
 struct TUserData {
-  std::int32_t Version = 0;  // as read from the section; nothing reads it
+  std::int32_t Version = 0;  // contract only: read from the section, never used
   std::u16string IPAddress = u"127.0.0.1";
   std::int32_t Port = 1600;
   UdpSender* Sender = nullptr;  // live from run start to run end only
