@@ -58,18 +58,19 @@ std::u16string u16(std::string_view s) {
   return out;
 }
 
+char32_t next_code_point(std::u16string_view s, std::size_t& i) {
+  const char32_t cp = s[i++];
+  if (cp >= 0xD800 && cp < 0xDC00 && i < s.size() && s[i] >= 0xDC00 && s[i] < 0xE000)
+    return 0x10000 + ((cp - 0xD800) << 10) + (s[i++] - 0xDC00);
+  if (cp >= 0xD800 && cp < 0xE000) return 0xFFFD;
+  return cp;
+}
+
 std::string utf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
-      cp = 0xFFFD;
-    }
+  for (std::size_t i = 0; i < s.size();) {
+    const char32_t cp = next_code_point(s, i);
     if (cp < 0x80) {
       out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {

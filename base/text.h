@@ -13,6 +13,10 @@ namespace sv {
 std::u16string u16(std::string_view utf8);
 std::string utf8(std::u16string_view text);
 
+// The character at text[i], moving i past it: a surrogate pair is one
+// character, a surrogate without its partner is U+FFFD.
+char32_t next_code_point(std::u16string_view text, std::size_t& i);
+
 // Decimal, "-" when negative, no grouping.
 std::u16string int_to_u16(std::int64_t value);
 std::string int_to_ascii(std::int64_t value);

@@ -15,14 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/net.h"
-#include "plugin/block_record.h"
 #include "host/udp_probe.h"
-#include "plugin/udpsv_exports.h"
-#include "plugin/startup.h"
-#include "base/user_data.h"
-#include "base/text.h"
-#include "transmit/frame.h"
+#include "plugin/seam/step_seam.h"
+#include "udpsv_exports.h"
 
 namespace {
 
@@ -67,15 +62,14 @@ std::string loopback_name_or_skip(benchmark::State& state) {
   return name;
 }
 
-void run_steps(benchmark::State& state, const std::u16string& host) {
-  sv::library_startup();
+namespace seam = sv::step_seam;
+
+void run_steps(benchmark::State& state, const std::string& host) {
+  seam::start_library();
   Sink sink;
   std::vector<unsigned char> record(8192, 0);
   InitUserDLL(record.data());
-  sv::TUserData* d = sv::block_record::user_data(record.data());
-  d->IPAddress = host;
-  d->Port = sink.port();
-  d->Inputs = 50;
+  seam::configure(record.data(), host, sink.port(), 50);
   auto in = inputs(50);
   InitSimulationDLL(record.data(), in.data(), 0);
   for (auto _ : state) {
@@ -87,15 +81,14 @@ void run_steps(benchmark::State& state, const std::u16string& host) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_StepDottedAddress(benchmark::State& state) { run_steps(state, u"127.0.0.1"); }
+void BM_StepDottedAddress(benchmark::State& state) { run_steps(state, "127.0.0.1"); }
 
 // The step's own work, with the platform's sendto replaced by a stub: what
 // the plug-in adds on top of the system call.
 void BM_StepWithoutSendto(benchmark::State& state) {
-  sv::net::api().send_to = [](sv::net::SocketHandle, const void*, std::size_t size,
-                              const sv::net::SocketAddress*) { return static_cast<std::intptr_t>(size); };
-  run_steps(state, u"127.0.0.1");
-  sv::net::api() = sv::net::platform_api();
+  seam::stub_sendto(true);
+  run_steps(state, "127.0.0.1");
+  seam::stub_sendto(false);
 }
 
 void BM_BareSendto400(benchmark::State& state) {
@@ -122,7 +115,7 @@ void BM_BareSendto400(benchmark::State& state) {
 void BM_StepHostName(benchmark::State& state) {
   std::string name = loopback_name_or_skip(state);
   if (name.empty()) return;
-  run_steps(state, sv::u16(name));
+  run_steps(state, name);
 }
 
 void BM_GetaddrinfoSendto400(benchmark::State& state) {
@@ -147,15 +140,19 @@ void BM_GetaddrinfoSendto400(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_ConvertFiftyDoubles(benchmark::State& state) {
+void BM_ConvertFiftyValues(benchmark::State& state) {
   auto in = inputs(50);
-  unsigned char out[sv::kMaxFrameSize];
   const auto type = static_cast<std::int32_t>(state.range(0));
+  state.SetLabel(seam::data_type_name(type));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(sv::build_frame(50, type, in.data(), out));
+    benchmark::DoNotOptimize(seam::convert(50, type, in.data()));
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * 50);
+}
+
+void each_data_type(benchmark::internal::Benchmark* b) {
+  for (std::int32_t code = 0; code < seam::data_type_count(); ++code) b->Arg(code);
 }
 
 }  // namespace
@@ -165,6 +162,6 @@ BENCHMARK(BM_StepWithoutSendto);
 BENCHMARK(BM_BareSendto400)->Arg(0)->Arg(1);
 BENCHMARK(BM_StepHostName);
 BENCHMARK(BM_GetaddrinfoSendto400);
-BENCHMARK(BM_ConvertFiftyDoubles)->Arg(sv::kDouble)->Arg(sv::kSingle)->Arg(sv::kInt32)->Arg(sv::kBoolean);
+BENCHMARK(BM_ConvertFiftyValues)->Apply(each_data_type);
 
 BENCHMARK_MAIN();

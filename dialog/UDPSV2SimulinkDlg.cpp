@@ -49,7 +49,7 @@ class ParameterDialog final : public ui::DialogEvents {
   void init(ui::Window dialog) override {
     port_edit_ = make_field(ui::dialog_item(dialog, kPortEdit), kPortEditProperties);
     integer_edit1_ = make_field(ui::dialog_item(dialog, kIntegerEdit1), kIntegerEdit1Properties);
-    ui::list_set_index(ui::dialog_item(dialog, kDataTypeCB), 0);
+    ui::list_set_index(ui::dialog_item(dialog, kDataTypeCB), kDouble);
 
     ui::set_window_text(ui::dialog_item(dialog, kIPEdit), data_.IPAddress);
     port_edit_->SetValue(data_.Port);

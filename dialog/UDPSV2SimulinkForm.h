@@ -2,8 +2,10 @@
 // the controls in tab order.
 #pragma once
 
+#include <array>
 #include <string_view>
 
+#include "base/user_data.h"
 #include "platform/window.h"
 
 namespace sv {
@@ -28,7 +30,19 @@ enum DialogControl : int {
 
 namespace form {
 
-inline constexpr std::u16string_view kDataTypes[] = {u"double", u"single", u"int32", u"boolean"};
+// The data type list: its index is the data type code (TUserData::DataType).
+inline constexpr auto kDataTypeItems = [] {
+  std::array<std::u16string_view, kDataTypeCount> items{};
+  for (std::int32_t code = 0; code < kDataTypeCount; ++code) items[code] = kDataTypes[code].name;
+  return items;
+}();
+static_assert(
+    [] {
+      for (const DataTypeInfo& type : kDataTypes)
+        if (kDataTypeItems[type.code] != type.name) return false;
+      return true;
+    }(),
+    "the dialog stores the list's index as the data type code");
 
 // Pixels at 96 dpi in the form's client area, in tab order. The controls of
 // the two group boxes are placed relative to the form: GroupBox1 sits at
@@ -50,8 +64,8 @@ inline constexpr ui::ControlSpec kControls[] = {
      .left = 12 + 272, .top = 84 + 28, .width = 61, .height = 21},
     {.id = kLabel4, .kind = ui::ControlKind::label, .text = u"Data type:",
      .left = 12 + 24, .top = 84 + 76, .width = 49, .height = 13},
-    {.id = kDataTypeCB, .kind = ui::ControlKind::drop_down_list, .text = u"double",
-     .left = 12 + 96, .top = 84 + 72, .width = 121, .height = 21, .items = kDataTypes,
+    {.id = kDataTypeCB, .kind = ui::ControlKind::drop_down_list, .text = kDataTypes[kDouble].name,
+     .left = 12 + 96, .top = 84 + 72, .width = 121, .height = 21, .items = kDataTypeItems,
      .item_height = 13},
     {.id = kGroupBox2, .kind = ui::ControlKind::group_box, .text = u" Inputs ",
      .left = 12, .top = 16, .width = 341, .height = 57},

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 
 namespace svhost {
 

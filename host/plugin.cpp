@@ -41,22 +41,8 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path) {
   plugin->path_ = path;
   Exports& e = plugin->exports_;
   std::vector<std::string> missing;
-#define SVHOST_RESOLVE(name) resolve(library, #name, &e.name, &missing)
-  SVHOST_RESOLVE(IsUserDLL32);
-  SVHOST_RESOLVE(GetDLLName);
-  SVHOST_RESOLVE(CanSimulateDLL);
-  SVHOST_RESOLVE(GetParameterStruct);
-  SVHOST_RESOLVE(GetDialogEnableStruct);
-  SVHOST_RESOLVE(GetNumberOfInputsOutputs2);
-  SVHOST_RESOLVE(InitUserDLL);
-  SVHOST_RESOLVE(DisposeUserDLL);
-  SVHOST_RESOLVE(CallParameterDialogDLL);
-  SVHOST_RESOLVE(WriteToFile);
-  SVHOST_RESOLVE(ReadFromFile);
-  SVHOST_RESOLVE(InitSimulationDLL);
-  SVHOST_RESOLVE(SimulateDLL2);
-  SVHOST_RESOLVE(EndSimulationDLL2);
-  SVHOST_RESOLVE(GetLastFailureDLL);
+#define SVHOST_RESOLVE(name, bytes) resolve(library, #name, &e.name, &missing);
+  SV_EXPORTS(SVHOST_RESOLVE)
 #undef SVHOST_RESOLVE
   if (!missing.empty())
     throw HostError("plug-in " + path + " lacks the export" + (missing.size() > 1 ? "s " : " ") +

@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "host/guard.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 
 namespace svhost {
 
@@ -19,23 +19,12 @@ struct CallResult {
   explicit operator bool() const { return ok; }
 };
 
-// The fifteen exports, resolved by name.
+// The exports, resolved by name: one pointer per entry of the ABI header's
+// list.
 struct Exports {
-  IsUserDLL32_fn IsUserDLL32 = nullptr;
-  GetDLLName_fn GetDLLName = nullptr;
-  CanSimulateDLL_fn CanSimulateDLL = nullptr;
-  GetParameterStruct_fn GetParameterStruct = nullptr;
-  GetDialogEnableStruct_fn GetDialogEnableStruct = nullptr;
-  GetNumberOfInputsOutputs2_fn GetNumberOfInputsOutputs2 = nullptr;
-  InitUserDLL_fn InitUserDLL = nullptr;
-  DisposeUserDLL_fn DisposeUserDLL = nullptr;
-  CallParameterDialogDLL_fn CallParameterDialogDLL = nullptr;
-  WriteToFile_fn WriteToFile = nullptr;
-  ReadFromFile_fn ReadFromFile = nullptr;
-  InitSimulationDLL_fn InitSimulationDLL = nullptr;
-  SimulateDLL2_fn SimulateDLL2 = nullptr;
-  EndSimulationDLL2_fn EndSimulationDLL2 = nullptr;
-  GetLastFailureDLL_fn GetLastFailureDLL = nullptr;
+#define SVHOST_EXPORT_POINTER(name, bytes) name##_fn name = nullptr;
+  SV_EXPORTS(SVHOST_EXPORT_POINTER)
+#undef SVHOST_EXPORT_POINTER
 };
 
 // Sizes of the host records the emulator allocates; each is larger than the

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "base/user_data.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 
 namespace sv::block_record {
 

@@ -28,13 +28,6 @@ inline bool needs_attention() { return g_attention.load(std::memory_order_relaxe
 // Clears the calling thread's failure record.
 void clear();
 
-// Every export starts here: no exception the host left pending on the x87
-// unit is taken inside the library or left behind by it, and the thread's
-// failure record is cleared.
-inline void enter() {
-  x87::drop_pending();
-  if (detail::needs_attention()) clear();
-}
 // Frees the calling thread's failure record; the platform's unload hook
 // calls it.
 void release_thread_record();
@@ -55,9 +48,13 @@ bool startup_failed();
 void deliver();
 [[noreturn]] void throw_startup_failure();
 
-// Runs one export body. Every C++ object of the body is gone before the
-// failure is delivered, since a structured exception skips destructors. A
-// body that takes an x87::Settled gets the word the entry read.
+// The one entry of every export but GetLastFailureDLL: no exception the
+// host left pending on the x87 unit is taken inside the library or left
+// behind by it, the thread's failure record is cleared, a failed start-up
+// fails the call, and so does whatever the body throws. Every C++ object of
+// the body is gone before the failure is delivered, since a structured
+// exception skips destructors. A body that takes an x87::Settled gets the
+// word the entry read.
 template <class Body>
 inline void run(Body&& body) {
   const x87::Settled settled = x87::drop_pending();

@@ -14,7 +14,8 @@
 
 namespace sv::recv {
 
-enum class ValueType { Double, Single, Int32, Boolean };
+// Each type's value is the block's data type code for it.
+enum class ValueType : std::int32_t { Double = 0, Single = 1, Int32 = 2, Boolean = 3 };
 
 // Bytes per value: 8, 4, 4, 1.
 std::size_t value_width(ValueType type);

@@ -8,13 +8,7 @@
 namespace sv {
 
 std::size_t bytes_per_input(std::int32_t data_type) {
-  switch (data_type) {
-    case kDouble: return 8;
-    case kSingle: return 4;
-    case kInt32: return 4;
-    case kBoolean: return 1;
-    default: return 0;
-  }
+  return is_data_type(data_type) ? kDataTypes[data_type].width : 0;
 }
 
 namespace {
@@ -25,21 +19,21 @@ struct Codec;
 
 template <>
 struct Codec<kDouble> {
-  static constexpr std::size_t width = 8;
+  static constexpr std::size_t width = kDataTypes[kDouble].width;
   static constexpr int max_safe_exponent = 1022;  // below 2^1023 rounding cannot overflow
   static void convert(const std::uint8_t* src, std::uint8_t* dst) { x87::to_double(src, dst); }
 };
 
 template <>
 struct Codec<kSingle> {
-  static constexpr std::size_t width = 4;
+  static constexpr std::size_t width = kDataTypes[kSingle].width;
   static constexpr int max_safe_exponent = 126;
   static void convert(const std::uint8_t* src, std::uint8_t* dst) { x87::to_single(src, dst); }
 };
 
 template <>
 struct Codec<kInt32> {
-  static constexpr std::size_t width = 4;
+  static constexpr std::size_t width = kDataTypes[kInt32].width;
   static constexpr int max_safe_exponent = 61;  // below 2^62: fits 64 bits after rounding
   // The frame takes the low 32 bits of the rounded 64-bit integer.
   static void convert(const std::uint8_t* src, std::uint8_t* dst) {
@@ -53,7 +47,7 @@ struct Codec<kInt32> {
 
 template <>
 struct Codec<kBoolean> {
-  static constexpr std::size_t width = 1;
+  static constexpr std::size_t width = kDataTypes[kBoolean].width;
   static constexpr int max_safe_exponent = 0x7FFF;
   static void convert(const std::uint8_t* src, std::uint8_t* dst) {
     *dst = x87::greater_than_zero(src) ? 1 : 0;

@@ -5,17 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/user_data.h"
 #include "base/x87.h"
 
 namespace sv {
-
-enum DataTypeCode : std::int32_t { kDouble = 0, kSingle = 1, kInt32 = 2, kBoolean = 3 };
 
 // The host learns the input count as one byte, so it cannot have supplied
 // more than 255 values.
 inline constexpr std::int32_t kMaxHostInputs = 255;
 inline constexpr std::size_t kExtendedSize = 10;
-inline constexpr std::size_t kMaxFrameSize = kMaxHostInputs * 8;
+inline constexpr std::size_t kMaxFrameSize = kMaxHostInputs * kDataTypes[kDouble].width;
 
 // Bytes per input of a data type code; 0 for a code outside 0..3.
 std::size_t bytes_per_input(std::int32_t data_type);

@@ -41,16 +41,17 @@ class UdpSender {
   // datagram; an empty buffer sends nothing.
   inline void Send(const std::uint8_t* data, std::size_t size);
 
-  // Settings this system keeps at their defaults.
-  const std::u16string& BoundIP() const { return bound_ip_; }
+  // Settings this system keeps at their defaults: open() applies the first
+  // three as they are.
+  const std::u16string& BoundIP() const { return bound_ip_; }  // contract only: never set
   void SetBoundIP(std::u16string ip) { bound_ip_ = std::move(ip); }
-  std::uint16_t BoundPort() const { return bound_port_; }
+  std::uint16_t BoundPort() const { return bound_port_; }  // contract only: never set
   void SetBoundPort(std::uint16_t port) { bound_port_ = port; }
-  bool BroadcastEnabled() const { return broadcast_; }
+  bool BroadcastEnabled() const { return broadcast_; }  // contract only: never set
   void SetBroadcastEnabled(bool on) { broadcast_ = on; }
-  std::int32_t BufferSize() const { return buffer_size_; }
+  std::int32_t BufferSize() const { return buffer_size_; }  // contract only: never read
   void SetBufferSize(std::int32_t size) { buffer_size_ = size; }
-  std::int32_t ReceiveTimeout() const { return receive_timeout_; }
+  std::int32_t ReceiveTimeout() const { return receive_timeout_; }  // contract only: never read
   void SetReceiveTimeout(std::int32_t ms) { receive_timeout_ = ms; }
 
   // What the system assigned at bind; cleared when the socket closes.

@@ -23,11 +23,11 @@ char16_t byte_to_char(unsigned char b) {
 
 constexpr char kDefaultChar = '?';
 
-char char_to_byte(char16_t c) {
+char char_to_byte(char32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
   for (int i = 0; i < 32; ++i) {
     if (kHigh[i] == c) return static_cast<char>(0x80 + i);
-    if (kHigh[i] == 0 && c == 0x80 + i) return static_cast<char>(c);
+    if (kHigh[i] == 0 && c == 0x80u + i) return static_cast<char>(c);
   }
   return kDefaultChar;
 }
@@ -37,14 +37,8 @@ char char_to_byte(char16_t c) {
 std::string to_ansi(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    // A surrogate pair is one character of the text, and one default byte.
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000)
-      ++i;
-    out.push_back(char_to_byte(c));
-  }
+  // A surrogate pair is one character of the text, and one default byte.
+  for (std::size_t i = 0; i < text.size();) out.push_back(char_to_byte(next_code_point(text, i)));
   return out;
 }
 

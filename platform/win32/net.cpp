@@ -75,7 +75,7 @@ Entry<setsockopt_t> e_setsockopt("setsockopt");
 Entry<sendto_t> e_sendto("sendto");
 Entry<shutdown_t> e_shutdown("shutdown");
 Entry<closesocket_t> e_closesocket("closesocket");
-Entry<gethostbyname_t> e_gethostbyname("gethostbyname");
+Entry<gethostbyname_t> e_gethostbyname("gethostbyname");  // contract only: see lookup_gethostbyname
 
 void reset_entries() {
   e_WSAGetLastError.reset();
@@ -256,6 +256,7 @@ LookupResult lookup_getaddrinfo(std::u16string_view name) {
   return r;
 }
 
+// Contract only: the fallback for a system without GetAddrInfoW, which every supported one has.
 LookupResult lookup_gethostbyname(std::u16string_view name) {
   auto fn = e_gethostbyname.get();
   if (!fn) return {LookupStatus::SocketError, {}, last_error()};

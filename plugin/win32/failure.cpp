@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 
 namespace sv::platform {
 

@@ -1,24 +1,32 @@
 // The C++ runtime's thread services, owned by the DLL so that an unload
 // gives everything back.
 //
-// The DLL links the toolchain's runtime statically, and a host may load
-// and unload it many times in one process. The runtime was written for a
-// program that lives as long as its process: its thread-local storage
-// takes a TLS index that it never frees, and its locks create semaphores
-// that they never close. Every load/unload cycle thus lost a TLS index (the
-// process has about a thousand; then the runtime aborts the host), a
-// semaphore and some memory. This file replaces those entry points at link
-// time - the DLL's own objects come before the runtime's archives, so the
-// archives' versions are never pulled in - with versions that keep count
-// of what they take, and gives all of it back at unload:
+// What it replaces, at link time (the DLL's own objects come before the
+// runtime's archives, so the archives' versions are never pulled in):
 //   - __emutls_*: every thread_local of the DLL and the runtime's
 //     per-thread exception state, under one TLS index of the DLL's own;
 //   - __gthr_win32_*: the runtime's once, keys and locks, whose semaphores
 //     are made only when two threads contend, and are then closed at
-//     unload.
-// The DLL links the runtime of the "win32" thread model for this; the
-// "posix" one routes the same services through a threads library whose
-// state cannot be given back at all.
+//     unload;
+//   - the DLL's import slot of CreateSemaphoreW, through which the
+//     unwinder's lock makes a semaphore at every load with inline code.
+// Why: the DLL links the toolchain's runtime statically, and a host may load
+// and unload it many times in one process. That runtime was written for a
+// program that lives as long as its process: its thread-local storage takes
+// a TLS index that it never frees, and its locks create semaphores that they
+// never close. Every load/unload cycle thus lost a TLS index (the process
+// has about a thousand; then the runtime aborts the host), a semaphore and
+// some memory. The DLL links the runtime of the "win32" thread model for
+// this; the "posix" one routes the same services through a threads library
+// whose state cannot be given back at all.
+// What breaks when the toolchain changes: this file copies private layouts
+// (runtime_layout.h) and relies on the runtime's entry points and on how the
+// unwinder makes its lock. A changed layout corrupts the runtime's locks and
+// thread-local data; a new entry point pulls the archive's own versions in
+// beside these; another way of making the unwinder's lock leaks a semaphore
+// per load. None of it is a compile error, so cmake/RuntimeProbe.cmake checks
+// all of it when the win32 build is configured, and stops the configure
+// naming this file.
 #include "plugin/win32/runtime.h"
 
 #include <windows.h>
@@ -27,6 +35,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "plugin/win32/runtime_layout.h"
 
 namespace __gnu_cxx {
 // Frees the runtime's emergency exception pool (libstdc++ offers it for
@@ -37,6 +47,11 @@ void __freeres() noexcept;
 extern "C" int __mingwthr_key_dtor(DWORD key, void (*dtor)(void*));
 
 namespace {
+
+using sv::win32::runtime_layout::EmutlsObject;
+using sv::win32::runtime_layout::GthreadMutex;
+using sv::win32::runtime_layout::GthreadOnce;
+using sv::win32::runtime_layout::GthreadRecursiveMutex;
 
 // ---- what the DLL took, for the unload ------------------------------------
 
@@ -133,17 +148,6 @@ void forget_semaphore(void* volatile* slot) {
 
 // ---- thread-local storage ---------------------------------------------------
 
-// The compiler's description of one thread-local variable.
-struct EmutlsObject {
-  std::uintptr_t size;
-  std::uintptr_t align;
-  union {
-    std::uintptr_t offset;  // 1-based index into a thread's blocks; 0 until first use
-    void* ptr;
-  } loc;
-  void* templ;  // initial bytes, or null for zero
-};
-
 // A thread's blocks, indexed by offset - 1.
 struct Blocks {
   std::uintptr_t count;
@@ -232,22 +236,6 @@ void __emutls_register_common(EmutlsObject* obj, std::uintptr_t size, std::uintp
   if (obj->align < align) obj->align = align;
   if (templ && size == obj->size) obj->templ = templ;
 }
-
-// The runtime's layouts of its once flag and locks ("win32" thread model).
-struct GthreadOnce {
-  int done;
-  long started;  // -1 until the first caller takes it
-};
-struct GthreadMutex {
-  long counter;  // -1 when free; each waiter adds one
-  void* sema;
-};
-struct GthreadRecursiveMutex {
-  long counter;
-  long depth;
-  unsigned long owner;
-  void* sema;
-};
 
 int __gthr_win32_once(GthreadOnce* once, void (*func)()) {
   if (!once || !func) return EINVAL;

@@ -16,7 +16,7 @@
 
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "plugin/block_record.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 #include "base/user_data.h"
 #include "png_writer.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/udp_probe.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 
 namespace {
 

@@ -13,10 +13,9 @@
 #include "plugin/boundary.h"
 #include "base/owner_window.h"
 #include "plugin/startup.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 #include "base/user_data.h"
 #include "host/udp_probe.h"
-#include "plugin/udpsv_exports.h"
 
 namespace {
 

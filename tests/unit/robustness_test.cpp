@@ -10,7 +10,7 @@
 
 #include "tests/common/ext80.h"
 #include "host/udp_probe.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 #include "plugin/block_record.h"
 #include "base/user_data.h"
 

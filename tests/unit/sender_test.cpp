@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/udp_probe.h"
-#include "plugin/udpsv_exports.h"
+#include "udpsv_exports.h"
 #include "platform/net.h"
 #include "base/errors.h"
 #include "base/text.h"

@@ -2,6 +2,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/codepage.h"
 #include "transmit/ipv4.h"
 
 namespace {
@@ -52,6 +53,17 @@ TEST(Decimal, WritesEveryInt32) {
 TEST(Utf16, RoundTripsThroughUtf8) {
   const std::string s = "Zulässiger Wertebereich € \xF0\x9F\x98\x80";
   EXPECT_EQ(sv::utf8(sv::u16(s)), s);
+}
+
+// A surrogate pair is one character; a surrogate without its partner is
+// U+FFFD in UTF-8 and the default character in the ANSI code page.
+TEST(Utf16, SurrogatesAreOneCharacterOrNone) {
+  const std::u16string pair = {u'a', 0xD83D, 0xDE00, u'b'};
+  const std::u16string lone = {u'a', 0xDE00, u'b', 0xD83D, u'c', 0xD83D};
+  EXPECT_EQ(sv::utf8(pair), "a\xF0\x9F\x98\x80" "b");
+  EXPECT_EQ(sv::utf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD");
+  EXPECT_EQ(sv::platform::to_ansi(pair + u"\u20AC"), "a?b\x80");
+  EXPECT_EQ(sv::platform::to_ansi(lone), "a?b?c?");
 }
 
 struct DottedCase {

@@ -1,5 +1,6 @@
 # Checks the export and import tables of the plug-in DLL:
-#   cmake -DOBJDUMP=<objdump> -DDLL=<dll> -P check_dll_tables.cmake
+#   cmake -DOBJDUMP=<objdump> -DDLL=<dll> -DEXPECTED_EXPORTS=<names> -P check_dll_tables.cmake
+# The expected exports are the ABI header's list (SV_EXPORT_NAMES).
 cmake_minimum_required(VERSION 3.25)
 
 execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
@@ -8,10 +9,10 @@ if(NOT rc EQUAL 0)
 endif()
 string(REPLACE "\n" ";" lines "${dump}")
 
-set(expected_exports
-  CallParameterDialogDLL CanSimulateDLL DisposeUserDLL EndSimulationDLL2 GetDLLName
-  GetDialogEnableStruct GetLastFailureDLL GetNumberOfInputsOutputs2 GetParameterStruct
-  InitSimulationDLL InitUserDLL IsUserDLL32 ReadFromFile SimulateDLL2 WriteToFile)
+string(REPLACE "," ";" expected_exports "${EXPECTED_EXPORTS}")
+if(NOT expected_exports)
+  message(FATAL_ERROR "no EXPECTED_EXPORTS given")
+endif()
 
 # Exported names: the lines of the "[Ordinal/Name Pointer] Table".
 set(exports "")
