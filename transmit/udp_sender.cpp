@@ -34,8 +34,8 @@ void UdpSender::open() {
 
   // Windows reports an ICMP answer to an earlier datagram (no receiver
   // listening yet, a route too long) as the failure of a later sendto; a
-  // receiver that is absent for a while fails no step. Where the calls fail
-  // there is nothing to turn off.
+  // receiver that is absent for a while fails no step. A system that
+  // refuses the calls keeps its reports, and the socket is used as it is.
   api.set_icmp_report(s, net::IcmpReport::PortUnreachable, 0);
   api.set_icmp_report(s, net::IcmpReport::TtlExpired, 0);
 
