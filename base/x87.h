@@ -88,9 +88,10 @@ inline void load_startup_control_word() { load(kStartupControlWord, status_word(
 // The caller's control word, read where no exception is pending under it:
 // what drop_pending() leaves. It stays so until the next x87 instruction,
 // so code that runs none in between may use it instead of reading the unit
-// again.
+// again. With it the caller's flags then, all of them masked by the word.
 struct Settled {
   std::uint16_t control_word;
+  std::uint16_t flags;
 };
 
 // Every export starts here: a host that calls with an exception already
@@ -100,7 +101,21 @@ inline Settled drop_pending() {
   const std::uint16_t cw = control_word();
   const std::uint16_t sw = status_word();
   if (pending(cw, sw)) load(cw, sw);
-  return Settled{cw};
+  return Settled{cw, static_cast<std::uint16_t>(sw & cw & kAllExceptions)};
+}
+
+// Code that is not the library's own may load another control word, or
+// clear the flags: the socket and name-service providers that the socket
+// library's start and a name lookup load, the input methods a dialog loads
+// (fninit leaves 0x037F and no flag). After such code, and at the exit of
+// every export that runs any, this puts back the word `entry` read, with
+// the flags it had then and those raised since that the word masks, and
+// nothing pending. When nothing changed that is two reads and a compare.
+inline void restore(Settled entry) {
+  const std::uint16_t cw = control_word();
+  const std::uint16_t sw = status_word();
+  if (cw != entry.control_word || (sw & entry.flags) != entry.flags || pending(cw, sw))
+    load(entry.control_word, static_cast<std::uint16_t>(sw | entry.flags));
 }
 
 // Masks every exception for the lifetime of the scope and starts it with

@@ -27,6 +27,11 @@ SocketAddress socket_address(Ipv4 address, std::uint16_t port);
 
 enum class LookupStatus { Ok, SocketError, SystemError };
 
+// ICMP answers to an earlier datagram that Windows reports as the failure of
+// a later sendto on the same UDP socket: port unreachable (10054) and time
+// to live expired (10052).
+enum class IcmpReport { PortUnreachable, TtlExpired };
+
 struct LookupResult {
   LookupStatus status;
   Ipv4 address;
@@ -46,6 +51,10 @@ struct Api {
   int (*local_address)(SocketHandle, Ipv4* address, std::uint16_t* port);
   // SO_BROADCAST with a 4-byte value; 0 or -1.
   int (*set_broadcast)(SocketHandle, int on);
+  // Turns one kind of ICMP report on or off for the socket (WSAIoctl with
+  // SIO_UDP_CONNRESET or SIO_UDP_NETRESET); 0 or -1. A system that reports
+  // neither on an unconnected socket does nothing and returns 0.
+  int (*set_icmp_report)(SocketHandle, IcmpReport, int on);
   // One sendto with an explicit destination and flags 0; bytes sent, or -1
   // with the cause for last_error(). A call that a signal interrupted before
   // it sent anything fails with kEintr and is the caller's to repeat: the

@@ -54,7 +54,8 @@ void deliver();
 // fails the call, and so does whatever the body throws. Every C++ object of
 // the body is gone before the failure is delivered, since a structured
 // exception skips destructors. A body that takes an x87::Settled gets the
-// word the entry read.
+// word the entry read. The body may run code that is not ours: the
+// caller's word is put back at the exit.
 template <class Body>
 inline void run(Body&& body) {
   const x87::Settled settled = x87::drop_pending();
@@ -70,6 +71,7 @@ inline void run(Body&& body) {
     record_current_exception();
     failed = true;
   }
+  x87::restore(settled);
   if (failed) deliver();
 }
 

@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "platform/system_error.h"
 #include "base/unit_counter.h"
+#include "base/x87.h"
 
 namespace sv::socket_layer {
 namespace {
@@ -47,7 +48,12 @@ void acquire() {
   platform::LockGuard guard(lock());
   // Started once per load; a failed start is tried again by the next create.
   if (!g_started) {
+    // The start loads the system's socket providers, which may load a
+    // control word of their own; a run start converts its first frame right
+    // after this, under the caller's.
+    const x87::Settled caller = x87::drop_pending();
     int code = net::api().start();
+    x87::restore(caller);
     if (code != 0) throw SocketLayerStartFailed(code, platform::system_error_text(code));
     g_started = true;
   }

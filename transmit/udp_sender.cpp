@@ -32,6 +32,13 @@ void UdpSender::open() {
   if (s == net::kNoSocket) throw SocketError(api.last_error());
   socket_ = s;  // stays open (and Active) even when binding fails below
 
+  // Windows reports an ICMP answer to an earlier datagram (no receiver
+  // listening yet, a route too long) as the failure of a later sendto; a
+  // receiver that is absent for a while fails no step. A system that
+  // refuses the calls keeps its reports, and the socket is used as it is.
+  api.set_icmp_report(s, net::IcmpReport::PortUnreachable, 0);
+  api.set_icmp_report(s, net::IcmpReport::TtlExpired, 0);
+
   // An empty BoundIP means any local address; a set one is read like a
   // dotted host (this system never sets one).
   net::Ipv4 bind_address{{0, 0, 0, 0}};

@@ -99,6 +99,10 @@ int set_broadcast(SocketHandle s, int on) {
   return 0;
 }
 
+// Linux reports ICMP answers to a UDP socket only once it is connected (or
+// asks with IP_RECVERR); the sender's never is.
+int set_icmp_report(SocketHandle, IcmpReport, int) { return 0; }
+
 // A tail call: the system returns straight to the sender.
 std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, const SocketAddress* to) {
   return ::sendto(static_cast<int>(s), data, size, 0, reinterpret_cast<const sockaddr*>(to->bytes),
@@ -160,8 +164,9 @@ LookupResult lookup(std::u16string_view name) {
   return r;
 }
 
-constexpr Api kPlatform{start,        stop,           open_dgram, bind_to,    local_address,
-                        set_broadcast, send_to,       shutdown_close, last_error, lookup};
+constexpr Api kPlatform{start,         stop,           open_dgram,      bind_to,
+                        local_address, set_broadcast,  set_icmp_report, send_to,
+                        shutdown_close, last_error,    lookup};
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
 

@@ -24,6 +24,8 @@ using socket_t = SOCKET(WSAAPI*)(int, int, int);
 using bind_t = int(WSAAPI*)(SOCKET, const sockaddr*, int);
 using getsockname_t = int(WSAAPI*)(SOCKET, sockaddr*, int*);
 using setsockopt_t = int(WSAAPI*)(SOCKET, int, int, const char*, int);
+using WSAIoctl_t = int(WSAAPI*)(SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
+                                LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);
 using sendto_t = int(WSAAPI*)(SOCKET, const char*, int, int, const sockaddr*, int);
 using shutdown_t = int(WSAAPI*)(SOCKET, int);
 using closesocket_t = int(WSAAPI*)(SOCKET);
@@ -72,6 +74,7 @@ Entry<socket_t> e_socket("socket");
 Entry<bind_t> e_bind("bind");
 Entry<getsockname_t> e_getsockname("getsockname");
 Entry<setsockopt_t> e_setsockopt("setsockopt");
+Entry<WSAIoctl_t> e_WSAIoctl("WSAIoctl");
 Entry<sendto_t> e_sendto("sendto");
 Entry<shutdown_t> e_shutdown("shutdown");
 Entry<closesocket_t> e_closesocket("closesocket");
@@ -83,6 +86,7 @@ void reset_entries() {
   e_bind.reset();
   e_getsockname.reset();
   e_setsockopt.reset();
+  e_WSAIoctl.reset();
   e_sendto.reset();
   e_shutdown.reset();
   e_closesocket.reset();
@@ -208,6 +212,22 @@ int set_broadcast(SocketHandle s, int on) {
              : -1;
 }
 
+// The control codes of <mswsock.h>, which has only the first.
+constexpr DWORD kSioUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
+constexpr DWORD kSioUdpNetReset = _WSAIOW(IOC_VENDOR, 15);
+
+int set_icmp_report(SocketHandle s, IcmpReport report, int on) {
+  auto fn = e_WSAIoctl.get();
+  if (!fn) return -1;
+  BOOL value = on ? TRUE : FALSE;
+  DWORD returned = 0;
+  const DWORD code = report == IcmpReport::PortUnreachable ? kSioUdpConnReset : kSioUdpNetReset;
+  return fn(static_cast<SOCKET>(s), code, &value, sizeof value, nullptr, 0, &returned, nullptr,
+            nullptr) == 0
+             ? 0
+             : -1;
+}
+
 std::intptr_t send_to(SocketHandle s, const void* data, std::size_t size, const SocketAddress* to) {
   auto fn = e_sendto.get();
   if (!fn) return -1;
@@ -275,8 +295,9 @@ LookupResult lookup(std::u16string_view name) {
   return lookup_gethostbyname(name);
 }
 
-constexpr Api kPlatform{start,         stop,    open_dgram,     bind_to,    local_address,
-                        set_broadcast, send_to, shutdown_close, last_error, lookup};
+constexpr Api kPlatform{start,         stop,           open_dgram,      bind_to,
+                        local_address, set_broadcast,  set_icmp_report, send_to,
+                        shutdown_close, last_error,    lookup};
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
 

@@ -42,6 +42,16 @@ UINT exit_message() {
   return msg;
 }
 
+// Sent by unsubclass_edit: the field's own procedure removes the subclass,
+// as only it holds the hook. (GetWindowSubclass would find the hook too, but
+// the common controls 5.82, which every process without a version 6 manifest
+// gets, export it by ordinal only: importing it by name keeps the DLL from
+// loading at all.)
+UINT unsubclass_message() {
+  static const UINT msg = RegisterWindowMessageW(L"UDPSV2Simulink.IntegerEdit.Unsubclass");
+  return msg;
+}
+
 void end_with_failure(std::exception_ptr failure) {
   if (!t_modal) return;  // no modal loop to carry it out of
   ModalState* st = t_modal;
@@ -104,6 +114,11 @@ LRESULT CALLBACK edit_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, 
         delete hook;
         return DefSubclassProc(h, msg, wp, lp);
       default:
+        if (msg == unsubclass_message()) {
+          RemoveWindowSubclass(h, edit_proc, id);
+          delete hook;
+          return 1;
+        }
         if (msg == hook->private_msg) {
           hook->events->private_message(wp, lp);
           return 0;
@@ -400,11 +415,9 @@ void subclass_edit(Window edit, EditEvents* events, unsigned private_message) {
 }
 
 void unsubclass_edit(Window edit) {
-  DWORD_PTR ref = 0;
-  if (IsWindow(hwnd(edit)) && GetWindowSubclass(hwnd(edit), edit_proc, kSubclassId, &ref)) {
-    RemoveWindowSubclass(hwnd(edit), edit_proc, kSubclassId);
-    delete reinterpret_cast<EditHook*>(ref);
-  }
+  // A field that is gone took its hook with it (WM_NCDESTROY); one that was
+  // never subclassed passes the message to the edit control, which ignores it.
+  if (IsWindow(hwnd(edit))) SendMessageW(hwnd(edit), unsubclass_message(), 0, 0);
 }
 
 int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {

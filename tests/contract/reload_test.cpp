@@ -25,6 +25,10 @@ namespace {
 // opens the socket but puts nothing on the wire, so the test needs no
 // receiver (and no socket library of its own, which would stay loaded).
 const char kSection[] = "10067\r\n127.0.0.1\r\n9\r\n0\r\n0\r\n";
+// Read first, and failing at its third line: every cycle carries a failure,
+// a C++ exception thrown and caught inside the library and handed on.
+const char kBadSection[] = "10067\r\n127.0.0.1\r\nabc\r\n";
+const char kConvertAbc[] = "''abc'' ist kein gültiger Integer-Wert";
 
 // One host session: load, a block, a run of a few steps, unload. Every
 // `forget_end`-th cycle ends no run, every `forget_dispose`-th disposes no
@@ -39,8 +43,12 @@ void cycle(int i, int forget_end, int forget_dispose) {
   };
   ok("InitUserDLL", plugin->call([&] { x.InitUserDLL(record.data()); }));
   ModelFile file = ModelFile::create_temporary();
+  file.write(kBadSection, sizeof kBadSection - 1);
   file.write(kSection, sizeof kSection - 1);
   file.seek(0);
+  const CallResult bad = plugin->call([&] { x.ReadFromFile(file.handle(), record.data()); });
+  ASSERT_FALSE(bad.ok) << "cycle " << i << ": a bad section was read without failure";
+  ASSERT_EQ(bad.failure, kConvertAbc) << "cycle " << i;
   ok("ReadFromFile", plugin->call([&] { x.ReadFromFile(file.handle(), record.data()); }));
   ok("InitSimulationDLL", plugin->call([&] { x.InitSimulationDLL(record.data(), values.data(), 0); }));
   for (int k = 0; k < 3; ++k)
@@ -53,6 +61,13 @@ void cycle(int i, int forget_end, int forget_dispose) {
 TEST(Reload, AThousandLoadsLeaveNothingBehind) {
   ASSERT_FALSE(dynlib::is_loaded(SV_TEST_PLUGIN_PATH));
   ASSERT_FALSE(dynlib::is_loaded("ws2_32.dll")) << "the test program must not use sockets itself";
+#ifdef SV_TEST_SHARED_LIBGCC
+  // A host with the toolchain's shared libgcc in its process, as any block
+  // or tool built with it brings it: the library's failures must stay its
+  // own, load after load. (It keeps itself loaded once loaded.)
+  std::string error;
+  ASSERT_NE(dynlib::open(SV_TEST_SHARED_LIBGCC, &error), nullptr) << error;
+#endif
   const ProcessResources before = process_resources();
   ProcessResources warm;
   const int cycles = 1000;

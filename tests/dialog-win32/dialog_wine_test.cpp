@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dialog/UDPSV2SimulinkForm.h"
+#include "host/guard.h"
 #include "plugin/block_record.h"
 #include "udpsv_exports.h"
 #include "base/user_data.h"
@@ -26,6 +27,19 @@ HMODULE g_dll;
 InitUserDLL_fn g_init;
 DisposeUserDLL_fn g_dispose;
 CallParameterDialogDLL_fn g_dialog;
+
+// malloc as the DLL imports it, made to fail the next g_failing_mallocs
+// times: the one failure a test can plant inside the dialog.
+using MallocFn = void*(__cdecl*)(size_t);
+MallocFn g_malloc;
+int g_failing_mallocs = 0;
+void* __cdecl failing_malloc(size_t size) {
+  if (g_failing_mallocs > 0) {
+    --g_failing_mallocs;
+    return nullptr;
+  }
+  return g_malloc(size);
+}
 
 // MessageBeep as the DLL imports it, replaced by a counter.
 std::vector<UINT> g_beeps;
@@ -64,6 +78,11 @@ Fn export_of(const char* name) {
 class PluginEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // A host with the toolchain's shared libgcc in its process, as any block
+    // or tool built with it brings it.
+    if (const char* path = std::getenv("SV_TEST_SHARED_LIBGCC")) {
+      ASSERT_NE(LoadLibraryA(path), nullptr) << path;
+    }
     // A host that loaded its string library from a folder of its own before
     // the plug-in; it lets go of its copy once the plug-in is loaded.
     HMODULE host_copy = nullptr;
@@ -79,6 +98,10 @@ class PluginEnvironment : public ::testing::Environment {
     g_dialog = export_of<CallParameterDialogDLL_fn>("CallParameterDialogDLL");
     ASSERT_TRUE(g_init && g_dispose && g_dialog);
     ASSERT_TRUE(patch_import(g_dll, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)));
+    g_malloc = reinterpret_cast<MallocFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "malloc")));
+    ASSERT_NE(g_malloc, nullptr);
+    ASSERT_TRUE(patch_import(g_dll, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&failing_malloc)));
   }
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new PluginEnvironment);
@@ -190,7 +213,10 @@ class Dialog : public ::testing::Test {
     data_ = sv::block_record::user_data(record_.data());
     g_beeps.clear();
   }
-  void TearDown() override { g_dispose(record_.data()); }
+  void TearDown() override {
+    g_failing_mallocs = 0;
+    g_dispose(record_.data());
+  }
 
   // A new block whose record names the owner window.
   void set_owner(HWND owner) {
@@ -206,7 +232,10 @@ class Dialog : public ::testing::Test {
     g_session = &s;
     HHOOK hook = SetWindowsHookExW(WH_CBT, cbt_hook, nullptr, GetCurrentThreadId());
     UINT_PTR timer = SetTimer(nullptr, 0, 20, tick);
-    g_dialog(record_.data(), &byte_);
+    // A failure of the call arrives as the plug-in's structured exception.
+    std::string raw;
+    const bool ok = svhost::call_guarded(
+        nullptr, [](void* self) { static_cast<Dialog*>(self)->open_dialog(); }, this, &raw);
     KillTimer(nullptr, timer);
     UnhookWindowsHookEx(hook);
     g_session = nullptr;
@@ -214,12 +243,19 @@ class Dialog : public ::testing::Test {
     EXPECT_NE(s.dialog, nullptr);
     EXPECT_EQ(s.next, s.steps.size());
     boxes_ = std::move(s.boxes);
+    failure_ = ok ? "" : svhost::failure_text_to_utf8(raw);
+    if (!expect_failure_) {
+      EXPECT_EQ(failure_, "") << "the dialog call failed";
+    }
   }
+  void open_dialog() { g_dialog(record_.data(), &byte_); }
 
   std::vector<unsigned char> record_;
   sv::TUserData* data_ = nullptr;
   std::uint8_t byte_ = 0xEE;
   std::vector<ShownBox> boxes_;
+  bool expect_failure_ = false;
+  std::string failure_;  // the call's failure, UTF-8; empty when it succeeded
 };
 
 void expect_rect(HWND dialog, int id, int l, int t, int w, int h) {
@@ -390,6 +426,28 @@ TEST_F(Dialog, CancelAfterEditsStoresNothing) {
   EXPECT_EQ(data_->Inputs, 1);
   EXPECT_EQ(data_->DataType, 0);
   EXPECT_EQ(byte_, 0xEE);
+}
+
+// A C++ exception inside the dialog (here: memory that runs out while the
+// port field checks its text) ends the dialog, changes nothing, and reaches
+// the host as the call's failure with its text; the next dialog works.
+TEST_F(Dialog, AFailureInsideTheDialogEndsItAndReachesTheHost) {
+  expect_failure_ = true;
+  run({[&](HWND d) { type_over(d, sv::kPortEdit, L"123456789"); },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"123456789");
+         g_failing_mallocs = 1;
+         focus(d, sv::kIPEdit);  // the field checks its text when it is left
+       }});
+  EXPECT_EQ(g_failing_mallocs, 0) << "the dialog allocated nothing once the field was left";
+  EXPECT_EQ(failure_, "Zu wenig Arbeitsspeicher");
+  EXPECT_EQ(data_->Port, 1600);
+  EXPECT_EQ(byte_, 0xEE);
+
+  expect_failure_ = false;
+  run({[&](HWND d) { type_over(d, sv::kPortEdit, L"4000"); },
+       [&](HWND d) { click(d, sv::kOKButton); }});
+  EXPECT_EQ(data_->Port, 4000);
 }
 
 TEST_F(Dialog, EscapePressesNothingAndTheCloseBoxCancels) {

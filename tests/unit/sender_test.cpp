@@ -18,6 +18,7 @@
 namespace {
 
 using sv::net::Api;
+using sv::net::IcmpReport;
 using sv::net::Ipv4;
 using sv::net::LookupResult;
 using sv::net::LookupStatus;
@@ -47,6 +48,14 @@ struct Faults {
   Ipv4 bound_to{{9, 9, 9, 9}};
   int broadcast_calls = 0;
   int broadcast_error = 0;
+  std::vector<SocketHandle> opened;  // each socket open_dgram gave
+  struct IcmpCall {
+    std::size_t socket;  // index in `opened`; handles are reused
+    IcmpReport report;
+    int on;
+  };
+  std::vector<IcmpCall> icmp_calls;
+  int icmp_error = 0;  // non-zero: set_icmp_report fails with this code
 };
 
 Faults* g_faults = nullptr;
@@ -71,7 +80,9 @@ class SenderTest : public ::testing::Test {
         g_faults->last_error = g_faults->open_error;
         return sv::net::kNoSocket;
       }
-      return sv::net::platform_api().open_dgram();
+      SocketHandle s = sv::net::platform_api().open_dgram();
+      if (s != sv::net::kNoSocket) g_faults->opened.push_back(s);
+      return s;
     };
     api.bind = [](SocketHandle s, Ipv4 address, std::uint16_t port) {
       if (g_faults->bind_fails) return -1;
@@ -103,6 +114,17 @@ class SenderTest : public ::testing::Test {
         return -1;
       }
       return sv::net::platform_api().set_broadcast(s, on);
+    };
+    api.set_icmp_report = [](SocketHandle s, IcmpReport report, int on) {
+      const auto& opened = g_faults->opened;
+      const std::size_t index =
+          !opened.empty() && opened.back() == s ? opened.size() - 1 : opened.size();
+      g_faults->icmp_calls.push_back({index, report, on});
+      if (g_faults->icmp_error) {
+        g_faults->last_error = g_faults->icmp_error;
+        return -1;
+      }
+      return sv::net::platform_api().set_icmp_report(s, report, on);
     };
     api.shutdown_close = [](SocketHandle s) {
       ++g_faults->closes;
@@ -295,6 +317,57 @@ TEST_F(SenderTest, ActivationOpensOneSocketAndReopensFresh) {
   EXPECT_EQ(faults_.opens, 2);
   EXPECT_NE(s->local_port(), 0);
   (void)first;
+}
+
+// Windows would fail a later sendto with 10054 or 10052 after an ICMP answer
+// to an earlier datagram (no receiver yet, a route too long): both reports go
+// off on every socket the sender opens, before anything is sent on it.
+TEST_F(SenderTest, EverySocketHasBothIcmpReportsOff) {
+  Receiver r;
+  auto s = sender_to(r);
+  const unsigned char b = 1;
+  s->SetActive(true);
+  s->Send(&b, 1);
+  s->SetActive(false);
+  s->Send(&b, 1);  // opens a socket itself
+  s.reset();
+  faults_.bind_fails = true;  // the socket stays open and is used
+  s = sender_to(r);
+  EXPECT_THROW(s->SetActive(true), sv::CouldNotBindSocket);
+
+  ASSERT_EQ(faults_.opened.size(), 3u);
+  for (std::size_t socket = 0; socket < faults_.opened.size(); ++socket) {
+    int port_unreachable = 0, ttl_expired = 0;
+    for (const auto& call : faults_.icmp_calls) {
+      EXPECT_LT(call.socket, faults_.opened.size()) << "a call on a socket the sender did not open";
+      if (call.socket != socket) continue;
+      EXPECT_EQ(call.on, 0) << "an ICMP report was turned on";
+      if (call.report == IcmpReport::PortUnreachable) ++port_unreachable;
+      if (call.report == IcmpReport::TtlExpired) ++ttl_expired;
+    }
+    EXPECT_EQ(port_unreachable, 1) << "socket " << socket + 1 << " of 3: SIO_UDP_CONNRESET calls";
+    EXPECT_EQ(ttl_expired, 1) << "socket " << socket + 1 << " of 3: SIO_UDP_NETRESET calls";
+  }
+  EXPECT_EQ(faults_.icmp_calls.size(), 6u);
+}
+
+// A system that refuses the calls (or has nothing to turn off) sends as
+// before: the sender neither fails nor treats the socket differently.
+TEST_F(SenderTest, AFailingIcmpReportCallChangesNothing) {
+  Receiver r;
+  faults_.icmp_error = 10045;  // operation not supported
+  auto s = sender_to(r);
+  s->SetActive(true);
+  EXPECT_TRUE(s->Active());
+  EXPECT_NE(s->local_port(), 0);
+  const unsigned char b = 3;
+  s->Send(&b, 1);
+  auto got = r.receive(10000);
+  ASSERT_TRUE(got) << "nothing arrived after the failing calls";
+  EXPECT_EQ(*got, std::vector<std::uint8_t>({3}));
+  EXPECT_EQ(faults_.opens, 1);
+  EXPECT_EQ(faults_.sent_on.size(), 1u);
+  EXPECT_EQ(faults_.closes, 0);
 }
 
 TEST_F(SenderTest, PortChangeKeepsTheLocalPort) {

@@ -15,6 +15,7 @@
 #include "platform/win32/winsock_lookup.h"
 #include "base/errors.h"
 #include "base/text.h"
+#include "base/wsa_codes.h"
 #include "transmit/ipv4.h"
 #include "transmit/socket_layer.h"
 #include "transmit/udp_sender.h"
@@ -44,6 +45,24 @@ TEST(Win32Sockets, SenderStartsWinsockWithoutImportingIt) {
   EXPECT_EQ(*got, (std::vector<std::uint8_t>{1, 2}));
   EXPECT_EQ(from1, sender.local_port());
   EXPECT_EQ(from1, from2);
+}
+
+// The socket library's WSAIoctl is found by name and reached with both
+// codes. Wine knows SIO_UDP_CONNRESET (its handler only reports success) but
+// refuses SIO_UDP_NETRESET as not supported (10045), which the sender
+// ignores; Windows turns both reports off.
+TEST(Win32Sockets, BothIcmpReportCallsReachTheSocketLibrary) {
+  sv::UdpSender sender;  // starts the socket layer
+  const sv::net::Api& api = sv::net::platform_api();
+  const sv::net::SocketHandle s = api.open_dgram();
+  ASSERT_NE(s, sv::net::kNoSocket) << api.last_error();
+  int r = api.set_icmp_report(s, sv::net::IcmpReport::PortUnreachable, 0);
+  int e = api.last_error();
+  EXPECT_EQ(r, 0) << "SIO_UDP_CONNRESET failed with " << e;
+  r = api.set_icmp_report(s, sv::net::IcmpReport::TtlExpired, 0);
+  e = api.last_error();
+  EXPECT_TRUE(r == 0 || e == sv::wsa::kEopnotsupp) << "SIO_UDP_NETRESET failed with " << e;
+  api.shutdown_close(s);
 }
 
 TEST(Win32Sockets, OversizedDatagramIsPackageSizeTooBig) {

@@ -1,0 +1,142 @@
+// Code that is not the library's own, run inside an export call: the
+// socket library's start and the name lookup load the system's providers,
+// and some of those load a control word of their own. Here the socket
+// table's start and lookup execute fninit (control word 0x037F, every flag
+// cleared) inside the call; the caller must find its own word and flags
+// when the export returns, and the run start's first frame must still be
+// converted under the caller's word.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/user_data.h"
+#include "host/udp_probe.h"
+#include "platform/net.h"
+#include "plugin/block_record.h"
+#include "udpsv_exports.h"
+#include "tests/common/fpu.h"
+#include "transmit/socket_layer.h"
+
+namespace {
+
+namespace fpu = svtest::fpu;
+using sv::net::LookupResult;
+using sv::net::LookupStatus;
+
+const unsigned char kOne[10] = {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};
+const unsigned char kQuietNan[10] = {0, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0x7F};
+const char kInvalidOp[] = "Ungültige Gleitkommaoperation";
+const char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
+
+void reset_word() { asm volatile("fninit"); }
+
+LookupResult g_lookup_answer;
+
+// The state an export left: read straight after it returned.
+struct After {
+  std::uint16_t cw, sw;
+  std::string failure;
+};
+
+class ForeignControlWord : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The start is made once per load: undo an earlier test's.
+    if (sv::socket_layer::platform_started()) {
+      sv::socket_layer::fini();
+      sv::socket_layer::init();
+    }
+    sv::net::Api& api = sv::net::api();
+    api.start = [] {
+      const int code = sv::net::platform_api().start();
+      reset_word();
+      return code;
+    };
+    api.lookup = [](std::u16string_view) {
+      reset_word();
+      return g_lookup_answer;
+    };
+    g_lookup_answer = {LookupStatus::Ok, {{127, 0, 0, 1}}, 0};
+    record_.assign(8192, 0);
+    InitUserDLL(record_.data());
+    data_ = sv::block_record::user_data(record_.data());
+    data_->Port = probe_.port();
+  }
+  void TearDown() override {
+    EndSimulationDLL2(record_.data());
+    DisposeUserDLL(record_.data());
+    sv::net::api() = sv::net::platform_api();
+  }
+
+  // Puts the thread into the caller's state, makes the call, reads the
+  // state before anything else runs, and puts the thread back.
+  template <class Call>
+  After call_as(std::uint16_t cw, std::uint16_t flags, Call&& call) {
+    const std::uint16_t home = fpu::cw();
+    fpu::set_x87(cw, flags);
+    call();
+    After a{fpu::cw(), fpu::sw(), {}};
+    fpu::set_x87(home, 0);
+    char text[256];
+    if (GetLastFailureDLL(text, sizeof text) > 0) a.failure = text;
+    return a;
+  }
+
+  void expect_callers_state(const After& a, std::uint16_t cw, std::uint16_t flags) {
+    EXPECT_EQ(a.cw & ~fpu::kReserved, cw & ~fpu::kReserved)
+        << std::hex << "control word 0x" << a.cw << ", the caller's 0x" << cw;
+    EXPECT_EQ(a.sw & flags, flags) << std::hex << "status 0x" << a.sw << ": the caller's flags 0x"
+                                   << flags << " are gone";
+    EXPECT_EQ(fpu::pending(a.cw, a.sw), 0) << std::hex << "status 0x" << a.sw << " under 0x" << a.cw;
+  }
+
+  svhost::UdpProbe probe_;
+  std::vector<unsigned char> record_;
+  sv::TUserData* data_ = nullptr;
+};
+
+// 0x1332, the start-up's word, traps invalid operations: a NaN under int32
+// fails the run start, also when the socket library's start loaded 0x037F
+// just before the first frame.
+TEST_F(ForeignControlWord, RunStartConvertsUnderTheCallersWordAfterTheSocketStart) {
+  data_->DataType = 2;
+  const std::uint16_t cw = 0x1332, flags = fpu::kPrecision | fpu::kUnderflow;
+  const After a = call_as(cw, flags, [&] { InitSimulationDLL(record_.data(), kQuietNan, 0); });
+  EXPECT_EQ(a.failure, kInvalidOp) << "the NaN was converted under another word than the caller's";
+  expect_callers_state(a, cw, flags);
+
+  // Nothing was sent for the NaN: the first datagram is the next step's.
+  const After b = call_as(cw, 0, [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
+  EXPECT_EQ(b.failure, "");
+  auto got = probe_.receive(10000);
+  ASSERT_TRUE(got) << "no frame arrived";
+  EXPECT_EQ(*got, std::vector<std::uint8_t>({1, 0, 0, 0})) << "a frame was sent for the NaN";
+}
+
+TEST_F(ForeignControlWord, ALookupLeavesTheCallersWordAndFlags) {
+  data_->IPAddress = u"receiver.test";  // a name: looked up at every step
+  // A host that masks everything (the system's default word) and carries
+  // flags from its own work; fninit would clear them and leave 0x037F.
+  const std::uint16_t cw = 0x027F,
+                      flags = fpu::kPrecision | fpu::kOverflow | fpu::kInvalid | fpu::kDenormal;
+  After a = call_as(cw, flags, [&] { InitSimulationDLL(record_.data(), kOne, 0); });
+  EXPECT_EQ(a.failure, "");
+  expect_callers_state(a, cw, flags);
+  ASSERT_TRUE(probe_.receive(10000)) << "the run start's frame did not arrive";
+
+  a = call_as(cw, flags, [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
+  EXPECT_EQ(a.failure, "");
+  expect_callers_state(a, cw, flags);
+  ASSERT_TRUE(probe_.receive(10000)) << "the step's frame did not arrive";
+
+  // A lookup that fails, under the start-up's word: put back before the
+  // failure is handed on.
+  g_lookup_answer = {LookupStatus::SocketError, {}, 11001};
+  a = call_as(0x1332, fpu::kPrecision, [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
+  EXPECT_EQ(a.failure, kHostNotFound);
+  expect_callers_state(a, 0x1332, fpu::kPrecision);
+}
+
+}  // namespace
