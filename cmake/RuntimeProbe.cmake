@@ -17,7 +17,9 @@
 #   - that the unwinder makes its lock's semaphore through the import slot
 #     __imp__CreateSemaphoreW@16, which runtime.cpp takes over, and through
 #     nothing else;
-#   - that __mingwthr_key_dtor and __gnu_cxx::__freeres exist.
+#   - that __mingwthr_key_dtor and __gnu_cxx::__freeres exist;
+#   - and, for unwind_tables.cpp beside it, that the start-up object asks
+#     for the shared libgcc through __imp__GetModuleHandleA@4.
 # It runs again only when the toolchain or one of these files changes.
 
 # runtime_dir: the folder of the runtime of the "win32" thread model.
@@ -128,6 +130,17 @@ function(sv_check_runtime_replacement runtime_dir)
   sv_runtime_symbols("${nm}" "${runtime_dir}/libstdc++.a" cxx_defined cxx_used)
   if(NOT "__ZN9__gnu_cxx9__freeresEv" IN_LIST cxx_defined)
     sv_runtime_mismatch("libstdc++.a no longer defines __gnu_cxx::__freeres")
+  endif()
+
+  # unwind_tables.cpp answers the start-up object's question for the shared
+  # libgcc through the import slot the start-up object reads.
+  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=crtbegin.o
+                  OUTPUT_VARIABLE crtbegin OUTPUT_STRIP_TRAILING_WHITESPACE)
+  sv_runtime_symbols("${nm}" "${crtbegin}" crtbegin_defined crtbegin_used)
+  if(NOT "__imp__GetModuleHandleA@4" IN_LIST crtbegin_used)
+    message(FATAL_ERROR "The start-up object ${crtbegin} no longer asks for the shared libgcc"
+                        " through __imp__GetModuleHandleA@4: revisit plugin/win32/unwind_tables.cpp"
+                        " before building the DLL with this toolchain.")
   endif()
 
   set(SV_RUNTIME_CHECKED "${key}" CACHE INTERNAL "the toolchain runtime.cpp was last checked against")
