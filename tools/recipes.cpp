@@ -91,8 +91,8 @@ std::string simulink(const ReceiverSpec& s) {
   out += row(kDspColumn, "Data type for Message", f.dsp_type);
   out += row(kDspColumn, "Message is complex", "cleared");
   out += row(kDspColumn, "Output variable-size signal", "cleared",
-             "the message is then always " + n +
-                 " values, and a Length port says how\n"
+             "the message is then always " + n + (s.inputs == 1 ? " value" : " values") +
+                 ", and a Length port says how\n"
                  "many are new: " +
                  n + " on a step that took a frame, 0 on a step that\n"
                      "found none");
@@ -220,24 +220,37 @@ std::string python(const ReceiverSpec& s) {
          (s.listen.empty() ? "      # every interface: the block may send from another host" : "") +
          "\n";
   out += "TYPE = \"" + type_name(*s.type) + "\"   # double | single | int32 | boolean\n";
-  out += "COUNT = " + num(s.inputs) + "          # values per frame: the block's inputs\n\n";
+  out += "COUNT = " + num(s.inputs) + "          # values per frame: the block's inputs\n";
+  out += "# The three can also be given when starting it: PORT [TYPE [COUNT]]\n";
+  out += "if len(sys.argv) > 1:\n    PORT = int(sys.argv[1])\n";
+  out += "if len(sys.argv) > 2:\n    TYPE = sys.argv[2]\n";
+  out += "if len(sys.argv) > 3:\n    COUNT = int(sys.argv[3])\n\n";
   out += "# Little-endian, and the width the block sends: 8, 4, 4 and 1 bytes. Boolean\n";
   out += "# bytes are 0 or 1: \"B\" keeps a stray byte visible, where \"?\" would hide it.\n";
   out += "FORMATS = {\"double\": \"d\", \"single\": \"f\", \"int32\": \"i\", \"boolean\": \"B\"}\n";
+  out += "if TYPE not in FORMATS:\n";
+  out += "    sys.exit(\"TYPE must be double, single, int32 or boolean, not %s\" % TYPE)\n";
   out += "frame = struct.Struct(\"<%d%s\" % (COUNT, FORMATS[TYPE]))\n\n";
   out += "sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n";
   out += "sock.bind((LISTEN, PORT))\n";
+  out += "sock.settimeout(0.5)  # wakes up now and then, so that Ctrl+C works on Windows too\n";
   out += "print(\"listening on %s:%d for %d x %s (%d bytes)\"\n";
   out += "      % (LISTEN or \"0.0.0.0\", PORT, COUNT, TYPE, frame.size), file=sys.stderr, "
          "flush=True)\n";
-  out += "while True:\n";
-  out += "    data, (host, port) = sock.recvfrom(65535)\n";
-  out += "    if len(data) != frame.size:\n";
-  out += "        print(\"%s:%d sent %d bytes, expected %d (%d x %s); skipped\"\n";
-  out += "              % (host, port, len(data), frame.size, COUNT, TYPE), file=sys.stderr, "
-         "flush=True)\n";
-  out += "        continue\n";
-  out += "    print(\" \".join(repr(v) for v in frame.unpack(data)), flush=True)\n";
+  out += "try:\n";
+  out += "    while True:\n";
+  out += "        try:\n";
+  out += "            data, (host, port) = sock.recvfrom(65535)\n";
+  out += "        except socket.timeout:\n";
+  out += "            continue\n";
+  out += "        if len(data) != frame.size:\n";
+  out += "            print(\"%s:%d sent %d bytes, expected %d (%d x %s); skipped\"\n";
+  out += "                  % (host, port, len(data), frame.size, COUNT, TYPE), "
+         "file=sys.stderr, flush=True)\n";
+  out += "            continue\n";
+  out += "        print(\" \".join(repr(v) for v in frame.unpack(data)), flush=True)\n";
+  out += "except KeyboardInterrupt:\n";
+  out += "    pass\n";
   return out;
 }
 
