@@ -163,9 +163,6 @@ elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
           DESTINATION "${SV_DOC_DIR}" COMPONENT tools)
   install(FILES "${SV_DOCS_DIR}/svhost.1.gz" "${SV_DOCS_DIR}/udpsv-recv.1.gz"
           DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT tools)
-  install(FILES "${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides"
-          DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides" RENAME "${SV_TOOLS_PACKAGE}"
-          COMPONENT tools)
   # The receiving side's files: the guide's receivers, as svhost prints them
   # for a new block (kept equal by tests/package/check_guide.py), and the
   # Wireshark dissector.
@@ -191,6 +188,8 @@ and decodes the block's UDP frames, and the native build of the block runs
 on Linux. With the receiving side's recipes and a Wireshark dissector.")
   # Users of the tools need no debug information.
   set(CPACK_STRIP_FILES ON)
+  # Without the maintainer scripts CPack adds for the plug-in's folder.
+  set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/debian/drop_ldconfig_scripts.cmake")
   # The libraries the programs link come from dpkg-shlibdeps and are added to
   # these; dygraphs is what udpsv-recv serves for its live plot, read at run
   # time. What only the receiving side's files use is suggested.
