@@ -2,13 +2,15 @@
 #
 #   win32   UDPSV2Simulink-<version>-win32.zip          the stripped DLL, the
 #                                                       user guide (README.txt),
-#                                                       the change list
+#                                                       the change list, the
+#                                                       guide's receivers
 #           UDPSV2Simulink-<version>-win32-symbols.zip  the DLL's debug
 #                                                       information
 #           SHA256SUMS over both                        target package_host
 #   native  udpsv-tools_<version>_<arch>.deb            svhost, udpsv-recv, the
 #                                                       native library, the
-#                                                       receiving side's files
+#                                                       receiving side's files,
+#                                                       manual pages
 #                                                       target package_tools
 #
 # The packages land in <build>/packages; scripts/release.sh builds both
@@ -24,7 +26,8 @@ set(SV_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/make_packages.cmake")
 
 # Texts of docs/ with the version filled in (@PROJECT_VERSION@,
 # @SV_SECTION_VERSION@). For Windows users they get CR LF and a byte order
-# mark, so that every editor there reads them as UTF-8.
+# mark, so that every editor there reads them as UTF-8; scripts for Windows
+# get CR LF only, as some interpreters take a byte order mark for code.
 function(sv_render_text source output style)
   set(path "${CMAKE_SOURCE_DIR}/docs/${source}")
   set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
@@ -33,6 +36,8 @@ function(sv_render_text source output style)
   if(style STREQUAL "windows")
     string(ASCII 239 187 191 bom)
     set(text "${bom}${text}")
+    set(newline CRLF)
+  elseif(style STREQUAL "windows-script")
     set(newline CRLF)
   endif()
   # Rewritten only when the text changes, so the packages are not made anew.
@@ -58,6 +63,13 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   sv_render_text(user-guide.txt README.txt windows)
   sv_render_text(CHANGES.txt CHANGES.txt windows)
   sv_render_text(SYMBOLS.txt SYMBOLS.txt windows)
+  # The receivers the guide's quick start and MATLAB chapter use.
+  set(sv_host_receivers udpsv_receive.py udpsv_receive.m)
+  set(sv_host_receiver_files "")
+  foreach(name IN LISTS sv_host_receivers)
+    sv_render_text("receivers/${name}" "${name}" windows-script)
+    list(APPEND sv_host_receiver_files "${SV_DOCS_DIR}/${name}")
+  endforeach()
 
   # The DLL as shipped: its debug information split off into a file of its
   # own, which the stripped DLL names (.gnu_debuglink with a checksum), so
@@ -80,6 +92,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   add_custom_target(sv_release_dll ALL DEPENDS "${sv_dll}" "${sv_dll_debug}")
 
   install(FILES "${sv_dll}" "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
+                ${sv_host_receiver_files}
           DESTINATION . COMPONENT host)
   install(FILES "${sv_dll_debug}" "${SV_DOCS_DIR}/SYMBOLS.txt" DESTINATION . COMPONENT symbols)
 
@@ -106,49 +119,66 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
             "-DFILES=${SV_HOST_ZIP}.zip;${SV_SYMBOLS_ZIP}.zip" -DSUMS=SHA256SUMS
             -P "${SV_PACKAGE_SCRIPT}"
     DEPENDS "${sv_dll}" "${sv_dll_debug}" "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
-            "${SV_DOCS_DIR}/SYMBOLS.txt"
+            "${SV_DOCS_DIR}/SYMBOLS.txt" ${sv_host_receiver_files}
     COMMENT "Host packages in ${SV_PACKAGE_DIR}"
     VERBATIM)
 
 elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
   # ---- The Linux tools -----------------------------------------------------
-  include(GNUInstallDirs)
   set(SV_TOOLS_PACKAGE udpsv-tools)
   set(SV_SHARE_DIR "${CMAKE_INSTALL_DATADIR}/udpsv2simulink")
   set(SV_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/${SV_TOOLS_PACKAGE}")
+  # Debian wants an address; no mailbox stands behind the project, so it
+  # lies in the reserved .invalid domain, which no mail can reach. The guide
+  # says what to put in a report instead.
+  set(SV_DEB_MAINTAINER "UDPSV2Simulink developers <udpsv2simulink@packages.invalid>")
   sv_render_text(user-guide.txt user-guide.txt unix)
   sv_render_text(CHANGES.txt CHANGES.txt unix)
+  sv_render_text(man/svhost.1 svhost.1 unix)
+  sv_render_text(man/udpsv-recv.1 udpsv-recv.1 unix)
+  # The Debian changelog, dated by the build (or SOURCE_DATE_EPOCH).
+  string(TIMESTAMP SV_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  configure_file("${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in" "${SV_DOCS_DIR}/changelog" @ONLY)
+
+  # Debian keeps manual pages and changelogs compressed, and without the
+  # time stamp that would make every build's package differ.
+  set(sv_gzipped "")
+  foreach(name IN ITEMS svhost.1 udpsv-recv.1 changelog)
+    add_custom_command(
+      OUTPUT "${SV_DOCS_DIR}/${name}.gz"
+      COMMAND gzip -9 -n -f -k "${SV_DOCS_DIR}/${name}"
+      DEPENDS "${SV_DOCS_DIR}/${name}"
+      VERBATIM)
+    list(APPEND sv_gzipped "${SV_DOCS_DIR}/${name}.gz")
+  endforeach()
+  # Part of every build, so that `cmake --install` always finds them.
+  add_custom_target(sv_tools_docs ALL DEPENDS ${sv_gzipped})
 
   install(TARGETS svhost udpsv-recv RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT tools)
-  # The native library is a plug-in, loaded by path (svhost run PLUGIN ...):
-  # a folder of its own rather than the linker's search path.
-  install(TARGETS UDPSV2Simulink LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}/udpsv2simulink"
-          COMPONENT tools)
+  # The native library is a plug-in, loaded by path: a folder of its own
+  # rather than the linker's search path. svhost looks there by itself.
+  install(TARGETS UDPSV2Simulink LIBRARY DESTINATION "${SV_PLUGIN_INSTALL_DIR}" COMPONENT tools)
   install(FILES "${SV_DOCS_DIR}/user-guide.txt" "${SV_DOCS_DIR}/CHANGES.txt"
+                "${SV_DOCS_DIR}/changelog.gz" "${CMAKE_CURRENT_LIST_DIR}/debian/copyright"
           DESTINATION "${SV_DOC_DIR}" COMPONENT tools)
-  # The receiving side's Wireshark dissector and recipe folders, whatever of
-  # them the tree holds. Sources (tools/recipes.cpp and the like) are code of
-  # the programs, not files for users: only folders are taken.
-  if(IS_DIRECTORY "${CMAKE_SOURCE_DIR}/tools/wireshark")
-    install(DIRECTORY "${CMAKE_SOURCE_DIR}/tools/wireshark/" DESTINATION "${SV_SHARE_DIR}/wireshark"
-            COMPONENT tools)
-  endif()
-  file(GLOB sv_recipe_dirs LIST_DIRECTORIES true "${CMAKE_SOURCE_DIR}/tools/recipes*")
-  foreach(dir IN LISTS sv_recipe_dirs)
-    if(IS_DIRECTORY "${dir}")
-      get_filename_component(name "${dir}" NAME)
-      install(DIRECTORY "${dir}/" DESTINATION "${SV_SHARE_DIR}/${name}" COMPONENT tools)
-    endif()
-  endforeach()
+  install(FILES "${SV_DOCS_DIR}/svhost.1.gz" "${SV_DOCS_DIR}/udpsv-recv.1.gz"
+          DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT tools)
+  # The receiving side's files: the guide's receivers, as svhost prints them
+  # for a new block (kept equal by tests/package/check_guide.py), and the
+  # Wireshark dissector.
+  file(GLOB sv_receivers CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/docs/receivers/*")
+  install(FILES ${sv_receivers} DESTINATION "${SV_SHARE_DIR}/recipes" COMPONENT tools)
+  install(FILES "${CMAKE_SOURCE_DIR}/tools/wireshark/udpsv.lua" DESTINATION "${SV_SHARE_DIR}/wireshark"
+          COMPONENT tools)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_COMPONENTS_ALL tools)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_PACKAGING_INSTALL_PREFIX "${SV_PACKAGE_PREFIX}")
   set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME "${SV_TOOLS_PACKAGE}")
   set(CPACK_DEBIAN_TOOLS_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}")
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "UDPSV2Simulink developers")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SV_DEB_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Linux tools for the UDPSV2Simulink plug-in block")
@@ -158,10 +188,15 @@ and decodes the block's UDP frames, and the native build of the block runs
 on Linux. With the receiving side's recipes and a Wireshark dissector.")
   # Users of the tools need no debug information.
   set(CPACK_STRIP_FILES ON)
-  # The libraries the programs link, found by dpkg-shlibdeps; what only the
-  # receiving side's files use is suggested.
+  # Without the maintainer scripts CPack adds for the plug-in's folder.
+  set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/debian/drop_ldconfig_scripts.cmake")
+  # The libraries the programs link come from dpkg-shlibdeps and are added to
+  # these; dygraphs is what udpsv-recv serves for its live plot, read at run
+  # time. What only the receiving side's files use is suggested.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS "python3, tshark | wireshark")
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libjs-dygraphs")
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS
+      "python3, octave-instrument-control, tshark | wireshark")
   execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE sv_deb_arch
                   OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   if(NOT sv_deb_arch)
@@ -177,7 +212,7 @@ on Linux. With the receiving side's recipes and a Wireshark dissector.")
             "-DFILES=${SV_TOOLS_DEB}"
             -P "${SV_PACKAGE_SCRIPT}"
     DEPENDS svhost udpsv-recv UDPSV2Simulink "${SV_DOCS_DIR}/user-guide.txt"
-            "${SV_DOCS_DIR}/CHANGES.txt"
+            "${SV_DOCS_DIR}/CHANGES.txt" ${sv_gzipped}
     COMMENT "Tools package in ${SV_PACKAGE_DIR}"
     VERBATIM)
 endif()

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -108,10 +109,21 @@ std::string plugin_path(const Args& args) {
   return args.has("plugin") ? args.get("plugin") : default_plugin_path();
 }
 
+// For commands whose plug-in comes first and may be left out: the plug-in,
+// and the positional arguments after it.
+std::pair<std::string, std::vector<std::string>> leading_plugin(const Args& args,
+                                                                std::size_t rest) {
+  std::vector<std::string> after = args.positional;
+  if (after.size() == rest) return {default_plugin_path(), after};
+  std::string plugin = after.front();
+  after.erase(after.begin());
+  return {plugin, after};
+}
+
 // ---- commands -------------------------------------------------------------
 
 int cmd_info(const Args& args) {
-  auto plugin = Plugin::load(args.positional[0]);
+  auto plugin = Plugin::load(leading_plugin(args, 0).first);
   check(plugin->is_user_dll32(), "IsUserDLL32");
   std::string name;
   check(plugin->dll_name(&name), "GetDLLName");
@@ -205,6 +217,25 @@ sv::recv::ReceiverSpec receiver_spec(const ModelBlock& block, std::size_t number
   return spec;
 }
 
+// Blocks that send to one port: a receiver there gets the frames of all of
+// them, mixed, with nothing in a frame to tell whose it is. One warning per
+// shared port, on stderr so that a recipe saved from stdout stays clean.
+void warn_shared_ports(const std::vector<sv::recv::ReceiverSpec>& specs) {
+  std::map<std::uint16_t, std::vector<std::size_t>> senders;
+  for (std::size_t i = 0; i < specs.size(); ++i)
+    if (sv::recv::frame_bytes(specs[i]) != 0) senders[specs[i].port].push_back(i + 1);
+  for (const auto& [port, blocks] : senders) {
+    if (blocks.size() < 2) continue;
+    std::string names;
+    for (std::size_t k = 0; k < blocks.size(); ++k)
+      names += (k == 0 ? "" : k + 1 == blocks.size() ? " and " : ", ") + std::to_string(blocks[k]);
+    std::fprintf(stderr,
+                 "svhost: warning: blocks %s send to the same port, %u: a receiver on it "
+                 "cannot tell their frames apart; give each block a port of its own\n",
+                 names.c_str(), static_cast<unsigned>(port));
+  }
+}
+
 int cmd_show(const Args& args) {
   std::optional<std::vector<sv::recv::Recipe>> recipes;
   if (args.has("receiver")) {
@@ -214,25 +245,30 @@ int cmd_show(const Args& args) {
   const std::string listen = args.get("listen");
   auto plugin = Plugin::load(plugin_path(args));
   auto blocks = load_model(args.positional[0], *plugin);
+  std::vector<std::string> sections(blocks.size());
+  std::vector<sv::recv::ReceiverSpec> specs;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    check(blocks[i].block->save_section(&sections[i]), "WriteToFile");
+    specs.push_back(receiver_spec(blocks[i], i + 1, sections[i], listen));
+  }
+  std::fflush(stdout);
+  warn_shared_ports(specs);
   if (!recipes)
     std::printf("%s: %zu block%s\n", args.positional[0].c_str(), blocks.size(),
                 blocks.size() == 1 ? "" : "s");
   for (std::size_t i = 0; i < blocks.size(); ++i) {
-    std::string section;
-    check(blocks[i].block->save_section(&section), "WriteToFile");
     if (recipes) {
       // Only the recipes, so that a script can be saved straight from stdout.
-      const auto spec = receiver_spec(blocks[i], i + 1, section, listen);
       for (std::size_t k = 0; k < recipes->size(); ++k) {
         if (i > 0 || k > 0) std::printf("\n");
-        std::fputs(sv::recv::recipe((*recipes)[k], spec).c_str(), stdout);
+        std::fputs(sv::recv::recipe((*recipes)[k], specs[i]).c_str(), stdout);
       }
       continue;
     }
     IoInfo io;
     check(blocks[i].block->query_io(&io), "GetNumberOfInputsOutputs2");
     std::printf("block %zu: %s, %d inputs reported\n", i + 1, escape(blocks[i].name).c_str(), io.inputs);
-    print_section(section);
+    print_section(sections[i]);
   }
   return kExitOk;
 }
@@ -299,8 +335,9 @@ int cmd_run(const Args& args) {
   SignalSet signals;
   for (const auto& spec : args.all("signal")) signals.add(parse_signal(spec));
 
-  auto plugin = Plugin::load(args.positional[0]);
-  auto blocks = load_model(args.positional[1], *plugin);
+  const auto [plugin_file, model_args] = leading_plugin(args, 1);
+  auto plugin = Plugin::load(plugin_file);
+  auto blocks = load_model(model_args[0], *plugin);
   Block& block = chosen_block(blocks, block_no);
 
   // Resource samples: before the run, once a second, and after it.
@@ -356,22 +393,24 @@ int cmd_help(const Args&);
 
 int cmd_dialog(const Args& args) {
   const std::int64_t block_no = args.has("block") ? parse_int64(args.get("block"), "--block") : 1;
-  auto plugin = Plugin::load(args.positional[0]);
-  auto blocks = load_model(args.positional[1], *plugin);
+  const auto [plugin_file, model_args] = leading_plugin(args, 1);
+  const std::string& model = model_args[0];
+  auto plugin = Plugin::load(plugin_file);
+  auto blocks = load_model(model, *plugin);
   Block& block = chosen_block(blocks, block_no);
   // OK always writes 1 to 50 here, so 0 tells that the byte was left alone.
   std::uint8_t inputs = 0;
   check(block.parameter_dialog(&inputs), "CallParameterDialogDLL");
   if (inputs == 0) {
-    std::printf("dialog closed without OK; %s unchanged\n", args.positional[1].c_str());
+    std::printf("dialog closed without OK; %s unchanged\n", model.c_str());
     return kExitOk;
   }
   std::vector<Block*> raw;
   for (auto& b : blocks) raw.push_back(b.block.get());
-  save_model(args.positional[1], *plugin, raw);
+  save_model(model, *plugin, raw);
   std::string section;
   check(block.save_section(&section), "WriteToFile");
-  std::printf("saved %s: block %lld has %d inputs\n", args.positional[1].c_str(),
+  std::printf("saved %s: block %lld has %d inputs\n", model.c_str(),
               static_cast<long long>(block_no), inputs);
   print_section(section);
   return kExitOk;
@@ -392,11 +431,11 @@ const char* const kSignalHelp =
     "            --signal 1=const:1.0 --signal 2-3=square:period=2 --signal 4=const:nan\n";
 
 const std::vector<Command> kCommands = {
-    {"info", "info PLUGIN",
+    {"info", "info [PLUGIN]",
      "  Loads PLUGIN and prints its display name, CanSimulateDLL, the bytes the\n"
      "  describing exports write into the parameter and dialog-enable structs, and\n"
      "  a default block's parameter section and input names.\n",
-     {}, 1, 1, cmd_info},
+     {}, 0, 1, cmd_info},
     {"new", "new MODEL [--host H] [--port P] [--inputs N] [--type T] [--blocks K] [--plugin PLUGIN]",
      "  Writes a model file with K (default 1) blocks: each block reads a section\n"
      "  the host forms from the values, then writes its own section into MODEL.\n"
@@ -408,7 +447,7 @@ const std::vector<Command> kCommands = {
      {{"host", true}, {"port", true}, {"inputs", true}, {"type", true}, {"blocks", true},
       {"plugin", true}},
      1, 1, cmd_new},
-    {"run", "run PLUGIN MODEL [--steps N] [--period S] [--dt S] [--signal SPEC]... [options]",
+    {"run", "run [PLUGIN] MODEL [--steps N] [--period S] [--dt S] [--signal SPEC]... [options]",
      "  Loads MODEL and runs one block: InitSimulationDLL (the run start, which\n"
      "  sends a first frame), N x SimulateDLL2, EndSimulationDLL2. Prints progress\n"
      "  on stderr every second, each failing call's text, and a summary. Exits 1\n"
@@ -426,7 +465,7 @@ const std::vector<Command> kCommands = {
      {{"steps", true}, {"period", true}, {"dt", true}, {"signal", true}, {"block", true},
       {"stop-on-failure", false}, {"show-failures", true}, {"quiet", false},
       {"resources", false}},
-     2, 2, cmd_run},
+     1, 2, cmd_run},
     {"show", "show MODEL [--plugin PLUGIN] [--receiver KIND] [--listen ADDR]",
      "  Loads MODEL through the plug-in and prints each block's section (as the\n"
      "  block writes it again) and its input count.\n"
@@ -436,12 +475,12 @@ const std::vector<Command> kCommands = {
      "                     octave (udpport scripts), python (a script), or all\n"
      "    --listen ADDR    address the scripts bind to (default: every interface)\n",
      {{"plugin", true}, {"receiver", true}, {"listen", true}}, 1, 1, cmd_show},
-    {"dialog", "dialog PLUGIN MODEL [--block K]",
+    {"dialog", "dialog [PLUGIN] MODEL [--block K]",
      "  Opens block K's (default 1) parameter dialog through CallParameterDialogDLL\n"
      "  and, when it is confirmed with OK, saves MODEL with the new parameters.\n"
      "  Needs the win32 build under Wine with a display; the native build has no\n"
      "  screen, so its dialog closes at once without OK.\n",
-     {{"block", true}}, 2, 2, cmd_dialog},
+     {{"block", true}}, 1, 2, cmd_dialog},
     {"help", "help", "  This text.\n", {}, 0, 0, cmd_help},
 };
 
@@ -451,11 +490,13 @@ int cmd_help(const Args&) {
       "usage: svhost COMMAND [ARGS] [--option VALUE | --option=VALUE]...\n\n");
   for (const auto& c : kCommands) std::printf("svhost %s\n%s\n", c.usage, c.help);
   std::printf("signals (run --signal):\n%s\n", kSignalHelp);
+  std::string where = "beside svhost, in ../plugin/ from it (the build tree)";
+  for (const std::string& folder : dynlib::installed_plugin_folders()) where += ", in " + folder;
   std::printf(
-      "PLUGIN, where optional, defaults to $SVHOST_PLUGIN, else %s next to\n"
-      "svhost, else in ../plugin/ from it (the build tree).\n"
+      "PLUGIN, where left out, is $SVHOST_PLUGIN if set, else the first %s found\n"
+      "%s.\n"
       "Exit codes: 0 success, 1 a plug-in call failed, 2 usage or host error.\n",
-      dynlib::plugin_file_name());
+      dynlib::plugin_file_name(), where.c_str());
   return kExitOk;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace svhost::dynlib {
 
@@ -25,6 +26,11 @@ std::string executable_path();
 
 // File name of the plug-in on this platform ("UDPSV2Simulink.so" or ".dll").
 const char* plugin_file_name();
+
+// Folders where an installation keeps the plug-in apart from the programs,
+// searched after the program's own folder; a relative one is taken from the
+// program's folder. Empty where the plug-in is installed beside the program.
+std::vector<std::string> installed_plugin_folders();
 
 // Characters that separate directories in this platform's paths; the first
 // is the one to join with.

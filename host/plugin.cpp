@@ -91,15 +91,28 @@ CallResult Plugin::number_of_inputs_outputs(void* inputs_outputs, void* user_dat
   return call([&] { exports_.GetNumberOfInputsOutputs2(inputs_outputs, 0, user_data, 0); });
 }
 
+std::string find_plugin(const std::string& program, const char* env_plugin) {
+  if (env_plugin && *env_plugin) return env_plugin;
+  const std::string seps = dynlib::path_separators();
+  const char sep = seps[0];
+  const std::string file = dynlib::plugin_file_name();
+  const std::size_t cut = program.find_last_of(seps);
+  const std::string dir = cut == std::string::npos ? std::string(".") : program.substr(0, cut);
+
+  std::vector<std::string> candidates = {dir + sep + file,
+                                         dir + sep + ".." + sep + "plugin" + sep + file};
+  for (const std::string& folder : dynlib::installed_plugin_folders()) {
+    const bool absolute = seps.find(folder.front()) != std::string::npos;
+    candidates.push_back((absolute ? folder : dir + sep + folder) + sep + file);
+  }
+  for (const std::string& path : candidates)
+    if (file_exists(path)) return path;
+  throw HostError("no plug-in found: looked for " + join(candidates) +
+                  "; name one with --plugin or SVHOST_PLUGIN");
+}
+
 std::string default_plugin_path() {
-  if (const char* env = std::getenv("SVHOST_PLUGIN"); env && *env) return env;
-  const char sep = dynlib::path_separators()[0];
-  std::string exe = dynlib::executable_path();
-  std::size_t cut = exe.find_last_of(dynlib::path_separators());
-  std::string dir = cut == std::string::npos ? std::string(".") : exe.substr(0, cut);
-  std::string beside = dir + sep + dynlib::plugin_file_name();
-  std::string in_build = dir + sep + ".." + sep + "plugin" + sep + dynlib::plugin_file_name();
-  return !file_exists(beside) && file_exists(in_build) ? in_build : beside;
+  return find_plugin(dynlib::executable_path(), std::getenv("SVHOST_PLUGIN"));
 }
 
 }  // namespace svhost

@@ -82,9 +82,16 @@ class Plugin {
   Exports exports_;
 };
 
-// The plug-in to use when none is named: $SVHOST_PLUGIN if set, else the
-// platform's plug-in file next to the running program if it exists there,
-// else in ../plugin/ from the program (the layout of the build tree).
+// Where the plug-in is looked for when the command line names none, in this
+// order: $SVHOST_PLUGIN when set (`env_plugin`, taken as it is, found or
+// not); the platform's plug-in file beside `program`; in ../plugin/ from it
+// (the build tree); in the installation's folders
+// (dynlib::installed_plugin_folders()). Returns the first that exists.
+// Throws HostError naming every place looked at when none does, so that an
+// installation without the plug-in says where it was expected.
+std::string find_plugin(const std::string& program, const char* env_plugin);
+
+// find_plugin() for the running program and the environment.
 std::string default_plugin_path();
 
 }  // namespace svhost

@@ -31,7 +31,8 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-if [ $wine -eq 1 ]; then scripts/install-deps.sh all; else scripts/install-deps.sh native; fi
+# Only what the demo needs; scripts/test-all.sh installs the full set.
+if [ $wine -eq 1 ]; then scripts/install-deps.sh demo-wine; else scripts/install-deps.sh demo; fi
 
 echo "== building"
 cmake --preset native >/dev/null

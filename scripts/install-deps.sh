@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the builds, the tests and the demo need on a Debian machine.
-#   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang, dpkg-dev
-#                            for the Debian package's dependencies, and the receiving
-#                            side's clients and libraries (Octave with instrument-control,
-#                            tshark, Chromium, cpp-httplib, dygraphs)
+# Installs what the builds, the tests and the demo need on a Debian 12 machine.
+#   install-deps.sh demo     what scripts/demo.sh needs to build and run: compilers,
+#                            CMake, GoogleTest and Google Benchmark (the build
+#                            configures with its tests), cpp-httplib and dygraphs
+#   install-deps.sh demo-wine  the above, plus mingw-w64 and Wine (i386) for --wine
+#   install-deps.sh native   everything of the native stages: clang, valgrind, dpkg-dev
+#                            for the Debian package's dependencies, lintian and strace
+#                            for its checks, and the receiving side's clients (Octave
+#                            with instrument-control, tshark, Chromium)
 #   install-deps.sh all      the above, plus mingw-w64 (both thread models), Wine (i386),
 #                            Xvfb, and unzip for the tests of the host package
 # Packages already present are not fetched again, so a warm machine skips apt.
@@ -14,18 +18,22 @@ export DEBIAN_FRONTEND=noninteractive
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
-native=(build-essential cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-        libbenchmark-dev valgrind python3 pkg-config dpkg-dev
-        libcpp-httplib-dev libjs-dygraphs octave octave-instrument-control tshark chromium)
-win32=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-       wine wine32:i386 xvfb xauth x11-utils fonts-wine imagemagick unzip)
+demo=(build-essential cmake g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
+      libcpp-httplib-dev libjs-dygraphs)
+wine=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
+native=("${demo[@]}" clang libclang-rt-14-dev valgrind dpkg-dev lintian strace
+        octave octave-instrument-control tshark chromium)
+win32=("${wine[@]}" g++-mingw-w64-i686-win32 xvfb xauth x11-utils fonts-wine imagemagick unzip)
 
-want=("${native[@]}")
-if [ "$scope" = all ]; then
-  want+=("${win32[@]}")
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-  fi
+case "$scope" in
+  demo) want=("${demo[@]}") ;;
+  demo-wine) want=("${demo[@]}" "${wine[@]}") ;;
+  native) want=("${native[@]}") ;;
+  all) want=("${native[@]}" "${win32[@]}") ;;
+  *) echo "usage: $0 demo|demo-wine|native|all" >&2; exit 2 ;;
+esac
+if [[ " ${want[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
 fi
 
 missing=()

@@ -9,7 +9,10 @@
 #   win32        the DLL under Wine: contract, win32 and dialog tests (in Xvfb),
 #                then a soak under Wine (SOAK_WINE_STEPS, default 200,000),
 #                and one short run of the side-by-side benchmark
-#   package      scripts/release.sh, the release command, into dist/
+#   package      scripts/release.sh, the release command, into dist/; then the
+#                tools package installed with apt-get on a machine without
+#                libjs-dygraphs, used, and removed again (root; the machine is
+#                put back as it was)
 # The package tests run in the native and win32 stages, on the packages of
 # their build. Stages can be chosen: scripts/test-all.sh native win32
 set -uo pipefail
@@ -95,7 +98,9 @@ for stage in "${stages[@]}"; do
         }
       ;;
     package)
-      step "release" scripts/release.sh
+      step "release" scripts/release.sh &&
+        step "tools package installed" python3 tests/package/installed_tools_test.py \
+          --deb "$(ls dist/udpsv-tools_*.deb)"
       ;;
     *)
       echo "unknown stage: $stage" >&2

@@ -39,18 +39,30 @@ std::string shape(const ReceiverSpec& s) {
          (frame_bytes(s) == 1 ? "" : "s");
 }
 
-// "  Name ........ value  default", columns fixed so the rows line up.
-std::string row(std::string_view name, std::string_view value, std::string_view rest) {
+// One parameter: its name in a column of `width`, the value, and a note on
+// the lines below, so that every line fits a plain-text page.
+std::string row(std::size_t width, std::string_view name, std::string_view value,
+                std::string_view note = {}) {
   std::string out = "  ";
   out += name;
-  out.append(name.size() < 46 ? 46 - name.size() : 1, ' ');
+  out.append(name.size() < width ? width - name.size() : 1, ' ');
   out += value;
-  if (!rest.empty()) {
-    out.append(value.size() < 11 ? 11 - value.size() : 1, ' ');
-    out += rest;
+  out += "\n";
+  if (!note.empty()) {
+    for (std::size_t at = 0; at < note.size();) {
+      std::size_t end = note.find('\n', at);
+      if (end == std::string_view::npos) end = note.size();
+      out += "      ";
+      out += note.substr(at, end - at);
+      out += "\n";
+      at = end + 1;
+    }
   }
-  return out + "\n";
+  return out;
 }
+
+constexpr std::size_t kDspColumn = 46;  // the longest DSP parameter name and a gap
+constexpr std::size_t kIctColumn = 26;
 
 std::string sends_nothing(const ReceiverSpec& s) {
   if (!s.type)
@@ -63,48 +75,70 @@ std::string simulink(const ReceiverSpec& s) {
   const TypeFacts& f = facts(*s.type);
   const std::string n = num(s.inputs);
   const std::string port = num(static_cast<std::int64_t>(s.port));
+  const std::string waiting = num(8192 / frame_bytes(s));
   std::string out;
-  out += "Simulink, for " + s.label + ": " + shape(s) + " per frame to " + s.address + ":" + port +
-         "\n\n";
-  out += "DSP System Toolbox > Sources > UDP Receive: one datagram per sample.\n";
-  out += row("Parameter", "Set to", "Default");
-  out += row("Local IP port", port, "25000");
-  out += row("Remote IP address ('0.0.0.0' to accept all)", "'0.0.0.0'",
-             "'0.0.0.0'  (or the block's host; never filter on its port)");
-  out += row("Maximum length for Message", n, "255  (elements, not bytes)");
-  out += row("Data type for Message", f.dsp_type, "uint8");
-  out += row("Receive buffer size (bytes)", "keep", "8192  (" + num(8192 / frame_bytes(s)) +
-                                                         " frames can queue)");
-  out += row("Output variable-size signal", "clear it",
-             "for a fixed " + n + "-element output and a Length port");
-  out += row("Sample time", "the host's step period", "");
+  out += "Simulink, for " + s.label + ":\n" + shape(s) + " per frame to " + s.address + ":" +
+         port + "\n\n";
+
+  out += "DSP System Toolbox > Sources > UDP Receive: one frame per sample.\n";
+  out += row(kDspColumn, "Local IP port", port);
+  out += row(kDspColumn, "Remote IP address ('0.0.0.0' to accept all)", "'0.0.0.0'",
+             "or the address of the PC that sends");
+  out += row(kDspColumn, "Receive buffer size (bytes)", "8192",
+             "the default: up to " + waiting + " frames wait in it for the model");
+  out += row(kDspColumn, "Maximum length for Message", n,
+             "values, not bytes; left at 255, every step outputs 255 values");
+  out += row(kDspColumn, "Data type for Message", f.dsp_type);
+  out += row(kDspColumn, "Message is complex", "cleared");
+  out += row(kDspColumn, "Output variable-size signal", "cleared",
+             "the message is then always " + n + (s.inputs == 1 ? " value" : " values") +
+                 ", and a Length port says how\n"
+                 "many are new: " +
+                 n + " on a step that took a frame, 0 on a step that\n"
+                     "found none");
+  out += row(kDspColumn, "Sample time", "the host's step period",
+             "(see Timing below)");
   out += "\n";
+
+  out += "Instrument Control Toolbox > UDP Receive: Data size values per step,\n"
+         "taken from a queue of bytes.\n";
+  out += row(kIctColumn, "Local port", port);
+  out += row(kIctColumn, "Remote address", "the address of the PC that sends",
+             "(127.0.0.1 when it is this PC)");
+  out += row(kIctColumn, "Remote port", "leave it (see below)");
+  out += row(kIctColumn, "Data size", "[" + n + " 1]");
+  out += row(kIctColumn, "Data type", f.ict_type,
+             s.type == ValueType::Boolean ? "the block has no boolean type; the bytes are 0 or 1"
+                                          : "");
+  out += row(kIctColumn, "Byte order", "little-endian");
+  out += row(kIctColumn, "Enable blocking mode", "on",
+             "each step waits for a frame; off adds a Status port: 1 on a\n"
+             "step that took a frame, 0 on one that found none");
+  out += row(kIctColumn, "Timeout", "longer than the host's step period");
+  out += row(kIctColumn, "Block sample time", "the host's step period (see Timing below)");
+  out += "\n";
+
   out +=
-      "Instrument Control Toolbox > UDP Receive: reads a byte stream, Data size values per step.\n"
-      "  Parameter                 Set to\n";
-  out += "  Local port                " + port + "\n";
-  out += "  Data size                 [" + n + " 1]  (default [1 1])\n";
-  out += "  Data type                 " + std::string(f.ict_type) +
-         (s.type == ValueType::Boolean ? "  (the block has no boolean type; bytes are 0 or 1)\n"
-                                       : "\n");
-  out +=
-      "  Byte order                little-endian  (set it: the frames are little-endian)\n"
-      "  Enable blocking mode      on: each step waits for one frame, so the model keeps pace\n"
-      "                            with the host; off adds a Status port (1: new data)\n"
-      "  Timeout                   longer than the host's step period\n"
-      "  Block sample time         the host's step period\n\n";
-  out +=
-      "Where the two blocks differ: the DSP block outputs one datagram per sample and cuts\n"
-      "one longer than Maximum length for Message, which counts elements, so left at 255 it\n"
-      "gives 255 values per step unless the output is variable-size. The Instrument Control\n"
-      "block takes Data size values from a byte queue regardless of datagram boundaries: a\n"
-      "Data size other than " +
+      "Where the two differ: the DSP block takes one datagram per sample and\n"
+      "cuts one longer than Maximum length for Message. The Instrument Control\n"
+      "block takes Data size values from its queue whatever the datagrams: a\n"
+      "Data size other than [" +
       n +
-      " shifts every later frame. It asks for the byte order; the DSP block\n"
-      "takes the machine's, which is little-endian on every machine Simulink runs on.\n\n";
+      " 1] shifts every later frame. It needs the byte\n"
+      "order set; the DSP block reads the PC's own, little-endian on every PC\n"
+      "that runs Simulink. A step that finds no frame still outputs values,\n"
+      "which are not a frame: Length (DSP) or Status tells such steps apart.\n\n";
   out +=
-      "For both: the first frame comes at run start (N steps give N + 1 frames), and every\n"
-      "run sends from a new source port. The block sends only while the host runs.\n";
+      "Remote port: the block sends from a port that the sending PC picks anew\n"
+      "for every run, so no value can name it. Should frames reach a script on\n"
+      "the receiving PC but not the Instrument Control block, that block holds\n"
+      "to its Remote port: use the DSP block there.\n\n";
+  out +=
+      "Timing: the block sends one frame at run start and one per host step\n"
+      "(N steps give N + 1 frames), as fast as the host computes. Nothing paces\n"
+      "the host and Simulink to each other: a model that samples more slowly\n"
+      "lets frames queue up and arrive late, and once the queue is full new\n"
+      "ones are lost. Frames sent while the model is not running are lost.\n";
   return out;
 }
 
@@ -186,24 +220,37 @@ std::string python(const ReceiverSpec& s) {
          (s.listen.empty() ? "      # every interface: the block may send from another host" : "") +
          "\n";
   out += "TYPE = \"" + type_name(*s.type) + "\"   # double | single | int32 | boolean\n";
-  out += "COUNT = " + num(s.inputs) + "          # values per frame: the block's inputs\n\n";
+  out += "COUNT = " + num(s.inputs) + "          # values per frame: the block's inputs\n";
+  out += "# The three can also be given when starting it: PORT [TYPE [COUNT]]\n";
+  out += "if len(sys.argv) > 1:\n    PORT = int(sys.argv[1])\n";
+  out += "if len(sys.argv) > 2:\n    TYPE = sys.argv[2]\n";
+  out += "if len(sys.argv) > 3:\n    COUNT = int(sys.argv[3])\n\n";
   out += "# Little-endian, and the width the block sends: 8, 4, 4 and 1 bytes. Boolean\n";
   out += "# bytes are 0 or 1: \"B\" keeps a stray byte visible, where \"?\" would hide it.\n";
   out += "FORMATS = {\"double\": \"d\", \"single\": \"f\", \"int32\": \"i\", \"boolean\": \"B\"}\n";
+  out += "if TYPE not in FORMATS:\n";
+  out += "    sys.exit(\"TYPE must be double, single, int32 or boolean, not %s\" % TYPE)\n";
   out += "frame = struct.Struct(\"<%d%s\" % (COUNT, FORMATS[TYPE]))\n\n";
   out += "sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n";
   out += "sock.bind((LISTEN, PORT))\n";
+  out += "sock.settimeout(0.5)  # wakes up now and then, so that Ctrl+C works on Windows too\n";
   out += "print(\"listening on %s:%d for %d x %s (%d bytes)\"\n";
   out += "      % (LISTEN or \"0.0.0.0\", PORT, COUNT, TYPE, frame.size), file=sys.stderr, "
          "flush=True)\n";
-  out += "while True:\n";
-  out += "    data, (host, port) = sock.recvfrom(65535)\n";
-  out += "    if len(data) != frame.size:\n";
-  out += "        print(\"%s:%d sent %d bytes, expected %d (%d x %s); skipped\"\n";
-  out += "              % (host, port, len(data), frame.size, COUNT, TYPE), file=sys.stderr, "
-         "flush=True)\n";
-  out += "        continue\n";
-  out += "    print(\" \".join(repr(v) for v in frame.unpack(data)), flush=True)\n";
+  out += "try:\n";
+  out += "    while True:\n";
+  out += "        try:\n";
+  out += "            data, (host, port) = sock.recvfrom(65535)\n";
+  out += "        except socket.timeout:\n";
+  out += "            continue\n";
+  out += "        if len(data) != frame.size:\n";
+  out += "            print(\"%s:%d sent %d bytes, expected %d (%d x %s); skipped\"\n";
+  out += "                  % (host, port, len(data), frame.size, COUNT, TYPE), "
+         "file=sys.stderr, flush=True)\n";
+  out += "            continue\n";
+  out += "        print(\" \".join(repr(v) for v in frame.unpack(data)), flush=True)\n";
+  out += "except KeyboardInterrupt:\n";
+  out += "    pass\n";
   return out;
 }
 

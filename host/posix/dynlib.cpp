@@ -35,6 +35,10 @@ std::string executable_path() {
 
 const char* plugin_file_name() { return "UDPSV2Simulink.so"; }
 
+std::vector<std::string> installed_plugin_folders() {
+  return {SV_PLUGIN_FROM_BIN, SV_PLUGIN_SYSTEM_DIR};
+}
+
 const char* path_separators() { return "/"; }
 
 }  // namespace svhost::dynlib

@@ -41,6 +41,9 @@ std::string executable_path() {
 
 const char* plugin_file_name() { return "UDPSV2Simulink.dll"; }
 
+// On Windows a plug-in lies beside the program that loads it.
+std::vector<std::string> installed_plugin_folders() { return {}; }
+
 const char* path_separators() { return "\\/"; }
 
 }  // namespace svhost::dynlib

@@ -1,24 +1,38 @@
 #!/usr/bin/env python3
 """The user guide against the product.
 
-  check_guide.py --guide GUIDE --source-dir DIR --version V --svhost SVHOST --plugin PLUGIN
+  check_guide.py --guide GUIDE --source-dir DIR --version V --svhost SVHOST
+                 --plugin PLUGIN --recv UDPSV_RECV --packages DIR
 
 1. Every text the block can show a user stands in the guide: each u"..."
    literal of the plug-in's sources (messages, dialog texts, setting names),
    cut at its placeholders and line breaks. A text added to the code without
    a word in the guide fails here.
-2. The version is filled in.
-3. The guide's Python receiver decodes frames that svhost sends through the
-   plug-in, for every data type, and reports a frame of the wrong length.
+2. The version is filled in, and the main text (before the appendix for
+   support staff) speaks the users' words, not the code's.
+3. The receivers the guide prints, and those of docs/receivers/ and the
+   README, are what svhost generates (generated_docs.py writes them anew).
+4. The guide's Python script, and its MATLAB script under GNU Octave, decode
+   frames that svhost sends through the plug-in, for every data type, and
+   report a datagram of the wrong length.
+5. Every svhost and udpsv-recv option the guide names exists, every path
+   below /usr it names is in the tools package, and every Simulink parameter
+   it names is one of the generated settings.
 """
 import argparse
+import glob
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
-import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "recv", "clients"))
+import generated_docs  # noqa: E402
+import harness  # noqa: E402
+import recipe_test  # noqa: E402
 
 # Folders that are not the plug-in: programs around it, tests, build files.
 NOT_PLUGIN = {"tests", "host", "tools", "bench", "fuzz", "build", "docs", "scripts", "cmake", "dist"}
@@ -95,54 +109,119 @@ def shown_texts(source_dir):
     return texts
 
 
-def wait_for_udp_port(port, deadline):
-    """Until a socket is bound to the port (the receiver is listening)."""
-    while time.time() < deadline:
-        with open("/proc/net/udp") as f:
-            for line in f.readlines()[1:]:
-                fields = line.split()
-                if len(fields) > 1 and fields[1].rsplit(":", 1)[-1] == "%04X" % port:
-                    return True
-        time.sleep(0.05)
-    return False
+# Words of the code, not of users; the appendix for support staff may use them.
+NOT_USERS_WORDS = ("section", "dispose", "x87", "0x1332", "control word", "text id")
+APPENDIX = "\nAppendix A. For support staff"
 
 
-def free_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+def main_text(guide):
+    return guide[:guide.find(APPENDIX)] if APPENDIX in guide else guide
 
 
-def run_recipe(recipe, svhost, plugin, work, kind, expected_inputs, sent_inputs, steps):
-    """The recipe's printed lines for a run of `steps` steps of svhost."""
-    port = free_port()
-    frames = steps + 1  # the run start sends one as well
-    receiver = subprocess.Popen([sys.executable, recipe, str(port), kind, str(expected_inputs), str(frames)],
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    try:
-        if not check(wait_for_udp_port(port, time.time() + 20), "recipe did not bind port %d" % port):
-            return []
-        model = os.path.join(work, kind + ".model")
-        subprocess.run([svhost, "new", model, "--port", str(port), "--inputs", str(sent_inputs), "--type", kind,
-                        "--plugin", plugin], check=True, capture_output=True)
-        signals = ["--signal", "1=const:1.5", "--signal", "2=const:-2.5", "--signal", "3=const:3"]
-        r = subprocess.run([svhost, "run", plugin, model, "--steps", str(steps), "--quiet"] + signals,
-                           capture_output=True, text=True)
-        check(r.returncode == 0, "svhost run (%s): %s" % (kind, r.stdout + r.stderr))
-        out, _ = receiver.communicate(timeout=30)
-    finally:
-        if receiver.poll() is None:
-            receiver.kill()
-            receiver.wait()
-    check(receiver.returncode == 0, "recipe (%s) ended with %s" % (kind, receiver.returncode))
-    return out.splitlines()
+def outside_generated(guide):
+    """The guide without the blocks that generated_docs.py keeps."""
+    for name in generated_docs.IN_GUIDE:
+        block = generated_docs.guide_block(guide, name)
+        if block:
+            guide = guide.replace(block, "")
+    return guide
+
+
+class GuideScripts(harness.Host):
+    """svhost with the plug-in, whose receiver for a model is the guide's
+    script made to listen where the test sends: 127.0.0.1 and the model's
+    ephemeral port, type and count. Every change must hit exactly once, so
+    that a guide whose script changed shape fails here rather than being
+    run half adapted."""
+
+    def __init__(self, svhost, plugin, workdir, python_script, matlab_script):
+        super().__init__(svhost, plugin, workdir)
+        self.python_script, self.matlab_script = python_script, matlab_script
+        self.models = {}
+
+    def model(self, name, port, type_name, inputs):
+        path = super().model(name, port, type_name, inputs)
+        self.models[path] = (port, type_name, inputs)
+        return path
+
+    @staticmethod
+    def _once(script, old, new, failures):
+        if not failures.check(script.count(old) == 1, "the guide's script holds %r %d times, "
+                              "want once" % (old, script.count(old))):
+            return script
+        return script.replace(old, new)
+
+    def recipe(self, model, kind):
+        port, type_name, inputs = self.models[model]
+        if kind == "python":
+            # The script's own arguments: PORT TYPE COUNT.
+            script = self._once(self.python_script, 'LISTEN = ""', 'LISTEN = "127.0.0.1"', self.failures)
+            return "import sys\nsys.argv[1:] = [%r, %r, %r]\n" % (str(port), type_name, str(inputs)) + script
+        script = self.matlab_script
+        for old, new in (('u = udpport("LocalPort", PORT);', 'u = udpport("LocalHost", "127.0.0.1", "LocalPort", PORT);'),
+                         ("PORT = 1600;", "PORT = %d;" % port),
+                         ('TYPE = "double";', 'TYPE = "%s";' % type_name),
+                         ("COUNT = 1;", "COUNT = %d;" % inputs)):
+            script = self._once(script, old, new, self.failures)
+        return "pkg load instrument-control\n" + script
+
+
+def named_options(guide, program, command=None):
+    """The --options on the guide's lines that run `program` (and `command`)."""
+    pattern = re.escape(program) + (r"\s+" + command + r"\b" if command else r"\b")
+    out = set()
+    for line in guide.splitlines():
+        m = re.search(pattern, line)
+        if m:
+            out.update(re.findall(r"(?<![\w-])--[a-z][a-z-]*", line[m.end():]))
+    return out
+
+
+def help_text(args):
+    r = subprocess.run(args, capture_output=True, text=True)
+    return r.stdout + r.stderr
+
+
+def check_names(guide, a, simulink_recipe):
+    # svhost and udpsv-recv options, per command.
+    for command in ("new", "run", "show", "info", "dialog"):
+        known = help_text([a.svhost, command, "--help"])
+        for option in named_options(guide, "svhost", command):
+            check(option in known, "the guide names svhost %s %s, which svhost lacks" % (command, option))
+    known = help_text([a.recv, "--help"])
+    for option in named_options(guide, "udpsv-recv"):
+        check(option in known, "the guide names udpsv-recv %s, which it lacks" % option)
+
+    # Paths below /usr: files or folders of the tools package.
+    debs = glob.glob(os.path.join(a.packages, "*.deb"))
+    if check(len(debs) == 1, "no single .deb in %s: %s" % (a.packages, debs)):
+        listing = subprocess.run(["dpkg-deb", "-c", debs[0]], capture_output=True, text=True).stdout
+        packaged = {line.split()[-1].lstrip(".").rstrip("/") for line in listing.splitlines()}
+        named = set(re.findall(r"(/usr/[\w./-]*\w/?)", outside_generated(guide)))
+        check(len(named) >= 5, "the guide names only %s below /usr" % sorted(named))
+        for path in sorted(named):
+            check(path.rstrip("/") in packaged, "the guide names %s, which the package lacks" % path)
+
+    # Simulink parameters: what the guide's prose quotes as one must be a
+    # setting of the generated recipe, by that name.
+    settings = set(re.findall(r"^  (\S.*?\S)\s{2,}\S", simulink_recipe, re.M))
+    check({"Local IP port", "Maximum length for Message", "Data size", "Data type"} <= settings,
+          "generated Simulink settings: %s" % sorted(settings))
+    prose = outside_generated(guide)
+    chapter = re.search(r"^\d+\. Receiving in Simulink\n-+\n(.*?)^\d+\. ", prose, re.M | re.S)
+    parameter_like = re.compile(r"Message|Data size|Data type|IP port|IP address|Local port|Remote "
+                                r"|variable-size|blocking|[Ss]ample time|Byte order|Timeout")
+    for at, quoted in ((m.start(), m.group(1)) for m in re.finditer(r'"([^"\n]+)"', prose)):
+        in_chapter = chapter and chapter.start(1) <= at < chapter.end(1)
+        command = quoted.startswith("svhost ")
+        if not command and (parameter_like.search(quoted) or (in_chapter and quoted != "UDP Receive")):
+            check(quoted in settings, "the guide names the Simulink parameter %r, which the "
+                  "generated settings lack" % quoted)
 
 
 def main():
     p = argparse.ArgumentParser()
-    for name in ("guide", "source-dir", "version", "svhost", "plugin"):
+    for name in ("guide", "source-dir", "version", "svhost", "plugin", "recv", "packages"):
         p.add_argument("--" + name, required=True)
     a = p.parse_args()
     with open(a.guide, encoding="utf-8") as f:
@@ -157,33 +236,39 @@ def main():
         failures.append("not in the guide: %r" % t)
     print("%d texts of the plug-in, %d missing from the guide" % (len(texts), len(missing)))
 
-    # 2. The version.
+    # 2. The version; the users' words.
     check(a.version in guide and a.version.replace(".", "") in guide, "guide lacks the version")
     check("@" not in guide, "guide has an unfilled @VARIABLE@")
+    check(APPENDIX in guide, "guide has no appendix for support staff")
+    users = outside_generated(main_text(guide))
+    for word in NOT_USERS_WORDS:
+        for m in re.finditer(re.escape(word), users, re.I):
+            failures.append("the guide's main text says %r: ...%s..."
+                            % (word, users[max(0, m.start() - 30):m.end() + 30].replace("\n", " ")))
 
-    # 3. The Python receiver, as printed in the guide.
-    m = re.search(r"^( *)--- udpsv_receive\.py ---\n(.*?)^ *--- end ---", guide, re.M | re.S)
-    if not check(m, "guide has no udpsv_receive.py"):
-        return report()
-    indent = len(m.group(1))
-    code = "\n".join(line[indent:] for line in m.group(2).splitlines()) + "\n"
     with tempfile.TemporaryDirectory() as work:
-        recipe = os.path.join(work, "udpsv_receive.py")
-        with open(recipe, "w") as f:
-            f.write(code)
-        expected = {
-            "double": "(1.5, -2.5, 3.0)",
-            "single": "(1.5, -2.5, 3.0)",
-            "int32": "(2, -2, 3)",
-            "boolean": "(True, False, True)",
-        }
-        for kind, line in expected.items():
-            lines = run_recipe(recipe, a.svhost, a.plugin, work, kind, 3, 3, 3)
-            check(lines == [line] * 4, "recipe for %s printed %s" % (kind, lines))
-        # Frames of 3 doubles to a receiver that expects 2: reported, not decoded.
-        lines = run_recipe(recipe, a.svhost, a.plugin, work, "double", 2, 3, 0)
-        check(len(lines) == 1 and lines[0].startswith("frame of 24 bytes from 127.0.0.1, expected 16"),
-              "recipe with the wrong number of inputs printed %s" % lines)
+        # 3. The generated receivers, everywhere they are kept.
+        generator = generated_docs.Generator(a.svhost, a.plugin, work)
+        for what, _ in generated_docs.differences(a.source_dir, generator):
+            failures.append("%s differs from what svhost generates; run tests/package/generated_docs.py"
+                            % what)
+        python_script = generated_docs.guide_block(guide, "udpsv_receive.py") or ""
+        matlab_script = generated_docs.guide_block(guide, "udpsv_receive.m") or ""
+        simulink_recipe = generated_docs.guide_block(guide, "simulink.txt") or ""
+        check('"boolean": "B"' in python_script, "the guide's Python script does not read boolean as B")
+
+        # 4. The guide's scripts against real frames.
+        host = GuideScripts(a.svhost, a.plugin, os.path.join(work, "clients"), python_script, matlab_script)
+        host.failures = harness.Failures()
+        for client, script in (("python", python_script), ("octave", matlab_script)):
+            if not check(script, "the guide prints no %s script to run" % client):
+                continue
+            for type_name in ("double", "single", "int32", "boolean"):
+                recipe_test.check_type(client, host, type_name, host.failures)
+        failures.extend(host.failures.items)
+
+    # 5. Options, paths and Simulink parameters the guide names.
+    check_names(guide, a, simulink_recipe)
     return report()
 
 

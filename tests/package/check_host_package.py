@@ -9,7 +9,10 @@ Checks the listing of both ZIP files, SHA256SUMS, the size budget of the
 stripped DLL, that stripping left its export and import tables as they
 were, that the DLL names its debug file with the right checksum, that the
 debug file turns an address of the stripped DLL's code into a function and
-a source line, and that the texts carry the version in Windows form.
+a source line, that the texts carry the version in Windows form, that the
+receivers are the tree's (docs/receivers/, which check_guide.py keeps equal
+to what svhost generates) with CR LF line ends, and that the guide names
+every file of the ZIP.
 """
 import argparse
 import hashlib
@@ -83,6 +86,7 @@ def main():
     for name in ("packages", "version", "unstripped", "objdump", "objcopy", "addr2line"):
         p.add_argument("--" + name, required=True)
     p.add_argument("--budget", type=int, required=True)
+    p.add_argument("--receivers", required=True, help="docs/receivers of the tree")
     a = p.parse_args()
 
     folder = "UDPSV2Simulink-%s-win32" % a.version
@@ -96,14 +100,16 @@ def main():
 
     # Listings: one folder, named as the host ZIP, in both archives, so that
     # the symbols unpack beside the DLL.
+    receivers = ("udpsv_receive.py", "udpsv_receive.m")
+    shipped = ("UDPSV2Simulink.dll", "README.txt", "CHANGES.txt") + receivers
     with zipfile.ZipFile(host_zip) as z:
         names = sorted(n for n in z.namelist() if not n.endswith("/"))
-        check(names == sorted(folder + "/" + n for n in ("UDPSV2Simulink.dll", "README.txt", "CHANGES.txt")),
-              "host ZIP lists %s" % names)
+        check(names == sorted(folder + "/" + n for n in shipped), "host ZIP lists %s" % names)
         check(z.testzip() is None, "host ZIP has a damaged member")
         dll = z.read(folder + "/UDPSV2Simulink.dll")
         readme = z.read(folder + "/README.txt")
         changes = z.read(folder + "/CHANGES.txt")
+        scripts = {n: z.read(folder + "/" + n) for n in receivers if folder + "/" + n in z.namelist()}
     with zipfile.ZipFile(symbols_zip) as z:
         names = sorted(n for n in z.namelist() if not n.endswith("/"))
         check(names == sorted(folder + "/" + n for n in ("UDPSV2Simulink.dll.debug", "SYMBOLS.txt")),
@@ -186,6 +192,23 @@ def main():
         check(a.version in body, label + " does not name version " + a.version)
         check("@" not in body, label + " has an unfilled @VARIABLE@")
     check(section_version in readme.decode("utf-8-sig"), "README.txt does not name " + section_version)
+
+    # The receivers: the tree's, with CR LF for Windows editors and no byte
+    # order mark, which an interpreter could take for code.
+    for name, text in scripts.items():
+        with open(os.path.join(a.receivers, name), "rb") as f:
+            tree = f.read()
+        check(not text.startswith(b"\xef\xbb\xbf"), name + " starts with a byte order mark")
+        check(b"\n" not in text.replace(b"\r\n", b""), name + " has line ends other than CR LF")
+        check(text.replace(b"\r\n", b"\n") == tree, name + " differs from docs/receivers/" + name)
+
+    # The guide's list of what the package holds names every file of it.
+    guide = readme.decode("utf-8-sig").replace("\r\n", "\n")
+    listed = re.search(r"^2\. What is in the package\n-+\n(.*?)^\d+\. ", guide, re.M | re.S)
+    if check(listed, "README.txt has no chapter 'What is in the package'"):
+        for name in shipped:
+            check(re.search(r"^  %s\s" % re.escape(name), listed.group(1), re.M),
+                  "README.txt's list of the package lacks " + name)
 
     for f in failures:
         print("FAILED:", f)

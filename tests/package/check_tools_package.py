@@ -4,16 +4,20 @@
   check_tools_package.py --packages DIR --version V --source-dir SRC --build-dir BUILD --cmake CMAKE
 
 The .deb's name and fields; its files, which must be exactly those
-`cmake --install` puts under a prefix, the receiving side's files of the
-tree included; its Depends, which must name the package of every library
-its programs load. Then it is unpacked into a scratch root (dpkg -x), and
-the programs are run from there: udpsv-recv --help, and a short svhost run
-of the packaged plug-in whose frames the packaged receiver decodes.
+`cmake --install` puts under a prefix; its Depends, which must name the
+package of every library its programs load; lintian, which must report no
+error and no warning that the packaging does not explain; the manual pages,
+which must name every option of the programs' --help. Then it is unpacked
+into a scratch root (dpkg -x), and the programs are run from there:
+udpsv-recv --help, and a short run of the packaged plug-in, which svhost
+finds by itself, whose frames the packaged receiver decodes.
 """
 import argparse
 import csv
+import gzip
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -41,16 +45,36 @@ def files_under(root):
 
 
 def expected_files(source_dir):
-    """What the package must hold: the programs, the plug-in, the guide and
-    the receiving side's files that the tree has."""
+    """What the package must hold: the programs, the plug-in, the guide, the
+    Debian documents, the manual pages and the receiving side's files."""
+    doc = "usr/share/doc/udpsv-tools/"
     files = {"usr/bin/svhost", "usr/bin/udpsv-recv", "usr/lib/udpsv2simulink/UDPSV2Simulink.so",
-             "usr/share/doc/udpsv-tools/user-guide.txt", "usr/share/doc/udpsv-tools/CHANGES.txt"}
-    tools = os.path.join(source_dir, "tools")
-    for name in sorted(os.listdir(tools)):
-        path = os.path.join(tools, name)
-        if os.path.isdir(path) and (name == "wireshark" or name.startswith("recipes")):
-            files.update(os.path.join("usr/share/udpsv2simulink", name, f) for f in files_under(path))
+             doc + "user-guide.txt", doc + "CHANGES.txt", doc + "copyright", doc + "changelog.gz",
+             "usr/share/man/man1/svhost.1.gz", "usr/share/man/man1/udpsv-recv.1.gz",
+             "usr/share/udpsv2simulink/wireshark/udpsv.lua"}
+    receivers = os.path.join(source_dir, "docs", "receivers")
+    files.update("usr/share/udpsv2simulink/recipes/" + name for name in os.listdir(receivers))
     return files
+
+
+def lintian_findings(deb):
+    """lintian's errors and warnings (overridden ones are not reported)."""
+    if not shutil.which("lintian"):
+        return ["lintian is not installed (scripts/install-deps.sh installs it)"]
+    r = run(["lintian", "--fail-on", "none", deb])
+    return [line for line in r.stdout.splitlines() if line[:2] in ("E:", "W:")]
+
+
+def man_page_options(root, name):
+    """Every --option a packaged manual page names."""
+    with gzip.open(os.path.join(root, "usr/share/man/man1", name + ".1.gz"), "rt") as f:
+        text = f.read().replace("\\-", "-")
+    return set(re.findall(r"--[a-z][a-z-]*", text))
+
+
+def help_options(program, args, env):
+    out = run([program] + args, env=env).stdout
+    return set(re.findall(r"--[a-z][a-z-]*", out))
 
 
 def elf_files(root):
@@ -96,6 +120,15 @@ def main():
     check(fields["Maintainer"] and fields["Description"], "Maintainer or Description empty")
     depends = {re.split(r"[\s(]", d.strip())[0] for d in fields["Depends"].split(",") if d.strip()}
     print("Depends:", fields["Depends"])
+    # What udpsv-recv serves for its live plot, read at run time.
+    check("libjs-dygraphs" in depends, "Depends lacks libjs-dygraphs: " + fields["Depends"])
+    for finding in lintian_findings(deb):
+        failures.append("lintian: " + finding)
+    # No maintainer scripts: nothing to run, and `apt-get remove` leaves no
+    # trace in dpkg's database (a postrm would keep the package as "rc").
+    control = run(["dpkg-deb", "--info", deb]).stdout
+    scripts = re.findall(r"^\s+\d+ bytes,\s+\d+ lines\s+\*?\s*(preinst|postinst|prerm|postrm)\b", control, re.M)
+    check(not scripts, "the package has maintainer scripts: %s" % scripts)
 
     with tempfile.TemporaryDirectory() as tmp:
         root = os.path.join(tmp, "root")
@@ -136,6 +169,11 @@ def main():
         r = run([recv, "--help"], env=env)
         check(r.returncode == 0 and "udpsv-recv" in r.stdout, "udpsv-recv --help: %s %s" % (r.returncode, r.stderr))
 
+        # The manual pages name every option the programs know.
+        for program, page, args in ((recv, "udpsv-recv", ["--help"]), (svhost, "svhost", ["--help"])):
+            missing = help_options(program, args, env) - man_page_options(root, page)
+            check(not missing, "man %s lacks %s" % (page, sorted(missing)))
+
         port_file = os.path.join(tmp, "port")
         table = os.path.join(tmp, "frames.csv")
         steps = 5
@@ -151,10 +189,14 @@ def main():
                 with open(port_file) as f:
                     port = f.read().strip()
                 model = os.path.join(tmp, "packaged.model")
-                r = run([svhost, "new", model, "--port", port, "--inputs", "3", "--type", "int32",
-                         "--plugin", plugin], env=env)
-                check(r.returncode == 0, "svhost new: " + r.stdout + r.stderr)
-                r = run([svhost, "run", plugin, model, "--steps", str(steps), "--quiet",
+                # No plug-in named: svhost takes the one its package put
+                # beside it, in ../lib/udpsv2simulink/.
+                r = run([svhost, "new", model, "--port", port, "--inputs", "3", "--type", "int32"],
+                        env=env)
+                used = re.search(r" of (\S+)$", r.stdout.strip())
+                check(r.returncode == 0 and used and os.path.normpath(used.group(1)) == plugin,
+                      "svhost new without --plugin, want %s: %s" % (plugin, r.stdout + r.stderr))
+                r = run([svhost, "run", model, "--steps", str(steps), "--quiet",
                          "--signal", "1=const:1", "--signal", "2=const:-2.5", "--signal", "3=const:2147483648"],
                         env=env)
                 check(r.returncode == 0, "svhost run: " + r.stdout + r.stderr)

@@ -98,7 +98,7 @@ TEST(Recipes, FilledInFromTheBlock) {
   const std::string simulink = sv::recv::recipe(sv::recv::Recipe::Simulink, spec);
   EXPECT_NE(simulink.find("Local IP port                                 5005"), std::string::npos)
       << simulink;
-  EXPECT_NE(simulink.find("Maximum length for Message                    7 "), std::string::npos);
+  EXPECT_NE(simulink.find("Maximum length for Message                    7\n"), std::string::npos);
   EXPECT_NE(simulink.find("Data size                 [7 1]"), std::string::npos);
   EXPECT_NE(simulink.find("Data type                 uint8"), std::string::npos);
   EXPECT_NE(sv::recv::recipe(sv::recv::Recipe::Python, spec).find("TYPE = \"boolean\""),

@@ -1,0 +1,163 @@
+// svhost as a user meets it: where it finds a plug-in nobody named, and the
+// warning for blocks of one model that share a port.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/cli.h"
+#include "host/dynlib.h"
+#include "host/host_error.h"
+#include "host/plugin.h"
+
+namespace svhost {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path scratch(const std::string& name) {
+  fs::path dir = fs::path(testing::TempDir()) / ("svhost-cli-" + name);
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+void touch(const fs::path& file) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file) << "";
+}
+
+// svhost's main with the given arguments; its stdout and stderr.
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+Outcome svhost(std::vector<std::string> args) {
+  args.insert(args.begin(), "svhost");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int code = cli::main(static_cast<int>(argv.size()), argv.data());
+  std::fflush(nullptr);
+  Outcome o{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+  return o;
+}
+
+// The search order: the program's own folder, the build tree, then the
+// installation's folders; $SVHOST_PLUGIN before all of them, found or not.
+TEST(PluginSearch, TakesTheFirstOfItsPlacesThatHoldsThePlugin) {
+  const fs::path root = scratch("search");
+  const fs::path program = root / "bin" / "svhost";
+  touch(program);
+  const std::string file = dynlib::plugin_file_name();
+
+  // A plug-in installed system-wide on this machine answers when the
+  // scratch tree holds none; otherwise the search must fail and say where.
+  std::string system_wide;
+  for (const std::string& folder : dynlib::installed_plugin_folders())
+    if (fs::path(folder).is_absolute() && fs::exists(fs::path(folder) / file) && system_wide.empty())
+      system_wide = (fs::path(folder) / file).string();
+  if (system_wide.empty()) {
+    try {
+      find_plugin(program.string(), nullptr);
+      ADD_FAILURE() << "found a plug-in in an empty tree";
+    } catch (const HostError& e) {
+      const std::string text = e.what();
+      EXPECT_NE(text.find((root / "bin" / file).string()), std::string::npos) << text;
+      EXPECT_NE(text.find("--plugin"), std::string::npos) << text;
+      for (const std::string& folder : dynlib::installed_plugin_folders())
+        EXPECT_NE(text.find(folder), std::string::npos) << "does not name " << folder << ": " << text;
+    }
+  } else {
+    EXPECT_EQ(find_plugin(program.string(), nullptr), system_wide);
+  }
+
+  // Each place, from the last to the first, takes over from those after it.
+  std::vector<fs::path> places;
+  for (const std::string& folder : dynlib::installed_plugin_folders())
+    if (!fs::path(folder).is_absolute()) places.insert(places.begin(), root / "bin" / folder / file);
+  places.push_back(root / "bin" / ".." / "plugin" / file);
+  places.push_back(root / "bin" / file);
+  for (const fs::path& place : places) {
+    touch(place);
+    EXPECT_TRUE(fs::equivalent(find_plugin(program.string(), nullptr), place)) << place;
+  }
+
+  EXPECT_EQ(find_plugin(program.string(), "/nowhere/named.so"), "/nowhere/named.so");
+  EXPECT_TRUE(fs::equivalent(find_plugin(program.string(), ""), root / "bin" / file))
+      << "an empty SVHOST_PLUGIN counts as unset";
+  fs::remove_all(root);
+}
+
+class SharedPorts : public testing::Test {
+ protected:
+  // A model of one block per port given, written by svhost new and joined.
+  std::string model_with_ports(const std::string& name, const std::vector<int>& ports) {
+    const fs::path dir = scratch(name);
+    std::string joined;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      const std::string one = (dir / ("block" + std::to_string(i) + ".model")).string();
+      EXPECT_EQ(svhost({"new", one, "--port", std::to_string(ports[i]), "--inputs", "2",
+                        "--plugin", SV_TEST_PLUGIN_PATH})
+                    .code,
+                cli::kExitOk);
+      std::ifstream in(one, std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      std::string body = text.str();
+      // SVHOST-MODEL 1 \r\n BLOCK 1 <name> \r\n section END \r\n
+      const std::size_t block = body.find("BLOCK 1 ");
+      const std::size_t end = body.rfind("END\r\n");
+      std::string part = body.substr(block, end - block);
+      part.replace(6, 1, std::to_string(i + 1));
+      if (i == 0) joined = body.substr(0, block);
+      joined += part;
+    }
+    joined += "END\r\n";
+    const std::string path = (dir / "joined.model").string();
+    std::ofstream(path, std::ios::binary) << joined;
+    return path;
+  }
+};
+
+TEST_F(SharedPorts, ShowWarnsOncePerSharedPortAndKeepsStdoutClean) {
+  const std::string model = model_with_ports("shared", {1600, 5005, 1600, 5005, 1600, 7007});
+  const Outcome shown = svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH});
+  EXPECT_EQ(shown.code, cli::kExitOk) << shown.err;
+  EXPECT_NE(shown.out.find("6 blocks"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.err.find("blocks 1, 3 and 5 send to the same port, 1600"), std::string::npos)
+      << shown.err;
+  EXPECT_NE(shown.err.find("blocks 2 and 4 send to the same port, 5005"), std::string::npos)
+      << shown.err;
+  EXPECT_EQ(shown.err.find("7007"), std::string::npos) << shown.err;
+
+  const Outcome script =
+      svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH, "--receiver", "python"});
+  EXPECT_EQ(script.code, cli::kExitOk) << script.err;
+  EXPECT_NE(script.err.find("port of its own"), std::string::npos) << script.err;
+  EXPECT_EQ(script.out.find("warning"), std::string::npos) << "stdout is the script only";
+}
+
+TEST_F(SharedPorts, NoWarningForPortsOfTheirOwn) {
+  const std::string model = model_with_ports("own", {1600, 1601, 65535});
+  const Outcome shown = svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH});
+  EXPECT_EQ(shown.code, cli::kExitOk) << shown.err;
+  EXPECT_EQ(shown.err, "");
+}
+
+// The port is taken modulo 65536 by the block, so 67136 is 1600 on the wire.
+TEST_F(SharedPorts, PortsThatMeetOnTheWireCount) {
+  const std::string model = model_with_ports("wrapped", {1600, 67136});
+  const Outcome shown = svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH});
+  EXPECT_NE(shown.err.find("blocks 1 and 2 send to the same port, 1600"), std::string::npos)
+      << shown.err;
+}
+
+}  // namespace
+}  // namespace svhost
