@@ -3,7 +3,8 @@
 #   install-deps.sh native   compilers, GoogleTest, Google Benchmark, clang, dpkg-dev
 #                            for the Debian package's dependencies, and the receiving
 #                            side's clients and libraries (Octave with instrument-control,
-#                            tshark, Chromium, cpp-httplib, dygraphs)
+#                            tshark, Chromium, cpp-httplib, dygraphs), and stress-ng for
+#                            scripts/test-all.sh --load
 #   install-deps.sh all      the above, plus mingw-w64 (both thread models), Wine (i386),
 #                            Xvfb, and unzip for the tests of the host package
 # Packages already present are not fetched again, so a warm machine skips apt.
@@ -16,7 +17,8 @@ sudo=""
 
 native=(build-essential cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
         libbenchmark-dev valgrind python3 pkg-config dpkg-dev
-        libcpp-httplib-dev libjs-dygraphs octave octave-instrument-control tshark chromium)
+        libcpp-httplib-dev libjs-dygraphs octave octave-instrument-control tshark chromium
+        stress-ng)
 win32=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
        wine wine32:i386 xvfb xauth x11-utils fonts-wine imagemagick unzip)
 

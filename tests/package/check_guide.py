@@ -21,6 +21,10 @@ import tempfile
 import time
 
 # Folders that are not the plug-in: programs around it, tests, build files.
+# How long a wait for a condition may take before it fails; it bounds a
+# failure only, so it is generous for a loaded machine.
+DEADLINE = 120
+
 NOT_PLUGIN = {"tests", "host", "tools", "bench", "fuzz", "build", "docs", "scripts", "cmake", "dist"}
 # Literals that never reach a user: a window class, the native settings
 # file's syntax, the dialog font.
@@ -122,7 +126,8 @@ def run_recipe(recipe, svhost, plugin, work, kind, expected_inputs, sent_inputs,
     receiver = subprocess.Popen([sys.executable, recipe, str(port), kind, str(expected_inputs), str(frames)],
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     try:
-        if not check(wait_for_udp_port(port, time.time() + 20), "recipe did not bind port %d" % port):
+        if not check(wait_for_udp_port(port, time.time() + DEADLINE),
+                     "recipe did not bind port %d within %d s (exit status %s)" % (port, DEADLINE, receiver.poll())):
             return []
         model = os.path.join(work, kind + ".model")
         subprocess.run([svhost, "new", model, "--port", str(port), "--inputs", str(sent_inputs), "--type", kind,
@@ -131,7 +136,7 @@ def run_recipe(recipe, svhost, plugin, work, kind, expected_inputs, sent_inputs,
         r = subprocess.run([svhost, "run", plugin, model, "--steps", str(steps), "--quiet"] + signals,
                            capture_output=True, text=True)
         check(r.returncode == 0, "svhost run (%s): %s" % (kind, r.stdout + r.stderr))
-        out, _ = receiver.communicate(timeout=30)
+        out, _ = receiver.communicate(timeout=DEADLINE)
     finally:
         if receiver.poll() is None:
             receiver.kill()

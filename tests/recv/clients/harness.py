@@ -119,28 +119,55 @@ class Host:
         return out.stdout
 
 
+# How long a wait for a condition may take before it fails. A condition met
+# ends its wait at once, so this bounds a failure only: generous enough for
+# two cores with a CPU hog on each and the sanitizers on.
+DEADLINE = 120
+
+
 class Failures:
     """Collects failed checks, so that one run reports all of them."""
 
-    def __init__(self):
+    def __init__(self, name):
+        self.name = name
         self.items = []
 
-    def check(self, ok, text):
+    def check(self, ok, text, fatal=False):
+        """Records `text` when not `ok`; `fatal` ends the test there, for a
+        condition that every later check needs."""
         if not ok:
             self.items.append(text)
             print("FAIL: " + text, flush=True)
+            if fatal:
+                sys.exit("%s: stopped at a failed condition; %d check(s) failed"
+                         % (self.name, len(self.items)))
         return ok
 
-    def finish(self, name):
+    def wait(self, what, probe, done=bool, seen=repr, seconds=DEADLINE, fatal=False):
+        """Waits until done(probe()); a failure names the condition `what` and
+        shows seen() of what the probe returned last."""
+        met, last = poll(probe, done, seconds)
+        return self.check(met, "%s: not met within %d s; seen: %s" % (what, seconds, seen(last)),
+                          fatal)
+
+    def finish(self):
         if self.items:
-            sys.exit("%s: %d check(s) failed" % (name, len(self.items)))
-        print("%s: all checks passed" % name)
+            sys.exit("%s: %d check(s) failed" % (self.name, len(self.items)))
+        print("%s: all checks passed" % self.name)
 
 
-def wait_for(predicate, seconds, step=0.02):
+def poll(probe, done=bool, seconds=DEADLINE, step=0.02):
+    """Calls probe() until done() holds for its value or `seconds` have
+    passed; returns whether it held, and the value seen last."""
     until = time.monotonic() + seconds
-    while time.monotonic() < until:
-        if predicate():
-            return True
+    while True:
+        last = probe()
+        if done(last):
+            return True, last
+        if time.monotonic() >= until:
+            return False, last
         time.sleep(step)
-    return predicate()
+
+
+def wait_for(predicate, seconds=DEADLINE, step=0.02):
+    return poll(predicate, bool, seconds, step)[0]
