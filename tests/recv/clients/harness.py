@@ -85,6 +85,17 @@ def free_udp_port():
         return s.getsockname()[1]
 
 
+def receive_queue(port):
+    """The bytes waiting in the receive queue of the socket bound to
+    127.0.0.1:`port` (from /proc/net/udp), or None when there is none."""
+    with open("/proc/net/udp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if fields[1] == "0100007F:%04X" % port:
+                return int(fields[4].split(":")[1], 16)
+    return None
+
+
 def send_datagram(port, payload):
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.sendto(payload, ("127.0.0.1", port))

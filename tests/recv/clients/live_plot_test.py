@@ -313,11 +313,16 @@ def main():
         # A flood: 20001 frames as fast as the host runs. The page gets at
         # most two points per bucket, each still exact. On a busy machine the
         # kernel may drop some of the flood; the page must then show exactly
-        # what the receiver got, as the CSV has it. A malformed datagram after
-        # the flood marks its end: once the page counts it, the receiver has
-        # taken in everything before it. It is counted and shown.
+        # what the receiver got, as the CSV has it. Once svhost has ended and
+        # the receiver's queue is empty, every frame was taken in or dropped;
+        # a malformed datagram sent then (into a queue with room) marks the
+        # end: once the page counts it, it has counted everything before it.
+        # It is counted and shown.
         before = second.eval("udpsv.stats.points_sent")
         host.run(model, 20000, ["--signal", "*=sine:amp=100,freq=3,phase-step=45"])
+        failures.wait("the receiver's queue is empty after the flood",
+                      lambda: harness.receive_queue(udp_port), lambda q: q == 0,
+                      seen=lambda q: "%s bytes queued" % q, fatal=True)
         harness.send_datagram(udp_port, b"\x01\x02\x03")
         second.wait(failures, "the malformed datagram after the flood is counted and shown",
                     "udpsv.stats.malformed === 1 && document.getElementById('stats').textContent"
