@@ -158,8 +158,8 @@ class Failures:
         """Waits until done(probe()); a failure names the condition `what` and
         shows seen() of what the probe returned last."""
         met, last = poll(probe, done, seconds)
-        return self.check(met, "%s: not met within %d s; seen: %s" % (what, seconds, seen(last)),
-                          fatal)
+        return met or self.check(False, "%s: not met within %d s; seen: %s"
+                                 % (what, seconds, seen(last)), fatal)
 
     def finish(self):
         if self.items:
