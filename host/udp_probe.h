@@ -11,6 +11,16 @@
 
 namespace svhost {
 
+// How long a receive waits for a datagram that must come. One that comes
+// ends the wait, so this bounds a failure only: generous for two cores with
+// a CPU hog on each and the sanitizers on.
+inline constexpr int kArrivalMs = 120000;
+
+// How long to listen for a datagram that must not come. A send of this
+// process is in the loopback queue when it returns, so this need not wait
+// for a sender.
+inline constexpr int kQuietMs = 200;
+
 class UdpProbe {
  public:
   // Binds 127.0.0.1, port 0. Throws HostError when that fails.
@@ -25,7 +35,7 @@ class UdpProbe {
   // The next datagram, waiting at most timeout_ms; nullopt when none came.
   // A datagram of zero bytes is returned as an empty vector. from_port, if
   // given, receives the sender's port.
-  std::optional<std::vector<std::uint8_t>> receive(int timeout_ms,
+  std::optional<std::vector<std::uint8_t>> receive(int timeout_ms = kArrivalMs,
                                                    std::uint16_t* from_port = nullptr);
 
   // Receives until no datagram arrives for quiet_ms; returns how many came.

@@ -6,8 +6,9 @@
 #   install-deps.sh demo-wine  the above, plus mingw-w64 and Wine (i386) for --wine
 #   install-deps.sh native   everything of the native stages: clang, valgrind, dpkg-dev
 #                            for the Debian package's dependencies, lintian and strace
-#                            for its checks, and the receiving side's clients (Octave
-#                            with instrument-control, tshark, Chromium)
+#                            for its checks, the receiving side's clients (Octave
+#                            with instrument-control, tshark, Chromium), and stress-ng
+#                            for scripts/test-all.sh --load
 #   install-deps.sh all      the above, plus mingw-w64 (both thread models), Wine (i386),
 #                            Xvfb, and unzip for the tests of the host package
 # Packages already present are not fetched again, so a warm machine skips apt.
@@ -22,7 +23,7 @@ demo=(build-essential cmake g++ pkg-config python3 libgtest-dev libgmock-dev lib
       libcpp-httplib-dev libjs-dygraphs)
 wine=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 native=("${demo[@]}" clang libclang-rt-14-dev valgrind dpkg-dev lintian strace
-        octave octave-instrument-control tshark chromium)
+        octave octave-instrument-control tshark chromium stress-ng)
 win32=("${wine[@]}" g++-mingw-w64-i686-win32 xvfb xauth x11-utils fonts-wine imagemagick unzip)
 
 case "$scope" in

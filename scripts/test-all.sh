@@ -15,14 +15,44 @@
 #                put back as it was)
 # The package tests run in the native and win32 stages, on the packages of
 # their build. Stages can be chosen: scripts/test-all.sh native win32
+#
+# --load (or SV_TEST_LOAD=1) runs the stages on a busy machine: a CPU hog on
+# every core (stress-ng --cpu N, N = nproc) for the whole run, so that a test
+# that passes only on an idle machine shows. Not part of CI.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-stages=("$@")
+load=${SV_TEST_LOAD:-0}
+stages=()
+for arg in "$@"; do
+  if [ "$arg" = --load ]; then load=1; else stages+=("$arg"); fi
+done
 [ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32 package)
 
 scripts/install-deps.sh all || exit 1
+
+run_start=$(date +%s)
+hog=""
+end_load() {
+  [ -n "$hog" ] || return 0
+  # stress-ng ends its workers when it is ended.
+  kill "$hog" 2>/dev/null
+  wait "$hog" 2>/dev/null
+  echo "== load ended (stress-ng, pid $hog)"
+  hog=""
+}
+trap end_load EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+if [ "$load" = 1 ]; then
+  cpus=$(nproc)
+  # Its own time-out only backs up the trap, should this script be killed
+  # outright; no run comes near it.
+  stress-ng --cpu "$cpus" --timeout 6h --quiet &
+  hog=$!
+  echo "== load: stress-ng --cpu $cpus (pid $hog) for the whole run"
+fi
 
 passed=0
 failed=0
@@ -110,6 +140,8 @@ for stage in "${stages[@]}"; do
   echo "== $stage took $(($(date +%s) - start)) s"
 done
 
+end_load
+echo "== all stages took $(($(date +%s) - run_start)) s$([ "$load" = 1 ] && echo " under load")"
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
 echo "$passed passed, $failed failed"

@@ -85,7 +85,7 @@ TEST_P(FpuLoad, StickyFlagsAtLoadLeaveNothingPending) {
     auto one = inputs(ext80_from_double(1.0));
     EXPECT_TRUE(block.start_run(one.data()).ok);
     EXPECT_TRUE(block.end_run().ok);
-    EXPECT_TRUE(probe.receive(5000).has_value());
+    EXPECT_TRUE(probe.receive().has_value());
   }
   dynlib::close(library);
   EXPECT_FALSE(dynlib::is_loaded(SV_TEST_PLUGIN_PATH)) << "the library stayed loaded";
@@ -191,7 +191,7 @@ class FpuInvariant : public Loaded {
 
   void TearDown() override {
     for (auto& b : running_) EXPECT_TRUE(b->end_run().ok);
-    probe_.drain(50);
+    probe_.drain(kQuietMs);
     running_.clear();
     EXPECT_TRUE(unresolvable_->end_run().ok);
     idle_.reset();
@@ -364,7 +364,7 @@ TEST_F(FpuThreads, EachThreadGetsItsOwnControlWordBehaviour) {
   auto one = inputs(ext80_from_double(1.0));
   auto nan = inputs(ext80_from_hex("7FFFC000000000000000"));
   ASSERT_TRUE(block.start_run(one.data()).ok);
-  ASSERT_TRUE(probe.receive(5000).has_value());
+  ASSERT_TRUE(probe.receive().has_value());
 
   CallResult other;
   std::uint16_t other_cw = 0, other_sw = 0, other_default = 0;
@@ -384,7 +384,7 @@ TEST_F(FpuThreads, EachThreadGetsItsOwnControlWordBehaviour) {
   EXPECT_EQ(other_last, 0);
   EXPECT_EQ(other_cw, other_default);
   EXPECT_EQ(fpu::pending(other_cw, other_sw), 0);
-  auto frame = probe.receive(5000);
+  auto frame = probe.receive();
   ASSERT_TRUE(frame.has_value());
   EXPECT_EQ(*frame, (std::vector<std::uint8_t>{0, 0, 0, 0}));  // the unit's default result
 

@@ -20,6 +20,7 @@
 #include "udpsv_exports.h"
 #include "base/user_data.h"
 #include "png_writer.h"
+#include "tests/common/deadline.h"
 
 namespace {
 
@@ -132,7 +133,9 @@ struct Session {
   std::size_t next = 0;
   HWND dialog = nullptr;
   std::vector<ShownBox> boxes;
-  int ticks = 0;
+  // A hang guard only: each tick takes a step as soon as the dialog can.
+  ULONGLONG deadline = GetTickCount64() +
+      std::chrono::duration_cast<std::chrono::milliseconds>(svtest::kDeadline).count();
   bool timed_out = false;
   bool closing_box = false;
 };
@@ -156,7 +159,7 @@ BOOL CALLBACK find_box(HWND h, LPARAM lp) {
 
 void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
   Session& s = *g_session;
-  if (++s.ticks > 300) {
+  if (GetTickCount64() > s.deadline) {
     // Something is stuck: close what is open so the test can fail.
     s.timed_out = true;
     HWND box = nullptr;
@@ -239,7 +242,8 @@ class Dialog : public ::testing::Test {
     KillTimer(nullptr, timer);
     UnhookWindowsHookEx(hook);
     g_session = nullptr;
-    EXPECT_FALSE(s.timed_out);
+    EXPECT_FALSE(s.timed_out) << "the session was stuck at step " << s.next << " of " << s.steps.size()
+                              << " after " << s.boxes.size() << " message boxes";
     EXPECT_NE(s.dialog, nullptr);
     EXPECT_EQ(s.next, s.steps.size());
     boxes_ = std::move(s.boxes);

@@ -28,22 +28,31 @@ if [ ! -f "$prefix/.sv-dialog-ready" ]; then
   touch "$prefix/.sv-dialog-ready"
 fi
 
-n=90
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself (its lock file is taken atomically, so
+# parallel runs cannot pick the same one) and writes the number to fd 3 once
+# it accepts connections.
+work=$(mktemp -d)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   kill "$xvfb" 2>/dev/null || true
   wait "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
 }
 trap cleanup EXIT
-i=0
-while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do
+# A deadline that only bounds a failure: generous for a loaded machine.
+limit=120
+deadline=$(($(date +%s) + limit))
+until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null && [ -z "$(tail -c 1 "$work/display")" ]; do
+  if ! kill -0 "$xvfb" 2>/dev/null || [ "$(date +%s)" -ge "$deadline" ]; then
+    echo "run-with-display: Xvfb reported no display within $limit s; it said:" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+  fi
   sleep 0.05
-  i=$((i + 1))
 done
-export DISPLAY=":$n"
+export DISPLAY=":$(cat "$work/display")"
 
 set +e
 if [ "$1" = "--sh" ]; then

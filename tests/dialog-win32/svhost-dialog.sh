@@ -10,8 +10,9 @@ rm -f dialog.svm
 wine "$svhost" new dialog.svm --plugin "$plugin" --port 1600 --inputs 5
 wine "$clicker" 4711 &
 clicker_pid=$!
-# Bounded, so that a dialog nobody closes fails the test instead of hanging it.
-timeout 90 wine "$svhost" dialog "$plugin" dialog.svm
+# Bounded, so that a dialog nobody closes fails the test instead of hanging
+# it; longer than the clicker waits, so that its own failure is reported.
+timeout 150 wine "$svhost" dialog "$plugin" dialog.svm
 wait $clicker_pid
 wine "$svhost" show dialog.svm --plugin "$plugin" > show.txt
 cat show.txt

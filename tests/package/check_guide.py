@@ -259,7 +259,7 @@ def main():
 
         # 4. The guide's scripts against real frames.
         host = GuideScripts(a.svhost, a.plugin, os.path.join(work, "clients"), python_script, matlab_script)
-        host.failures = harness.Failures()
+        host.failures = harness.Failures("the guide's receivers")
         for client, script in (("python", python_script), ("octave", matlab_script)):
             if not check(script, "the guide prints no %s script to run" % client):
                 continue

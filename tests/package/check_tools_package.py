@@ -25,6 +25,12 @@ import time
 
 failures = []
 
+# How long a wait for a condition may take before it fails. A condition met
+# ends its wait at once, so this bounds a failure only: generous for a
+# loaded machine. The receiver's own time-out is half of it, so that it ends
+# first and says why.
+DEADLINE = 120
+
 
 def check(condition, message):
     if not condition:
@@ -179,13 +185,14 @@ def main():
         steps = 5
         receiver = subprocess.Popen([recv, "--port", "0", "--port-file", port_file, "--type", "int32",
                                      "--inputs", "3", "--count", str(steps + 1), "--expect", str(steps + 1),
-                                     "--timeout", "60", "--csv", table, "--quiet"],
+                                     "--timeout", str(DEADLINE // 2), "--csv", table, "--quiet"],
                                     env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         try:
-            deadline = time.time() + 20
-            while not os.path.exists(port_file) and time.time() < deadline and receiver.poll() is None:
+            deadline = time.monotonic() + DEADLINE
+            while not os.path.exists(port_file) and time.monotonic() < deadline and receiver.poll() is None:
                 time.sleep(0.05)
-            if check(os.path.exists(port_file), "udpsv-recv wrote no port file"):
+            if check(os.path.exists(port_file), "udpsv-recv wrote no port file within %d s (exit status %s)"
+                     % (DEADLINE, receiver.poll())):
                 with open(port_file) as f:
                     port = f.read().strip()
                 model = os.path.join(tmp, "packaged.model")
@@ -200,7 +207,7 @@ def main():
                          "--signal", "1=const:1", "--signal", "2=const:-2.5", "--signal", "3=const:2147483648"],
                         env=env)
                 check(r.returncode == 0, "svhost run: " + r.stdout + r.stderr)
-            out, _ = receiver.communicate(timeout=60)
+            out, _ = receiver.communicate(timeout=DEADLINE)
         finally:
             if receiver.poll() is None:
                 receiver.kill()

@@ -14,6 +14,8 @@ unzip -q "$zip" -d "$blocks"
 folder=$(basename "$zip" .zip)
 cp "$exe" "$blocks/$folder/"
 cd "$blocks/$folder"
-timeout 240 wine "C:\\Programme\\Mein Hôst\\Blöcke\\$folder\\$(basename "$exe")" --gtest_color=no \
+# Bounded, longer than the two dialog sessions' own guards (120 s each), so
+# that a stuck session is reported by the test itself.
+timeout 400 wine "C:\\Programme\\Mein Hôst\\Blöcke\\$folder\\$(basename "$exe")" --gtest_color=no \
   "--gtest_filter=Dialog.OpensLaidOutOwnedAndOnTopWithTheFocusOnOK:Dialog.ALongAddressIsTypedInFullBesideTheInputsPair"
 test -s parameter-dialog.png

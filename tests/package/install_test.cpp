@@ -169,7 +169,7 @@ class InstalledDll : public ::testing::Test {
 class Receiver {
  public:
   int port() const { return probe_.port(); }
-  std::vector<std::uint8_t> frame() { return probe_.receive(10000).value_or(std::vector<std::uint8_t>{}); }
+  std::vector<std::uint8_t> frame() { return probe_.receive().value_or(std::vector<std::uint8_t>{}); }
 
  private:
   svhost::UdpProbe probe_;

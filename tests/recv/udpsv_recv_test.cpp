@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/deadline.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +28,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
+using svtest::kDeadline;
+
+// The receiver's own --timeout: it ends a receiver whose frames were lost
+// well before the test stops waiting for its exit.
+const std::string kReceiverTimeout = std::to_string(kDeadline.count() / 2);
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -73,7 +80,7 @@ class Receiver {
 
   // The port from the port file, or 0 when it did not appear in time.
   std::uint16_t wait_for_port() const {
-    const auto until = std::chrono::steady_clock::now() + 10s;
+    const auto until = std::chrono::steady_clock::now() + kDeadline;
     for (; std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms)) {
       const std::string text = read_file(path("port"));
       if (!text.empty()) return static_cast<std::uint16_t>(std::stoul(text));
@@ -83,7 +90,7 @@ class Receiver {
 
   // The exit status, or -1 when the child did not exit normally in time.
   int wait_exit() {
-    const auto until = std::chrono::steady_clock::now() + 20s;
+    const auto until = std::chrono::steady_clock::now() + kDeadline;
     for (; pid_ > 0 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(5ms)) {
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -95,6 +102,12 @@ class Receiver {
   }
 
   void signal(int sig) const { kill(pid_, sig); }
+
+  // What a failed wait reports: how long it waited (wait_exit's -1 is also
+  // a death by a signal) and what the receiver said.
+  std::string seen() const {
+    return "waited up to " + std::to_string(kDeadline.count()) + " s; stderr: " + err();
+  }
 
   std::string out() const { return read_file(path("stdout")); }
   std::string err() const { return read_file(path("stderr")); }
@@ -127,12 +140,12 @@ std::vector<std::string> split(const std::string& s, char sep) {
 TEST(UdpsvRecv, WritesCsvOfReceivedFramesAndEndsAfterCount) {
   Receiver r;
   ASSERT_TRUE(r.start({"--port", "0", "--port-file", r.path("port"), "--count", "2", "--csv",
-                       r.path("frames.csv"), "--type", "int32", "--timeout", "15"}));
+                       r.path("frames.csv"), "--type", "int32", "--timeout", kReceiverTimeout}));
   const std::uint16_t port = r.wait_for_port();
-  ASSERT_NE(port, 0) << r.err();
+  ASSERT_NE(port, 0) << r.seen();
   send_to(port, {0x01, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 0, 0, 0});
   send_to(port, {0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0});
-  ASSERT_EQ(r.wait_exit(), 0) << r.err();
+  ASSERT_EQ(r.wait_exit(), 0) << r.seen();
 
   const auto rows = split(read_file(r.path("frames.csv")), '\n');
   ASSERT_EQ(rows.size(), 3u);
@@ -161,14 +174,14 @@ TEST(UdpsvRecv, WritesCsvOfReceivedFramesAndEndsAfterCount) {
 TEST(UdpsvRecv, MalformedFramesAreReportedAndFailExpect) {
   Receiver r;
   ASSERT_TRUE(r.start({"--port=0", "--port-file", r.path("port"), "--type", "double", "--inputs",
-                       "2", "--count", "4", "--expect", "3", "--timeout", "15", "--hex"}));
+                       "2", "--count", "4", "--expect", "3", "--timeout", kReceiverTimeout, "--hex"}));
   const std::uint16_t port = r.wait_for_port();
-  ASSERT_NE(port, 0) << r.err();
+  ASSERT_NE(port, 0) << r.seen();
   send_to(port, {});
   send_to(port, Bytes(8, 0));
   send_to(port, Bytes(17, 0));
   send_to(port, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0x7F});
-  EXPECT_EQ(r.wait_exit(), 3) << r.err();
+  EXPECT_EQ(r.wait_exit(), 3) << r.seen();
 
   const auto lines = split(r.out(), '\n');
   int malformed = 0;
@@ -184,16 +197,16 @@ TEST(UdpsvRecv, MalformedFramesAreReportedAndFailExpect) {
 
 TEST(UdpsvRecv, StopsOnSigtermAndWhenIdle) {
   Receiver term;
-  ASSERT_TRUE(term.start({"--port", "0", "--port-file", term.path("port"), "--timeout", "15"}));
-  ASSERT_NE(term.wait_for_port(), 0) << term.err();
+  ASSERT_TRUE(term.start({"--port", "0", "--port-file", term.path("port"), "--timeout", kReceiverTimeout}));
+  ASSERT_NE(term.wait_for_port(), 0) << term.seen();
   term.signal(SIGTERM);
-  EXPECT_EQ(term.wait_exit(), 0) << term.err();
+  EXPECT_EQ(term.wait_exit(), 0) << term.seen();
   EXPECT_NE(term.err().find("0 frames received"), std::string::npos) << term.err();
   EXPECT_NE(term.err().find("SIGTERM"), std::string::npos) << term.err();
 
   Receiver idle;
   ASSERT_TRUE(idle.start({"--port", "0", "--idle", "0.2", "--expect", "1", "--quiet"}));
-  EXPECT_EQ(idle.wait_exit(), 3) << idle.err();
+  EXPECT_EQ(idle.wait_exit(), 3) << idle.seen();
   EXPECT_NE(idle.err().find("idle"), std::string::npos) << idle.err();
 }
 
@@ -204,7 +217,7 @@ TEST(UdpsvRecv, BadArgumentsExitWithTwo) {
         {"--http", "127.0.0.1:65536"}, {"--http", ":8080"}, {"--http-port-file", "p"}}) {
     Receiver r;
     ASSERT_TRUE(r.start(args));
-    EXPECT_EQ(r.wait_exit(), 2) << args[0];
+    EXPECT_EQ(r.wait_exit(), 2) << args[0] << ": " << r.seen();
     EXPECT_NE(r.err().find("udpsv-recv: "), std::string::npos) << r.err();
     EXPECT_EQ(r.err().find("listening"), std::string::npos) << r.err();
   }

@@ -79,7 +79,7 @@ class Win32Plugin : public ::testing::Test {
     r = b->step(s.data());
     EXPECT_TRUE(r.ok) << r.failure;
     EXPECT_TRUE(b->end_run().ok);
-    auto f1 = probe.receive(2000), f2 = probe.receive(2000);
+    auto f1 = probe.receive(), f2 = probe.receive();
     EXPECT_TRUE(f1 && f2);
     return {f1.value_or(Bytes{}), f2.value_or(Bytes{})};
   }
@@ -152,7 +152,7 @@ TEST_F(Win32Plugin, FiftyDoublesMakeOneFourHundredByteDatagram) {
   }
   ASSERT_TRUE(b->start_run(a.data()).ok);
   ASSERT_TRUE(b->end_run().ok);
-  auto frame = probe.receive(2000);
+  auto frame = probe.receive();
   ASSERT_TRUE(frame);
   ASSERT_EQ(frame->size(), 400u);
   EXPECT_EQ(Bytes(frame->begin() + 392, frame->end()), bytes({0, 0, 0, 0, 0, 0, 0x49, 0x40}));
@@ -191,7 +191,7 @@ TEST_F(Win32Plugin, TrappedConversionsFailTheStepWithTheRuntimeText) {
     EXPECT_EQ(sv::x87::control_word() & ~kControlWordReserved, 0x1332);
     EXPECT_EQ(sv::x87::pending(sv::x87::control_word(), sv::x87::status_word()), 0);
     EXPECT_TRUE(b->end_run().ok);
-    EXPECT_EQ(probe.drain(200), 1u);  // the first frame only
+    EXPECT_EQ(probe.drain(svhost::kQuietMs), 1u);  // the first frame only
   }
 }
 
@@ -218,7 +218,7 @@ TEST_F(Win32Plugin, MaskedTrapsSendTheUnitsDefaultResults) {
     CallResult r = b->start_run(in.data());
     EXPECT_TRUE(r.ok) << r.failure;
     EXPECT_TRUE(b->end_run().ok);
-    auto frame = probe.receive(2000);
+    auto frame = probe.receive();
     ASSERT_TRUE(frame);
     EXPECT_EQ(*frame, c.wire);
   }

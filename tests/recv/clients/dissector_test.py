@@ -24,27 +24,74 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 WIDTHS = {"double": 8, "single": 4, "int32": 4, "boolean": 1}
+DATAGRAMS = 5  # per type: run start and 2 steps, then two that do not fit
+
+# Bytes before the IPv4 header, by pcapng link type: Ethernet (what tshark
+# records on lo), Linux cooked v1 and v2, raw IPv4.
+LINK_HEADER = {1: 14, 113: 16, 276: 20, 228: 0}
 
 
-def start_capture(tshark, ports, path):
-    filt = "udp and (%s)" % " or ".join("dst port %d" % p for p in ports)
+def captured_ports(path):
+    """The UDP destination ports of the packets that a capture file holds so
+    far, in order; a block still being written is left out."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        return []
+    ports, links, i = [], [], 0
+    while i + 12 <= len(data):
+        kind, length = struct.unpack_from("<II", data, i)
+        if length < 12 or i + length > len(data):
+            break
+        if kind == 1:  # interface description: its link type
+            links.append(struct.unpack_from("<H", data, i + 8)[0])
+        elif kind == 6:  # enhanced packet
+            interface, _, _, caplen = struct.unpack_from("<IIII", data, i + 8)
+            packet = data[i + 28:i + 28 + caplen]
+            ip = LINK_HEADER.get(links[interface] if interface < len(links) else -1)
+            if ip is not None and len(packet) >= ip + 24:
+                udp = ip + (packet[ip] & 0x0F) * 4
+                ports.append(struct.unpack_from(">H", packet, udp + 2)[0])
+        i += length
+    return ports
+
+
+def start_capture(tshark, ports, path, failures):
+    """tshark capturing the ports on lo into `path`, or None and why not.
+    Its message comes before the capture takes packets, so datagrams go to a
+    marker port of their own until the capture file shows one."""
+    marker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    marker.bind(("127.0.0.1", 0))
+    marker_port = marker.getsockname()[1]
+    filt = "udp and (%s)" % " or ".join("dst port %d" % p for p in ports + [marker_port])
     err_path = path + ".err"
     proc = subprocess.Popen([tshark, "-i", "lo", "-f", filt, "-w", path, "-q"],
                             stdout=subprocess.DEVNULL, stderr=open(err_path, "w"))
     started = harness.wait_for(lambda: "Capturing on" in open(err_path).read()
-                               or proc.poll() is not None, 30)
+                               or proc.poll() is not None)
     if not started or proc.poll() is not None:
         proc.kill()
         proc.wait()
+        marker.close()
         return None, open(err_path).read()
-    time.sleep(0.3)  # the filter is attached once the message is out; a margin for the kernel
+
+    def marker_seen():
+        marker.sendto(b"marker", ("127.0.0.1", marker_port))
+        return marker_port in captured_ports(path)
+    failures.wait("the capture takes packets (a marker datagram is in %s)" % path,
+                  marker_seen, seen=lambda _: "tshark: %r" % open(err_path).read(), fatal=True)
+    marker.close()
     return proc, ""
 
 
-def stop_capture(proc):
-    time.sleep(0.5)
+def stop_capture(proc, path, ports, failures):
+    """Ends the capture once it holds every datagram sent to the ports."""
+    failures.wait("the capture holds %d datagrams for each port" % DATAGRAMS,
+                  lambda: [captured_ports(path).count(p) for p in ports],
+                  lambda counts: all(n >= DATAGRAMS for n in counts))
     proc.send_signal(signal.SIGINT)
-    proc.wait(30)
+    proc.wait(harness.DEADLINE)
 
 
 class SocketRecorder:
@@ -60,6 +107,7 @@ class SocketRecorder:
         self.packets = []
 
     def drain(self):
+        """Takes what has arrived; returns how many came to each port so far."""
         for s in self.socks:
             while True:
                 try:
@@ -67,6 +115,7 @@ class SocketRecorder:
                 except BlockingIOError:
                     break
                 self.packets.append((time.time(), sport, s.getsockname()[1], data))
+        return [sum(1 for p in self.packets if p[2] == s.getsockname()[1]) for s in self.socks]
 
     def write(self, path):
         with open(path, "wb") as f:
@@ -104,14 +153,14 @@ def main():
     a = ap.parse_args()
     tshark = harness.need("tshark", "tshark")
     host = harness.Host(a.svhost, a.plugin, a.workdir)
-    failures = harness.Failures()
+    failures = harness.Failures("dissector")
 
     types = ["double", "single", "int32", "boolean"]
     ports = {t: harness.free_udp_port() for t in types}
     models = {t: host.model("dissect-%s.model" % t, ports[t], t, len(harness.KNOWN_VALUES[t]))
               for t in types}
     capture = os.path.join(a.workdir, "frames.pcapng")
-    proc, why = start_capture(tshark, list(ports.values()), capture)
+    proc, why = start_capture(tshark, list(ports.values()), capture, failures)
     recorder = None
     if proc is None:
         print("NOTE: capturing on lo is not possible here (%s); the frames are received on a "
@@ -127,19 +176,19 @@ def main():
         # value too many.
         harness.send_datagram(ports[t], bytes(n * w + 1) if w > 1 else bytes([2] * n))
         harness.send_datagram(ports[t], bytes((n + 1) * w))
-        if recorder:
-            time.sleep(0.2)
-            recorder.drain()
     if recorder:
+        failures.wait("the socket recorder has %d datagrams for each port" % DATAGRAMS,
+                      recorder.drain, lambda counts: all(n >= DATAGRAMS for n in counts))
         recorder.write(capture)
     else:
-        stop_capture(proc)
+        stop_capture(proc, capture, list(ports.values()), failures)
 
     for t in types:
         values = harness.KNOWN_VALUES[t]
         want = [harness.expected(t, v) for v in values]
         rows = decode(tshark, a.lua, capture, ports[t], t, len(values))
-        if not failures.check(len(rows) == 5, "%s: %d datagrams decoded, want 5" % (t, len(rows))):
+        if not failures.check(len(rows) == DATAGRAMS, "%s: %d datagrams decoded, want %d"
+                              % (t, len(rows), DATAGRAMS)):
             continue
         for k, (length, texts, experts) in enumerate(rows[:3], start=1):
             got = texts.split(";")
@@ -158,7 +207,7 @@ def main():
                        "%s: the misfit datagram was not flagged: %r" % (t, rows[3]))
         failures.check("expected %d x %s" % (len(values), t) in rows[4][2],
                        "%s: one value too many was not flagged: %r" % (t, rows[4]))
-    failures.finish("dissector")
+    failures.finish()
 
 
 if __name__ == "__main__":

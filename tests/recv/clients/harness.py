@@ -85,6 +85,17 @@ def free_udp_port():
         return s.getsockname()[1]
 
 
+def receive_queue(port):
+    """The bytes waiting in the receive queue of the socket bound to
+    127.0.0.1:`port` (from /proc/net/udp), or None when there is none."""
+    with open("/proc/net/udp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if fields[1] == "0100007F:%04X" % port:
+                return int(fields[4].split(":")[1], 16)
+    return None
+
+
 def send_datagram(port, payload):
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.sendto(payload, ("127.0.0.1", port))
@@ -119,28 +130,55 @@ class Host:
         return out.stdout
 
 
+# How long a wait for a condition may take before it fails. A condition met
+# ends its wait at once, so this bounds a failure only: generous enough for
+# two cores with a CPU hog on each and the sanitizers on.
+DEADLINE = 120
+
+
 class Failures:
     """Collects failed checks, so that one run reports all of them."""
 
-    def __init__(self):
+    def __init__(self, name):
+        self.name = name
         self.items = []
 
-    def check(self, ok, text):
+    def check(self, ok, text, fatal=False):
+        """Records `text` when not `ok`; `fatal` ends the test there, for a
+        condition that every later check needs."""
         if not ok:
             self.items.append(text)
             print("FAIL: " + text, flush=True)
+            if fatal:
+                sys.exit("%s: stopped at a failed condition; %d check(s) failed"
+                         % (self.name, len(self.items)))
         return ok
 
-    def finish(self, name):
+    def wait(self, what, probe, done=bool, seen=repr, seconds=DEADLINE, fatal=False):
+        """Waits until done(probe()); a failure names the condition `what` and
+        shows seen() of what the probe returned last."""
+        met, last = poll(probe, done, seconds)
+        return met or self.check(False, "%s: not met within %d s; seen: %s"
+                                 % (what, seconds, seen(last)), fatal)
+
+    def finish(self):
         if self.items:
-            sys.exit("%s: %d check(s) failed" % (name, len(self.items)))
-        print("%s: all checks passed" % name)
+            sys.exit("%s: %d check(s) failed" % (self.name, len(self.items)))
+        print("%s: all checks passed" % self.name)
 
 
-def wait_for(predicate, seconds, step=0.02):
+def poll(probe, done=bool, seconds=DEADLINE, step=0.02):
+    """Calls probe() until done() holds for its value or `seconds` have
+    passed; returns whether it held, and the value seen last."""
     until = time.monotonic() + seconds
-    while time.monotonic() < until:
-        if predicate():
-            return True
+    while True:
+        last = probe()
+        if done(last):
+            return True, last
+        if time.monotonic() >= until:
+            return False, last
         time.sleep(step)
-    return predicate()
+
+
+def wait_for(predicate, seconds=DEADLINE, step=0.02):
+    return poll(predicate, bool, seconds, step)[0]

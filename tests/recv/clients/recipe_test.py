@@ -42,25 +42,27 @@ def check_type(client, host, type_name, failures):
     read = lambda p: open(p).read()  # noqa: E731
     lines = lambda: [l for l in read(out_path).splitlines() if l.strip()]  # noqa: E731
     try:
-        if not failures.check(harness.wait_for(lambda: "listening on" in read(err_path), 90),
-                              "%s %s: the recipe did not start listening: %s"
-                              % (client, type_name, read(err_path))):
+        if not failures.wait("%s %s: the recipe says it is listening" % (client, type_name),
+                             lambda: (read(err_path), proc.poll()),
+                             done=lambda v: "listening on" in v[0],
+                             seen=lambda v: "stderr %r, exit status %s" % v):
             return
         host.run(model, 2, harness.signal_args(values))  # run start + 2 steps = 3 frames
-        failures.check(harness.wait_for(lambda: len(lines()) >= 3, 30),
-                       "%s %s: %d of 3 frames printed" % (client, type_name, len(lines())))
+        failures.wait("%s %s: 3 frames printed" % (client, type_name), lines,
+                      lambda got: len(got) >= 3)
 
         # A frame of the wrong length, whole values of the type included: the
         # recipe must say so and decode nothing from it.
         wrong = (len(values) + 1) * WIDTHS[type_name]
         harness.send_datagram(port, bytes(wrong))
-        failures.check(harness.wait_for(lambda: "expected %d" % (len(values) * WIDTHS[type_name])
-                                        in read(err_path), 30),
-                       "%s %s: a %d-byte datagram was not reported: %s"
-                       % (client, type_name, wrong, read(err_path)))
-        host.run(model, 0, harness.signal_args(values))  # one more frame, after it
-        harness.wait_for(lambda: len(lines()) >= 4, 30)
-        harness.wait_for(lambda: len(lines()) > 4, 0.5)
+        failures.wait("%s %s: the %d-byte datagram is reported" % (client, type_name, wrong),
+                      lambda: read(err_path),
+                      lambda err: "expected %d" % (len(values) * WIDTHS[type_name]) in err)
+        # One more frame, after it. The recipe takes datagrams in order, so
+        # once this frame is printed, whatever the bad one printed is there too.
+        host.run(model, 0, harness.signal_args(values))
+        failures.wait("%s %s: the frame after the bad datagram is printed" % (client, type_name),
+                      lines, lambda got: len(got) >= 4)
     finally:
         proc.kill()
         proc.wait()
@@ -87,10 +89,10 @@ def main():
     ap.add_argument("--workdir", required=True)
     a = ap.parse_args()
     host = harness.Host(a.svhost, a.plugin, a.workdir)
-    failures = harness.Failures()
+    failures = harness.Failures("recipe %s" % a.client)
     for type_name in ("double", "single", "int32", "boolean"):
         check_type(a.client, host, type_name, failures)
-    failures.finish("recipe %s" % a.client)
+    failures.finish()
 
 
 if __name__ == "__main__":
