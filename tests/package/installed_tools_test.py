@@ -35,7 +35,7 @@ DYGRAPHS = "libjs-dygraphs"
 # dpkg's lock is shared with every other apt user of the machine.
 APT = ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=600"]
 APT_ENV = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-failures = harness.Failures()
+failures = harness.Failures("installed tools package")
 
 
 def run(args, **kw):
@@ -125,20 +125,20 @@ def use_as_a_user(work, trace_dir, chromium):
         cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=open(files["recv.err"], "w"))
     browser = None
     try:
-        if not failures.check(harness.wait_for(lambda: os.path.exists(files["http.port"]), 60),
+        if not failures.check(harness.wait_for(lambda: os.path.exists(files["http.port"]), harness.DEADLINE),
                               "udpsv-recv --http did not start: " + open(files["recv.err"]).read()):
             return
         url = "http://127.0.0.1:%s/" % open(files["http.port"]).read().strip()
         browser = live_plot_test.Browser(chromium, tempfile.mkdtemp(prefix="chromium-", dir=work))
         tab = browser.open(url)
-        failures.check(tab.wait("typeof Dygraph === 'function' && window.udpsv && udpsv.batches > 0", 60),
+        failures.check(tab.wait("typeof Dygraph === 'function' && window.udpsv && udpsv.batches > 0", harness.DEADLINE),
                        "the live plot did not load the chart library or got no events")
         # Frames one bucket apart, so that each is a point of its own.
         r = run(traced(trace_dir, "run", ["svhost", "run", model, "--steps", "20", "--period", "0.05",
                                           "--quiet"]), cwd=work, env=env)
         failures.check(r.returncode == 0 and "frames sent:  21" in r.stdout,
                        "svhost run without the plug-in named: %s%s" % (r.stdout, r.stderr))
-        failures.check(tab.wait("udpsv.chart && udpsv.rows.length === 21 && udpsv.chart.numRows() === 21", 60),
+        failures.check(tab.wait("udpsv.chart && udpsv.rows.length === 21 && udpsv.chart.numRows() === 21", harness.DEADLINE),
                        "the live plot shows %s of 21 frames"
                        % tab.eval("window.udpsv && [udpsv.rows.length, udpsv.chart && udpsv.chart.numRows()]"))
     finally:
@@ -150,7 +150,7 @@ def use_as_a_user(work, trace_dir, chromium):
         for pid in pids:
             os.kill(int(pid), signal.SIGTERM)
         try:
-            recv.wait(60)
+            recv.wait(harness.DEADLINE)
         except subprocess.TimeoutExpired:
             recv.kill()
             recv.wait()
@@ -201,11 +201,11 @@ def main():
             r = apt("remove", DYGRAPHS)
             if not failures.check(r.returncode == 0 and not installed(DYGRAPHS),
                                   "cannot remove %s first: %s" % (DYGRAPHS, r.stdout[-500:] + r.stderr)):
-                return failures.finish("installed tools package")
+                return failures.finish()
         r = apt("install", deb)
         if not failures.check(r.returncode == 0 and installed(PACKAGE),
                               "apt-get install ./%s: %s" % (os.path.basename(deb), r.stdout[-800:] + r.stderr)):
-            return failures.finish("installed tools package")
+            return failures.finish()
         failures.check(installed(DYGRAPHS), "installing %s did not bring %s" % (PACKAGE, DYGRAPHS))
         for path in ours:
             failures.check(os.path.lexists(path), "installed, yet %s is missing" % path)
@@ -235,7 +235,7 @@ def main():
             run(["apt-mark", "manual" if dygraphs_manual else "auto", DYGRAPHS])
         failures.check(installed(DYGRAPHS) == had_dygraphs,
                        "%s could not be put back as it was (installed: %s)" % (DYGRAPHS, had_dygraphs))
-    failures.finish("installed tools package")
+    failures.finish()
 
 
 if __name__ == "__main__":
