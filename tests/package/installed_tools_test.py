@@ -131,16 +131,15 @@ def use_as_a_user(work, trace_dir, chromium):
         url = "http://127.0.0.1:%s/" % open(files["http.port"]).read().strip()
         browser = live_plot_test.Browser(chromium, tempfile.mkdtemp(prefix="chromium-", dir=work))
         tab = browser.open(url)
-        failures.check(tab.wait("typeof Dygraph === 'function' && window.udpsv && udpsv.batches > 0", harness.DEADLINE),
-                       "the live plot did not load the chart library or got no events")
+        tab.wait(failures, "the live plot loads the chart library and gets events",
+                 "typeof Dygraph === 'function' && window.udpsv && udpsv.batches > 0")
         # Frames one bucket apart, so that each is a point of its own.
         r = run(traced(trace_dir, "run", ["svhost", "run", model, "--steps", "20", "--period", "0.05",
                                           "--quiet"]), cwd=work, env=env)
         failures.check(r.returncode == 0 and "frames sent:  21" in r.stdout,
                        "svhost run without the plug-in named: %s%s" % (r.stdout, r.stderr))
-        failures.check(tab.wait("udpsv.chart && udpsv.rows.length === 21 && udpsv.chart.numRows() === 21", harness.DEADLINE),
-                       "the live plot shows %s of 21 frames"
-                       % tab.eval("window.udpsv && [udpsv.rows.length, udpsv.chart && udpsv.chart.numRows()]"))
+        tab.wait(failures, "the live plot shows all 21 frames",
+                 "udpsv.chart && udpsv.rows.length === 21 && udpsv.chart.numRows() === 21")
     finally:
         if browser:
             browser.close()
