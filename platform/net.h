@@ -145,7 +145,7 @@ const ReceiveApi& platform_receive_api();
 
 // The system's own words for a Windows Sockets code as last_error() gives
 // it (English on POSIX, the system's language on Windows), as UTF-8 without
-// a line end; "error N" for a code it has no words for.
+// a line end; the bare number for a code it has no words for.
 std::string error_text(int code);
 
 }  // namespace sv::net

@@ -118,7 +118,7 @@ std::string error_text(int code) {
     if (!text && c.wsa == code) text = ::gai_strerror(c.os);
   // A number that names no Windows Sockets condition came from errno as it was.
   if (!text && code > 0 && code < 10000) text = std::strerror(code);
-  return text ? std::string(text) : "error " + std::to_string(code);
+  return text ? std::string(text) : "Windows Sockets error " + std::to_string(code);
 }
 
 namespace detail {

@@ -192,7 +192,7 @@ std::string error_text(int code) {
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            static_cast<DWORD>(code), 0, buf, sizeof buf / sizeof buf[0], nullptr);
   while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
-  if (n == 0) return "error " + std::to_string(code);
+  if (n == 0) return "Windows Sockets error " + std::to_string(code);
   const int bytes = WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr,
                                         nullptr);
   std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');

@@ -1,12 +1,19 @@
 #include "tools/console.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+
+// The C runtime's own parse of the wide command line, by Windows' rules;
+// shell32's CommandLineToArgvW would bring shell32 and comctl32 in.
+struct StartupInfo {
+  int new_mode;
+};
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob,
+                              StartupInfo* startup);
 
 namespace sv::console {
 namespace {
@@ -73,11 +80,13 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 std::vector<std::string> arguments(int argc, char** argv) {
   int count = 0;
-  LPWSTR* wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (!wide_args) return {argv, argv + argc};
+  wchar_t** wide_args = nullptr;
+  wchar_t** environment = nullptr;
+  StartupInfo startup{0};
+  if (__wgetmainargs(&count, &wide_args, &environment, 0, &startup) != 0 || !wide_args)
+    return {argv, argv + argc};
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i) args.push_back(utf8(wide_args[i]));
-  LocalFree(wide_args);
   return args;
 }
 

@@ -34,7 +34,7 @@ std::string system_text(DWORD code) {
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            code, 0, buf, sizeof buf / sizeof buf[0], nullptr);
   while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
-  return n ? utf8(std::wstring_view(buf, n)) : "error " + std::to_string(code);
+  return n ? utf8(std::wstring_view(buf, n)) : "system error " + std::to_string(code);
 }
 
 }  // namespace
