@@ -5,8 +5,9 @@ from another folder.
 
 udpsv-recv.exe decodes the unpacked DLL's frames of every type (sent by the
 build's svhost.exe), writes its files into a folder with such a name too,
-serves its live plot to a client on Linux over a real socket, and reports a
-port that is taken. udpsv-selftest.exe passes, and fails with a readable
+serves its live plot to a client on Linux over a real socket, reports a
+port that is taken, and in a console shows every character of its table
+and stops on Ctrl+C. udpsv-selftest.exe passes, and fails with a readable
 line for each condition it checks: the DLL missing or a wrong file, the
 host's string library broken or incomplete, a registry value of the wrong
 type, an old Windows, an old comctl32. Started with a console of its own (a
@@ -291,42 +292,76 @@ def self_test_faults(prefix, folder, exe, work, svstring_full, svstring_no1553, 
         os.remove(controls)
 
 
+class Terminal:
+    """A program of the prefix in a terminal of its own, as a double-click
+    or a command window gives it: a pseudo-terminal, wide enough that the
+    console breaks no line."""
+
+    def __init__(self, prefix, exe, args, cwd):
+        command = "stty cols 1000 rows 60; exec " + " ".join(
+            "'%s'" % a for a in prefix.command(exe, args))
+        self.proc = subprocess.Popen(["script", "-qec", command, "/dev/null"], env=prefix.env,
+                                     cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+        os.set_blocking(self.proc.stdout.fileno(), False)
+        self.seen = b""
+
+    def lines(self):
+        try:
+            self.seen += self.proc.stdout.read() or b""
+        except (BlockingIOError, TypeError):
+            pass
+        return lines_of(self.seen.decode("utf-8", "replace").replace("\r", ""))
+
+    def shows(self, text, seconds=LONG):
+        return harness.wait_for(lambda: any(text in l for l in self.lines()), seconds, 0.05)
+
+    def type(self, keys):
+        self.proc.stdin.write(keys)
+        self.proc.stdin.flush()
+
+    def finish(self):
+        try:
+            self.proc.wait(LONG)
+        finally:
+            if self.proc.poll() is None:
+                self.proc.kill()
+                self.proc.wait()
+        return self.proc.returncode, self.lines()
+
+
 def console_of_its_own(prefix, folder, exe, work, name):
     """The self-test in a terminal of its own, as after a double-click: the
     report also goes to a file, it says where, and it waits for Enter.
-    Returns the file's Windows path as the program printed it."""
-    # A wide terminal, so that the console breaks no line of the report.
-    command = "stty cols 1000 rows 60; exec " + " ".join("'%s'" % a for a in prefix.command(exe, []))
-    proc = subprocess.Popen(["script", "-qec", command, "/dev/null"], env=prefix.env, cwd=work,
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    os.set_blocking(proc.stdout.fileno(), False)
-    seen = [b""]
-
-    def read():
-        try:
-            seen[0] += proc.stdout.read() or b""
-        except (BlockingIOError, TypeError):
-            pass
-        return lines_of(seen[0].decode("utf-8", "replace").replace("\r", ""))
-
-    try:
-        waiting = harness.wait_for(lambda: any("Press Enter to close this window." in l for l in read()),
-                                   LONG, 0.05)
-        failures.check(waiting and proc.poll() is None,
-                       "%s: no wait for Enter (exit %s):\n%s" % (name, proc.poll(), "\n".join(read())))
-        proc.stdin.write(b"\r")
-        proc.stdin.flush()
-        proc.wait(LONG)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-    text = read()
-    failures.check(proc.returncode == 0, "%s: exit %s" % (name, proc.returncode))
+    Returns the file's Windows path as the program printed it, and the
+    report's lines as shown."""
+    t = Terminal(prefix, exe, [], work)
+    waiting = t.shows("Press Enter to close this window.")
+    failures.check(waiting and t.proc.poll() is None,
+                   "%s: no wait for Enter (exit %s):\n%s" % (name, t.proc.poll(), "\n".join(t.lines())))
+    t.type(b"\r")
+    rc, text = t.finish()
+    failures.check(rc == 0, "%s: exit %s" % (name, rc))
     where = next((l[len("This report is also in "):].strip() for l in text
                   if l.startswith("This report is also in ")), "")
     return where, [l for l in text if l.startswith(("UDPSV2Simulink self-test", "result: ")) or
                    l.endswith("  ok") or l.endswith("  FAILED")]
+
+
+def receiver_in_a_console(prefix, recv, work):
+    """udpsv-recv.exe in a console: its table shows every character (the
+    "…" of a cut line), and Ctrl+C stops it with its summary."""
+    port_file = os.path.join(work, "console.port")
+    t = Terminal(prefix, recv, ["--port", "0", "--port-file", prefix.windows(port_file),
+                                "--timeout", str(LONG)], work)
+    if failures.check(wait_for_file(port_file), "console: no port file: %s" % t.lines()):
+        harness.send_datagram(int(open(port_file).read()), struct.pack("<10d", *range(10)))
+        failures.check(t.shows("\u2026(+2)"), "console: the table lacks \"\u2026(+2)\": %s" % t.lines())
+        t.type(b"\x03")
+    rc, text = t.finish()
+    failures.check(rc == 0 and any("1 frames received" in l and "(stopped: Ctrl+C)" in l for l in text),
+                   "console: Ctrl+C: exit %s, %s" % (rc, text[-3:]))
+    print("udpsv-recv.exe in a console: stopped by Ctrl+C", flush=True)
 
 
 def report_file(prefix, folder, exe, work):
@@ -386,6 +421,7 @@ def main():
         receive_every_type(prefix, recv, svhost, dll, out, work)
         live_plot(prefix, recv, out, work, a.dygraphs)
         port_taken(prefix, recv, work)
+        receiver_in_a_console(prefix, recv, work)
         self_test_faults(prefix, folder, selftest, work, a.svstring_full, a.svstring_no1553,
                          a.fake_comctl32)
         report_file(prefix, folder, selftest, work)
