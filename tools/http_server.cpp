@@ -138,8 +138,8 @@ bool Server::Impl::read_head(net::SocketHandle s, std::string* head) {
   while (head->find("\r\n\r\n") == std::string::npos) {
     if (head->size() > kMaxHead) return false;
     bool ready[2] = {false, false};
-    if (api.wait_readable(waits, 2, kIoTimeoutMs, ready) <= 0 || stopping || !ready[0])
-      return false;
+    if (api.wait_readable(waits, 2, kIoTimeoutMs, ready) <= 0 || stopping) return false;
+    if (!ready[0]) continue;  // a stray datagram, which the acceptor takes away
     const std::intptr_t n = api.receive(s, buf, sizeof buf);
     if (n <= 0) return false;
     head->append(buf, static_cast<std::size_t>(n));
@@ -194,12 +194,15 @@ void Server::Impl::reap() {
 void Server::Impl::accept_loop() {
   const net::ReceiveApi& api = net::receive_api();
   const net::SocketHandle waits[2] = {listener, waker.socket()};
-  for (;;) {
+  // stop() sets `stopping` before it wakes: a wake that drain() took away is
+  // seen here at the next turn.
+  while (!stopping) {
     reap();
     bool ready[2] = {false, false};
     const int n = api.wait_readable(waits, 2, -1, ready);
     if (stopping) return;
     if (n < 0 && net::api().last_error() != wsa::kEintr) return;
+    if (n > 0 && ready[1]) waker.drain();
     if (n <= 0 || !ready[0]) continue;
     const net::SocketHandle s = api.accept(listener);
     if (s == net::kNoSocket) continue;  // the page gave up before it was taken

@@ -5,6 +5,7 @@
 // console and files through tools/<platform>/.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -106,10 +107,10 @@ filled in from a model: svhost show MODEL --receiver all
 )HELP";
 
 // Made readable by a request to stop, so that the wait for frames returns.
-const sv::recv::Waker* g_waker = nullptr;
+std::atomic<const sv::recv::Waker*> g_waker{nullptr};
 
 void wake_receiver() {
-  if (g_waker) g_waker->wake();
+  if (const sv::recv::Waker* waker = g_waker.load()) waker->wake();
 }
 
 struct Options {
@@ -251,6 +252,7 @@ class Receiver {
  public:
   explicit Receiver(const Options& o) : opt_(o) {}
   ~Receiver() {
+    g_waker = nullptr;
     plot_.reset();
     if (socket_ != net::kNoSocket) net::api().shutdown_close(socket_);
     if (csv_) std::fclose(csv_);
@@ -546,6 +548,9 @@ int Receiver::run() {
       finish("error");
       return kExitFailure;
     }
+    // A request sets its name before it wakes the waker: one taken away here
+    // is seen at the next turn.
+    if (ready[1] && !sv::console::stop_request()) waker_.drain();
     if (!ready[0]) continue;
     if (!drain()) {
       finish("error");

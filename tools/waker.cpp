@@ -16,10 +16,18 @@ std::string Waker::open() {
   net::Ipv4 address{};
   std::uint16_t port = 0;
   if (socket_ == net::kNoSocket || api.bind(socket_, kLoopback, 0) != 0 ||
-      api.local_address(socket_, &address, &port) != 0)
+      api.local_address(socket_, &address, &port) != 0 ||
+      net::receive_api().set_blocking(socket_, 0) != 0)
     return net::error_text(api.last_error());
   self_ = net::socket_address(kLoopback, port);
   return {};
+}
+
+void Waker::drain() const {
+  char byte[1];
+  std::uint32_t dropped = 0;
+  if (socket_ != net::kNoSocket)
+    net::receive_api().receive_datagram(socket_, byte, sizeof byte, &dropped);
 }
 
 void Waker::wake() const {

@@ -25,6 +25,12 @@ class Waker {
   // returns at once. One sendto, so a signal handler may call it.
   void wake() const;
 
+  // Takes one datagram off the socket, without waiting: for a waiter that
+  // found it readable without a request (a stray datagram from another
+  // program of this PC), so that its waits do not return at once for ever.
+  // The waiter checks for a request again before it waits.
+  void drain() const;
+
  private:
   net::SocketHandle socket_ = net::kNoSocket;
   net::SocketAddress self_{};
