@@ -86,8 +86,8 @@ std::vector<Known> known_values(ValueType type) {
       // Rounded to nearest by the processor's SSE unit, not the plug-in's
       // x87 path.
       std::vector<Known> k;
-      for (double v : {0.1, -0.0, 1.5, -2.5, 3.4028234663852886e38, 1e-45, 16777217.0, kInf,
-                       1.0 / 3.0})
+      for (double v :
+           {0.1, -0.0, 1.5, -2.5, 3.4028234663852886e38, 1e-45, 16777217.0, kInf, 1.0 / 3.0})
         k.push_back({v, Value{static_cast<float>(v)}});
       return k;
     }
@@ -105,9 +105,9 @@ std::vector<Known> known_values(ValueType type) {
               {-0.0, Value{std::int64_t{0}}},
               {2147483647.0, Value{std::int64_t{2147483647}}}};
     case ValueType::Boolean:
-      return {{0.5, Value{true}},   {0.0, Value{false}}, {-0.0, Value{false}}, {-1.0, Value{false}},
-              {kInf, Value{true}},  {-kInf, Value{false}}, {1e-300, Value{true}},
-              {5e-324, Value{true}}};
+      return {{0.5, Value{true}},    {0.0, Value{false}},  {-0.0, Value{false}},
+              {-1.0, Value{false}},  {kInf, Value{true}},  {-kInf, Value{false}},
+              {1e-300, Value{true}}, {5e-324, Value{true}}};
   }
   return {};
 }
@@ -193,10 +193,9 @@ Check check_plugin(const std::string& path, Calls& calls, std::unique_ptr<Plugin
   std::string digits;
   for (char c : file)
     if (c != '.') digits += c;
-  std::string seen = from + (file.empty() ? "" : ", file version " + file) +
-                     ", writes version " + section + " into model files";
-  if (!file.empty() && digits != section)
-    return failed(kPluginLabel, seen + ": the two differ");
+  std::string seen = from + (file.empty() ? "" : ", file version " + file) + ", writes version " +
+                     section + " into model files";
+  if (!file.empty() && digits != section) return failed(kPluginLabel, seen + ": the two differ");
   std::string own_digits;
   for (char c : std::string(SV_SELFTEST_VERSION))
     if (c != '.') own_digits += c;
@@ -229,8 +228,9 @@ Check check_frames(const Plugin& plugin, ValueType type, Calls& calls) {
     return fail("its settings were refused: " + one_line(r.failure));
   for (int step = 0; step <= kSteps; ++step) {
     const std::vector<unsigned char> inputs = input_array(values, step);
-    CallResult r = step == 0 ? calls("InitSimulationDLL", [&] { return block.start_run(inputs.data()); })
-                             : calls("SimulateDLL2", [&] { return block.step(inputs.data()); });
+    CallResult r = step == 0
+                       ? calls("InitSimulationDLL", [&] { return block.start_run(inputs.data()); })
+                       : calls("SimulateDLL2", [&] { return block.step(inputs.data()); });
     if (!r)
       return fail(step == 0 ? "the run start failed: " + one_line(r.failure)
                             : format("step %d failed: ", step) + one_line(r.failure));
@@ -262,11 +262,11 @@ Check check_frames(const Plugin& plugin, ValueType type, Calls& calls) {
                     "), expected " + sv::recv::format_value(want));
     }
   }
-  return {label,
-          format("%d frames of %zu values (%zu bytes) to %s:%u, decoded as they were sent",
-                 kSteps + 1, values.size(), values.size() * width, kLoopback,
-                 static_cast<unsigned>(probe->port())),
-          true};
+  return {
+      label,
+      format("%d frames of %zu values (%zu bytes) to %s:%u, decoded as they were sent", kSteps + 1,
+             values.size(), values.size() * width, kLoopback, static_cast<unsigned>(probe->port())),
+      true};
 }
 
 Check check_unresolvable_name(const Plugin& plugin, Calls& calls) {
@@ -289,8 +289,9 @@ Check check_unresolvable_name(const Plugin& plugin, Calls& calls) {
   if (r.failure.empty()) return failed(kNameLabel, target + " failed without a text");
   const std::string text = one_line(r.failure);
   if (failures_are_raised() && r.raised != SV_FAILURE_EXCEPTION_CODE)
-    return failed(kNameLabel, target + format(" raised 0x%08X, not the plug-in's failure 0x%08X: ",
-                                              r.raised, SV_FAILURE_EXCEPTION_CODE) +
+    return failed(kNameLabel, target +
+                                  format(" raised 0x%08X, not the plug-in's failure 0x%08X: ",
+                                         r.raised, SV_FAILURE_EXCEPTION_CODE) +
                                   text);
   if (failure_text_to_utf8(recorded) != r.failure)
     return failed(kNameLabel, target + " failed with \"" + text +
@@ -321,8 +322,9 @@ Check check_no_receiver(const Plugin& plugin, Calls& calls) {
   const std::vector<unsigned char> inputs = input_array(known_values(ValueType::Double), 0);
   std::string failure;
   for (int step = 0; step <= kSteps && failure.empty(); ++step) {
-    CallResult r = step == 0 ? calls("InitSimulationDLL", [&] { return block.start_run(inputs.data()); })
-                             : calls("SimulateDLL2", [&] { return block.step(inputs.data()); });
+    CallResult r = step == 0
+                       ? calls("InitSimulationDLL", [&] { return block.start_run(inputs.data()); })
+                       : calls("SimulateDLL2", [&] { return block.step(inputs.data()); });
     if (!r)
       failure = (step == 0 ? std::string("the run start") : format("step %d", step)) +
                 " failed: " + one_line(r.failure);
@@ -338,12 +340,11 @@ Check check_no_receiver(const Plugin& plugin, Calls& calls) {
 Check check_control_word(std::uint16_t before, std::uint16_t after_load, const Calls& calls) {
   std::string seen = format("0x%04X before the load, 0x%04X after it", before, after_load);
   if ((after_load & ~kReservedBit) != kStartupControlWord)
-    return failed(kFpuLabel, seen + format(", where the plug-in's start-up sets 0x%04X",
-                                           kStartupControlWord));
+    return failed(kFpuLabel,
+                  seen + format(", where the plug-in's start-up sets 0x%04X", kStartupControlWord));
   if (!calls.changed().empty()) return failed(kFpuLabel, seen + "; " + calls.changed());
-  return {kFpuLabel, seen + format(" (the plug-in's start-up), kept by %d export calls",
-                                   calls.count()),
-          true};
+  return {kFpuLabel,
+          seen + format(" (the plug-in's start-up), kept by %d export calls", calls.count()), true};
 }
 
 // What of the plug-in stays loaded after its unload; empty when nothing.
@@ -366,7 +367,8 @@ Check check_reload(const std::string& path, std::unique_ptr<Plugin> plugin,
   {
     Block block(*plugin);
     if (CallResult r = block.init(); !r)
-      return failed(kReloadLabel, "after the second load, a new block failed: " + one_line(r.failure));
+      return failed(kReloadLabel,
+                    "after the second load, a new block failed: " + one_line(r.failure));
   }
   plugin.reset();
   if (std::string left = left_loaded(path, string_library_before); !left.empty())
@@ -403,7 +405,8 @@ bool run(const std::string& plugin_path, const std::function<void(const Check&)>
     return false;
   }
   if (auto c = check_string_library(string_library_before)) put(*c);
-  for (ValueType type : {ValueType::Double, ValueType::Single, ValueType::Int32, ValueType::Boolean})
+  for (ValueType type :
+       {ValueType::Double, ValueType::Single, ValueType::Int32, ValueType::Boolean})
     put(check_frames(*plugin, type, calls));
   put(check_unresolvable_name(*plugin, calls));
   put(check_no_receiver(*plugin, calls));

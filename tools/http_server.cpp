@@ -27,12 +27,18 @@ constexpr int kMethodNotAllowed = 405;
 
 const char* reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case kBadRequest: return "Bad Request";
-    case 404: return "Not Found";
-    case kMethodNotAllowed: return "Method Not Allowed";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case kBadRequest:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case kMethodNotAllowed:
+      return "Method Not Allowed";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -47,7 +53,8 @@ bool same_ignoring_case(std::string_view a, std::string_view b) {
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 

@@ -253,7 +253,8 @@ std::string LivePlot::start() {
   auto js = files::read_whole(files::join(dir, "dygraph.min.js"));
   auto css = files::read_whole(files::join(dir, "dygraph.min.css"));
   if (!js || !css || js->empty() || css->empty())
-    return "cannot read dygraph.min.js and dygraph.min.css in " + dir + " (" SV_CHART_LIBRARY_HINT ")";
+    return "cannot read dygraph.min.js and dygraph.min.css in " + dir +
+           " (" SV_CHART_LIBRARY_HINT ")";
   d.dygraph_js = std::move(*js);
   d.dygraph_css = std::move(*css);
   d.server = std::make_unique<http::Server>([&d](const http::Request& r) { return d.respond(r); });

@@ -536,7 +536,8 @@ int Receiver::run() {
     if (deadline) {
       if (now >= *deadline) return finish(deadline_reason);
       // Rounded up, so that the wait never ends before the deadline.
-      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(*deadline - now).count();
+      const auto us =
+          std::chrono::duration_cast<std::chrono::microseconds>(*deadline - now).count();
       wait_ms = static_cast<int>(std::min<long long>((us + 999) / 1000, 1 << 30));
     }
 

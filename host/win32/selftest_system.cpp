@@ -30,10 +30,10 @@ constexpr const char* kSettingsKeyText =
     "HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7\\General Settings";
 // The values the plug-in reads there, all as text; the colours follow.
 constexpr const wchar_t* kSettingNames[] = {
-    L"Auto Info Open",        L"Auto Info Save",         L"Default User",
-    L"Default Department",    L"Temp Path",              L"Default Line Width",
-    L"Default Grid Mode",     L"Default Float Width",    L"Default Float Precision",
-    L"Default Float Notation", L"Tooltip Help",          L"Create Bak Files"};
+    L"Auto Info Open",         L"Auto Info Save",      L"Default User",
+    L"Default Department",     L"Temp Path",           L"Default Line Width",
+    L"Default Grid Mode",      L"Default Float Width", L"Default Float Precision",
+    L"Default Float Notation", L"Tooltip Help",        L"Create Bak Files"};
 constexpr int kColourSettings = 16;
 // The ids of every text the block shows from the string library.
 constexpr unsigned kStringIds[] = {1002, 1011, 1316, 1317, 1551, 1552, 1553, 1554, 1555, 1556};
@@ -143,14 +143,22 @@ std::optional<std::vector<std::string>> imports_from(const std::string& path, co
 
 std::string value_type_name(DWORD type) {
   switch (type) {
-    case REG_NONE: return "REG_NONE";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    case REG_DWORD_BIG_ENDIAN: return "REG_DWORD_BIG_ENDIAN";
-    case REG_LINK: return "REG_LINK";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    case REG_QWORD: return "REG_QWORD";
-    default: return format("type %lu", static_cast<unsigned long>(type));
+    case REG_NONE:
+      return "REG_NONE";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_DWORD_BIG_ENDIAN:
+      return "REG_DWORD_BIG_ENDIAN";
+    case REG_LINK:
+      return "REG_LINK";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    case REG_QWORD:
+      return "REG_QWORD";
+    default:
+      return format("type %lu", static_cast<unsigned long>(type));
   }
 }
 
@@ -178,10 +186,10 @@ std::optional<Check> check_system() {
   SYSTEM_INFO si{};
   GetNativeSystemInfo(&si);
   const WORD arch = si.wProcessorArchitecture;
-  const char* bits = arch == PROCESSOR_ARCHITECTURE_AMD64 ? "64-bit (x64)"
+  const char* bits = arch == PROCESSOR_ARCHITECTURE_AMD64             ? "64-bit (x64)"
                      : arch == PROCESSOR_ARCHITECTURE_INTEL && !wow64 ? "32-bit"
-                     : wow64 ? "64-bit"
-                             : "of another processor";
+                     : wow64                                          ? "64-bit"
+                                                                      : "of another processor";
   std::string seen = format("%s%s%lu.%lu build %lu", *name ? name : "", *name ? " (" : "",
                             static_cast<unsigned long>(major), static_cast<unsigned long>(minor),
                             static_cast<unsigned long>(build));
@@ -208,8 +216,8 @@ std::optional<Check> check_common_controls(const std::string& plugin_path) {
   if (std::string version = file_version(seen); !version.empty()) seen += " " + version;
   std::vector<std::string> missing;
   for (const std::string& name : wanted ? *wanted : std::vector<std::string>{}) {
-    const char* which = name[0] == '#' ? MAKEINTRESOURCEA(std::stoul(name.substr(1)))
-                                       : name.c_str();
+    const char* which =
+        name[0] == '#' ? MAKEINTRESOURCEA(std::stoul(name.substr(1))) : name.c_str();
     if (!GetProcAddress(controls, which)) missing.push_back(name);
   }
   FreeLibrary(controls);
@@ -231,13 +239,13 @@ std::optional<Check> check_settings() {
   HKEY key = nullptr;
   const LONG opened = RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key);
   if (opened != ERROR_SUCCESS)
-    return Check{kSettingsLabel,
-                 std::string(kSettingsKeyText) +
-                     (opened == ERROR_FILE_NOT_FOUND
-                          ? " does not exist: every setting takes its default"
-                          : " cannot be read (" + win32::system_reason(opened) +
-                                "): every setting takes its default"),
-                 true};
+    return Check{
+        kSettingsLabel,
+        std::string(kSettingsKeyText) + (opened == ERROR_FILE_NOT_FOUND
+                                             ? " does not exist: every setting takes its default"
+                                             : " cannot be read (" + win32::system_reason(opened) +
+                                                   "): every setting takes its default"),
+        true};
   std::vector<std::wstring> names(std::begin(kSettingNames), std::end(kSettingNames));
   for (int i = 0; i < kColourSettings; ++i) names.push_back(L"Default Color " + std::to_wstring(i));
   std::string set, wrong;
@@ -248,7 +256,8 @@ std::optional<Check> check_settings() {
     if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && size == 0)) continue;
     const std::string quoted = "\"" + win32::utf8(name) + "\"";
     if (rc != ERROR_SUCCESS) {
-      wrong += (wrong.empty() ? "" : "; ") + quoted + " cannot be read: " + win32::system_reason(rc);
+      wrong +=
+          (wrong.empty() ? "" : "; ") + quoted + " cannot be read: " + win32::system_reason(rc);
       continue;
     }
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
@@ -290,8 +299,8 @@ std::vector<std::wstring> string_library_mappings() {
         (region.Type == MEM_IMAGE || region.Type == MEM_MAPPED)) {
       last = region.AllocationBase;
       wchar_t name[MAX_PATH * 2];
-      const DWORD n = GetMappedFileNameW(GetCurrentProcess(), region.AllocationBase, name,
-                                         MAX_PATH * 2);
+      const DWORD n =
+          GetMappedFileNameW(GetCurrentProcess(), region.AllocationBase, name, MAX_PATH * 2);
       if (n >= suffix.size() &&
           CompareStringOrdinal(name + n - suffix.size(), static_cast<int>(suffix.size()),
                                suffix.c_str(), static_cast<int>(suffix.size()), TRUE) == CSTR_EQUAL)
@@ -334,16 +343,16 @@ std::optional<Check> check_string_library(bool loaded_before) {
     std::string path;
     for (const std::string& place : places)
       if (path.empty() && same_file(mapped.front(), place)) path = place;
-    const std::string seen = (loaded_before ? "the host's, " : "found by the plug-in's start-up: ") +
-                             (path.empty() ? win32::utf8(mapped.front()) : path);
+    const std::string seen =
+        (loaded_before ? "the host's, " : "found by the plug-in's start-up: ") +
+        (path.empty() ? win32::utf8(mapped.front()) : path);
     if (path.empty()) return Check{kStringLabel, seen + " (its texts not checked)", true};
     // The texts, from a mapping of our own, as the plug-in reads them.
     DWORD error = 0;
     HMODULE library = load_quietly(win32::wide(path), &error, kResourceImage);
     if (!library)
-      return Check{kStringLabel, seen + ", but its texts cannot be read: " +
-                                     win32::system_reason(error),
-                   false};
+      return Check{kStringLabel,
+                   seen + ", but its texts cannot be read: " + win32::system_reason(error), false};
     std::string missing;
     for (unsigned id : kStringIds) {
       wchar_t text[kTextChars];
@@ -368,8 +377,8 @@ std::optional<Check> check_string_library(bool loaded_before) {
     } else {
       why = "Windows cannot load it: " + win32::system_reason(error);
     }
-    return Check{kStringLabel, path + " is there, but " + why + "; the block shows its German texts",
-                 false};
+    return Check{kStringLabel,
+                 path + " is there, but " + why + "; the block shows its German texts", false};
   }
   return Check{kStringLabel,
                "SVSTRING7.DLL is neither " + places[0] + " nor " + places[1] +

@@ -100,9 +100,9 @@ int wait_readable(const SocketHandle* sockets, std::size_t count, int timeout_ms
   return n;
 }
 
-constexpr ReceiveApi kPlatform{open_stream,     own_port,      listen_on,      accept_next,
-                               set_receive_buffer, count_drops, set_blocking,  set_timeouts,
-                               receive_datagram, receive,       send_stream,    shutdown_both,
+constexpr ReceiveApi kPlatform{open_stream,        own_port,    listen_on,    accept_next,
+                               set_receive_buffer, count_drops, set_blocking, set_timeouts,
+                               receive_datagram,   receive,     send_stream,  shutdown_both,
                                wait_readable};
 
 }  // namespace

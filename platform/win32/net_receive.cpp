@@ -70,9 +70,7 @@ Entry<WSASetLastError_t> e_WSASetLastError("WSASetLastError");
 SOCKET sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 
 // Winsock takes int sizes; a larger buffer is used up to what fits.
-int int_size(std::size_t size) {
-  return size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
-}
+int int_size(std::size_t size) { return size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size); }
 
 int set_option(SocketHandle s, int level, int name, const void* value, int size) {
   auto fn = e_setsockopt.get();
@@ -180,9 +178,9 @@ int wait_readable(const SocketHandle* sockets, std::size_t count, int timeout_ms
   return n == SOCKET_ERROR ? -1 : n;
 }
 
-constexpr ReceiveApi kPlatform{open_stream,     own_port,      listen_on,      accept_next,
-                               set_receive_buffer, count_drops, set_blocking,  set_timeouts,
-                               receive_datagram, receive,       send_stream,    shutdown_both,
+constexpr ReceiveApi kPlatform{open_stream,        own_port,    listen_on,    accept_next,
+                               set_receive_buffer, count_drops, set_blocking, set_timeouts,
+                               receive_datagram,   receive,     send_stream,  shutdown_both,
                                wait_readable};
 
 }  // namespace
@@ -193,8 +191,8 @@ std::string error_text(int code) {
                            static_cast<DWORD>(code), 0, buf, sizeof buf / sizeof buf[0], nullptr);
   while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
   if (n == 0) return "Windows Sockets error " + std::to_string(code);
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr,
-                                        nullptr);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
   WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out.data(), bytes, nullptr, nullptr);
   return out;

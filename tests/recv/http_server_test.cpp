@@ -59,8 +59,10 @@ class Client {
       if (::poll(&p, 1, 50) <= 0) continue;
       char buf[4096];
       const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) ended_ = true;
-      else received_.append(buf, static_cast<std::size_t>(n));
+      if (n <= 0)
+        ended_ = true;
+      else
+        received_.append(buf, static_cast<std::size_t>(n));
     }
     return received_;
   }
@@ -142,8 +144,8 @@ TEST(HttpRequest, ReadsTheRequestLineAndLastEventId) {
   EXPECT_EQ(r.last_event_id, "42");
   ASSERT_TRUE(sv::recv::http::parse_request("HEAD / HTTP/1.0\r\n\r\n", &r));
   EXPECT_EQ(r.last_event_id, "");
-  for (const char* bad : {"GET /\r\n\r\n", "GET / FTP/1.0\r\n\r\n", "GET http://a/ HTTP/1.1\r\n\r\n",
-                          "nonsense", "GET  HTTP/1.1\r\n\r\n"})
+  for (const char* bad : {"GET /\r\n\r\n", "GET / FTP/1.0\r\n\r\n",
+                          "GET http://a/ HTTP/1.1\r\n\r\n", "nonsense", "GET  HTTP/1.1\r\n\r\n"})
     EXPECT_FALSE(sv::recv::http::parse_request(bad, &r)) << bad;
 }
 
@@ -218,8 +220,9 @@ TEST_F(HttpServer, ReportsAPortThatIsTaken) {
                        std::to_string(server_->port()) + ": Address already in use"),
             std::string::npos)
       << error;
-  EXPECT_NE(Server([](const Request&) { return Response{}; }).start("no..such..host", 0).find(
-                "cannot resolve 'no..such..host'"),
+  EXPECT_NE(Server([](const Request&) { return Response{}; })
+                .start("no..such..host", 0)
+                .find("cannot resolve 'no..such..host'"),
             std::string::npos);
 }
 

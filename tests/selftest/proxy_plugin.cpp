@@ -81,8 +81,7 @@ void fail(const char* text) {
   t_own = true;
   std::strncpy(t_failure, text, sizeof t_failure - 1);
 #ifdef _WIN32
-  const ULONG_PTR arguments[2] = {reinterpret_cast<ULONG_PTR>(t_failure),
-                                  std::strlen(t_failure)};
+  const ULONG_PTR arguments[2] = {reinterpret_cast<ULONG_PTR>(t_failure), std::strlen(t_failure)};
   RaiseException(SV_FAILURE_EXCEPTION_CODE, 0, 2, arguments);
 #endif
 }
@@ -111,12 +110,15 @@ extern "C" {
 
 PROXY_EXPORT void SV_CALL IsUserDLL32() noexcept { real().IsUserDLL32(); }
 PROXY_EXPORT char* SV_CALL GetDLLName() noexcept { return real().GetDLLName(); }
-PROXY_EXPORT int32_t SV_CALL CanSimulateDLL(intptr_t a) noexcept { return real().CanSimulateDLL(a); }
+PROXY_EXPORT int32_t SV_CALL CanSimulateDLL(intptr_t a) noexcept {
+  return real().CanSimulateDLL(a);
+}
 PROXY_EXPORT void SV_CALL GetParameterStruct(void* p) noexcept { real().GetParameterStruct(p); }
 PROXY_EXPORT void SV_CALL GetDialogEnableStruct(void* p, intptr_t a) noexcept {
   real().GetDialogEnableStruct(p, a);
 }
-PROXY_EXPORT void SV_CALL GetNumberOfInputsOutputs2(void* io, intptr_t a, void* u, intptr_t b) noexcept {
+PROXY_EXPORT void SV_CALL GetNumberOfInputsOutputs2(void* io, intptr_t a, void* u,
+                                                    intptr_t b) noexcept {
   begin();
   real().GetNumberOfInputsOutputs2(io, a, u, b);
 }
@@ -170,7 +172,8 @@ PROXY_EXPORT void SV_CALL InitSimulationDLL(void* r, const void* inputs, intptr_
 }
 
 PROXY_EXPORT void SV_CALL SimulateDLL2(intptr_t a, intptr_t b, intptr_t c, intptr_t d, intptr_t e,
-                                       intptr_t f, void* r, const void* inputs, intptr_t g) noexcept {
+                                       intptr_t f, void* r, const void* inputs,
+                                       intptr_t g) noexcept {
   begin();
   const Fault kind = fault();
   if (kind == Fault::Steps && inputs_of(r) == 1) return fail(kConnectionReset);

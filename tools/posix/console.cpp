@@ -40,7 +40,8 @@ std::string format(const char* pattern, ...) {
   const int n = std::vsnprintf(small, sizeof small, pattern, args);
   va_end(args);
   if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
+  if (static_cast<std::size_t>(n) < sizeof small)
+    return std::string(small, static_cast<std::size_t>(n));
   std::string text(static_cast<std::size_t>(n) + 1, '\0');
   va_start(args, pattern);
   std::vsnprintf(text.data(), text.size(), pattern, args);
@@ -60,7 +61,7 @@ void wait_for_enter() {
 // Without SA_RESTART, so that a wait in progress returns as well.
 void watch_stop_requests(void (*wake)()) {
   g_wake = wake;
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_stop_signal;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);

@@ -9,7 +9,9 @@
 
 namespace sv::files {
 
-std::FILE* open(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+std::FILE* open(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
 
 std::string write_whole(const std::string& path, std::string_view text) {
   const std::string tmp = path + ".tmp." + std::to_string(::getpid());

@@ -23,8 +23,8 @@ void (*g_wake)() = nullptr;
 
 std::wstring wide(std::string_view utf8) {
   if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
   if (n > 0)
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
@@ -106,7 +106,8 @@ std::string format(const char* pattern, ...) {
   const int n = std::vsnprintf(small, sizeof small, pattern, args);
   va_end(args);
   if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
+  if (static_cast<std::size_t>(n) < sizeof small)
+    return std::string(small, static_cast<std::size_t>(n));
   std::string text(static_cast<std::size_t>(n) + 1, '\0');
   va_start(args, pattern);
   std::vsnprintf(text.data(), text.size(), pattern, args);
