@@ -6,8 +6,9 @@
                         --budget BYTES --zip-budget BYTES --dygraphs DIR --dygraphs-licence FILE
 
 Checks the listing of both ZIP files, SHA256SUMS, the size budgets of the
-stripped DLL and of the host ZIP, that the two programs are stripped and
-import nothing but Windows' own DLLs (no runtime DLL of the toolchain),
+stripped DLL and of the host ZIP, that the two programs are stripped,
+import nothing but Windows' own DLLs (no runtime DLL of the toolchain) and
+carry their manifest (asInvoker) and version,
 that the chart library is Debian's with its licence, that stripping left
 the DLL's export and import tables as they were, that the DLL names its debug file with the right checksum, that the
 debug file turns an address of the stripped DLL's code into a function and
@@ -209,6 +210,16 @@ def main():
             check(".debug_" not in sections, name + " is not stripped")
             dlls = {dll for dll, _, _ in objdump_tables(a.objdump, path)[1]}
             check(dlls and dlls <= windows_dlls, "%s imports %s" % (name, sorted(dlls - windows_dlls)))
+            # Its manifest keeps Windows from redirecting its files into a
+            # hidden store (UAC file virtualization of programs without one)
+            # and asks for no common controls 6; its version resource names
+            # the release.
+            exe = tools[name]
+            check(b'<requestedExecutionLevel level="asInvoker"' in exe,
+                  name + " has no manifest with requestedExecutionLevel asInvoker")
+            check(b"Microsoft.Windows.Common-Controls" not in exe,
+                  name + " asks for the common controls 6")
+            check(a.version.encode("utf-16-le") in exe, name + " does not carry version " + a.version)
     for name in chart[:2]:
         with open(os.path.join(a.dygraphs, os.path.basename(name)), "rb") as f:
             check(tools.get(name) == f.read(), name + " is not Debian's " + os.path.basename(name))
