@@ -1,8 +1,11 @@
 # Release packages, everything named from the project version:
 #
 #   win32   UDPSV2Simulink-<version>-win32.zip          the stripped DLL, the
-#                                                       user guide (README.txt),
-#                                                       the change list, the
+#                                                       receiver and the
+#                                                       self-test (with
+#                                                       dygraphs/), the user
+#                                                       guide (README.txt), the
+#                                                       change list, the
 #                                                       guide's receivers
 #           UDPSV2Simulink-<version>-win32-symbols.zip  the DLL's debug
 #                                                       information
@@ -91,9 +94,26 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   # Part of every build, so that `cmake --install` always finds it.
   add_custom_target(sv_release_dll ALL DEPENDS "${sv_dll}" "${sv_dll_debug}")
 
-  install(FILES "${sv_dll}" "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
-                ${sv_host_receiver_files}
+  # The tools for host users, stripped as the DLL is: the receiver, with the
+  # live plot's chart library and its licence in a folder beside it, and the
+  # self-test.
+  set(sv_host_tools "")
+  foreach(tool udpsv-recv udpsv-selftest)
+    set(out "${stage}/${tool}.exe")
+    add_custom_command(
+      OUTPUT "${out}"
+      COMMAND "${CMAKE_OBJCOPY}" --strip-all "$<TARGET_FILE:${tool}>" "${out}"
+      DEPENDS ${tool}
+      COMMENT "Stripping ${tool}.exe"
+      VERBATIM)
+    list(APPEND sv_host_tools "${out}")
+  endforeach()
+  add_custom_target(sv_release_tools ALL DEPENDS ${sv_host_tools})
+
+  install(FILES "${sv_dll}" ${sv_host_tools} "${SV_DOCS_DIR}/README.txt"
+                "${SV_DOCS_DIR}/CHANGES.txt" ${sv_host_receiver_files}
           DESTINATION . COMPONENT host)
+  install(FILES ${SV_DYGRAPHS_FILES} DESTINATION dygraphs COMPONENT host)
   install(FILES "${sv_dll_debug}" "${SV_DOCS_DIR}/SYMBOLS.txt" DESTINATION . COMPONENT symbols)
 
   set(SV_HOST_ZIP "UDPSV2Simulink-${PROJECT_VERSION}-win32")
@@ -118,7 +138,8 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
             "-DSTAGE=${CPACK_PACKAGE_DIRECTORY}" "-DOUT=${SV_PACKAGE_DIR}"
             "-DFILES=${SV_HOST_ZIP}.zip;${SV_SYMBOLS_ZIP}.zip" -DSUMS=SHA256SUMS
             -P "${SV_PACKAGE_SCRIPT}"
-    DEPENDS "${sv_dll}" "${sv_dll_debug}" "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
+    DEPENDS "${sv_dll}" "${sv_dll_debug}" ${sv_host_tools} ${SV_DYGRAPHS_FILES}
+            "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
             "${SV_DOCS_DIR}/SYMBOLS.txt" ${sv_host_receiver_files}
     COMMENT "Host packages in ${SV_PACKAGE_DIR}"
     VERBATIM)

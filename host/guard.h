@@ -7,6 +7,7 @@
 // the win32 guard catches with an exception frame around `thunk`.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,10 +17,11 @@ namespace svhost {
 
 // Calls thunk(ctx), which makes exactly one export call. Returns true when
 // the export succeeded; otherwise false with the failure's text, in the
-// plug-in's encoding, in *failure. `last_failure` is the plug-in's
-// GetLastFailureDLL.
+// plug-in's encoding, in *failure, and in *raised the code of the
+// structured exception that carried it (win32; 0 natively, where none is
+// raised). `last_failure` is the plug-in's GetLastFailureDLL.
 bool call_guarded(GetLastFailureDLL_fn last_failure, void (*thunk)(void*), void* ctx,
-                  std::string* failure);
+                  std::string* failure, std::uint32_t* raised = nullptr);
 
 // A failure text in the plug-in's encoding (UTF-8 natively, the ANSI code
 // page on win32) as UTF-8.

@@ -16,6 +16,7 @@ namespace svhost {
 struct CallResult {
   bool ok = true;
   std::string failure;  // UTF-8 text of the failure; empty when ok
+  std::uint32_t raised = 0;  // the structured exception of a failure (win32)
   explicit operator bool() const { return ok; }
 };
 
@@ -44,6 +45,8 @@ class Plugin {
   Plugin& operator=(const Plugin&) = delete;
 
   const std::string& path() const { return path_; }
+  // The system's handle of the loaded library.
+  void* library() const { return library_; }
   const Exports& exports() const { return exports_; }
 
   // Runs `call`, which makes exactly one export call, and reports how the
@@ -55,7 +58,7 @@ class Plugin {
     CallResult result;
     result.ok = call_guarded(
         exports_.GetLastFailureDLL, [](void* ctx) { (*static_cast<Fn*>(ctx))(); },
-        const_cast<void*>(static_cast<const void*>(&call)), &raw);
+        const_cast<void*>(static_cast<const void*>(&call)), &raw, &result.raised);
     if (!result.ok) result.failure = failure_text_to_utf8(raw);
     return result;
   }

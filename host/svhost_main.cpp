@@ -1,3 +1,16 @@
-#include "host/cli.h"
+#include <string>
+#include <vector>
 
-int main(int argc, char** argv) { return svhost::cli::main(argc, argv); }
+#include "host/cli.h"
+#include "tools/console.h"
+
+// The command line as UTF-8, which the host emulator takes its paths in: on
+// Windows from the wide command line, so that a plug-in or model in a folder
+// such as "Blöcke" is found whatever the code page.
+int main(int argc, char** argv) {
+  std::vector<std::string> args = sv::console::arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& a : args) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  return svhost::cli::main(static_cast<int>(args.size()), pointers.data());
+}

@@ -2,7 +2,7 @@
 # Installs what the builds, the tests and the demo need on a Debian 12 machine.
 #   install-deps.sh demo     what scripts/demo.sh needs to build and run: compilers,
 #                            CMake, GoogleTest and Google Benchmark (the build
-#                            configures with its tests), cpp-httplib and dygraphs
+#                            configures with its tests), and dygraphs for the live plot
 #   install-deps.sh demo-wine  the above, plus mingw-w64 and Wine (i386) for --wine
 #   install-deps.sh native   everything of the native stages: clang, valgrind, dpkg-dev
 #                            for the Debian package's dependencies, lintian and strace
@@ -19,8 +19,7 @@ export DEBIAN_FRONTEND=noninteractive
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
-demo=(build-essential cmake g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
-      libcpp-httplib-dev libjs-dygraphs)
+demo=(build-essential cmake g++ python3 libgtest-dev libgmock-dev libbenchmark-dev libjs-dygraphs)
 wine=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 native=("${demo[@]}" clang libclang-rt-14-dev valgrind dpkg-dev lintian strace
         octave octave-instrument-control tshark chromium stress-ng)

@@ -1,17 +1,15 @@
 #include "tools/live_plot.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
-#include <fstream>
 #include <mutex>
-#include <sstream>
-#include <thread>
+
+#include "tools/files.h"
+#include "tools/http_server.h"
 
 namespace sv::recv {
 
@@ -34,10 +32,8 @@ constexpr auto kBatchPeriod = std::chrono::milliseconds(100);
 constexpr auto kHeartbeat = std::chrono::seconds(1);
 // Batches kept for pages that open later: 60 s of history.
 constexpr std::size_t kHistoryBatches = 600;
-// Each open stream holds one server thread; the pool has room for these and
-// for the page's own requests.
+// Each open stream holds one connection of the server.
 constexpr int kMaxStreams = 16;
-constexpr std::size_t kServerThreads = kMaxStreams + 8;
 
 double value_order(const Value& v) { return to_double(v); }
 
@@ -60,14 +56,6 @@ std::string json_point(const PlotPoint& p) {
   out += "," + std::to_string(p.merged);
   for (const auto& v : p.values) out += "," + json_value(v);
   return out + "]";
-}
-
-std::string read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 }  // namespace
@@ -124,12 +112,11 @@ struct LivePlot::Impl {
   std::string batch_json(const std::vector<PlotPoint>& points);
   // Turns finished buckets into one batch, at most once per kBatchPeriod.
   void maybe_batch(Clock::time_point now);
-  bool stream(httplib::DataSink& sink, std::uint64_t* cursor, Clock::time_point* beat);
+  bool stream(const http::Send& send, std::uint64_t* cursor, Clock::time_point* beat);
+  http::Response respond(const http::Request& request);
 
   LivePlotOptions options;
-  httplib::Server server;
-  std::thread thread;
-  int bound_port = 0;
+  std::unique_ptr<http::Server> server;
   std::string dygraph_js, dygraph_css;
 
   std::mutex mutex;
@@ -164,7 +151,8 @@ std::string LivePlot::Impl::batch_json(const std::vector<PlotPoint>& batch) {
   char r[32];
   std::snprintf(r, sizeof r, "%.1f", rate);
   out += ",\"frames\":" + std::to_string(frames) + ",\"malformed\":" + std::to_string(malformed) +
-         ",\"lost\":" + std::to_string(lost) + ",\"rate\":" + r +
+         ",\"lost\":" + (options.drops_counted ? std::to_string(lost) : "null") +
+         ",\"rate\":" + r +
          ",\"points_sent\":" + std::to_string(points) + ",\"points\":[";
   for (std::size_t i = 0; i < batch.size(); ++i) {
     if (i) out += ",";
@@ -187,7 +175,7 @@ void LivePlot::Impl::maybe_batch(Clock::time_point now) {
 
 // Sends what the page has not seen yet; false when the page is gone or the
 // server stops, which ends this stream only.
-bool LivePlot::Impl::stream(httplib::DataSink& sink, std::uint64_t* cursor,
+bool LivePlot::Impl::stream(const http::Send& send, std::uint64_t* cursor,
                             Clock::time_point* beat) {
   std::string out;
   {
@@ -207,7 +195,51 @@ bool LivePlot::Impl::stream(httplib::DataSink& sink, std::uint64_t* cursor,
   if (out.empty() && now - *beat >= kHeartbeat) out = ": alive\n\n";
   if (out.empty()) return true;
   *beat = now;
-  return sink.write(out.data(), out.size());
+  return send(out);
+}
+
+http::Response LivePlot::Impl::respond(const http::Request& request) {
+  http::Response r;
+  const auto file = [&r](std::string_view content, const char* type) {
+    r.body = std::string(content);
+    r.type = type;
+  };
+  if (request.path == "/") {
+    file(web::k_index_html, "text/html; charset=utf-8");
+  } else if (request.path == "/plot.js") {
+    file(web::k_plot_js, "text/javascript; charset=utf-8");
+  } else if (request.path == "/dygraph.min.js") {
+    file(dygraph_js, "text/javascript; charset=utf-8");
+  } else if (request.path == "/dygraph.min.css") {
+    file(dygraph_css, "text/css; charset=utf-8");
+  } else if (request.path == "/events") {
+    {
+      std::lock_guard lock(mutex);
+      if (stopping || streams >= kMaxStreams) {
+        r.status = 503;
+        file("too many open pages\n", "text/plain; charset=utf-8");
+        return r;
+      }
+      ++streams;
+    }
+    // A page that reconnects says what it saw last, and gets only what follows.
+    auto cursor = std::make_shared<std::uint64_t>(0);
+    const std::string& seen = request.last_event_id;
+    std::from_chars(seen.data(), seen.data() + seen.size(), *cursor);
+    auto beat = std::make_shared<Clock::time_point>(Clock::now());
+    r.type = "text/event-stream";
+    r.stream = [this, cursor, beat](const http::Send& send) {
+      return stream(send, cursor.get(), beat.get());
+    };
+    r.done = [this] {
+      std::lock_guard lock(mutex);
+      --streams;
+    };
+  } else {
+    r.status = 404;
+    file("not found\n", "text/plain; charset=utf-8");
+  }
+  return r;
 }
 
 LivePlot::LivePlot(LivePlotOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -216,68 +248,20 @@ LivePlot::~LivePlot() { stop(); }
 
 std::string LivePlot::start() {
   Impl& d = *impl_;
-  const std::string dir = SV_DYGRAPHS_DIR;
-  d.dygraph_js = read_whole(dir + "/dygraph.min.js");
-  d.dygraph_css = read_whole(dir + "/dygraph.min.css");
-  if (d.dygraph_js.empty() || d.dygraph_css.empty())
+  const std::string dir =
+      d.options.chart_folder.empty() ? files::chart_library_folder() : d.options.chart_folder;
+  auto js = files::read_whole(files::join(dir, "dygraph.min.js"));
+  auto css = files::read_whole(files::join(dir, "dygraph.min.css"));
+  if (!js || !css || js->empty() || css->empty())
     return "cannot read dygraph.min.js and dygraph.min.css in " + dir +
-           " (Debian package libjs-dygraphs)";
-
-  auto& s = d.server;
-  s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-  s.set_keep_alive_timeout(2);
-  s.Get("/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(std::string(web::k_index_html), "text/html; charset=utf-8");
-  });
-  s.Get("/plot.js", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(std::string(web::k_plot_js), "text/javascript; charset=utf-8");
-  });
-  s.Get("/dygraph.min.js", [&d](const httplib::Request&, httplib::Response& res) {
-    res.set_content(d.dygraph_js, "text/javascript; charset=utf-8");
-  });
-  s.Get("/dygraph.min.css", [&d](const httplib::Request&, httplib::Response& res) {
-    res.set_content(d.dygraph_css, "text/css; charset=utf-8");
-  });
-  s.Get("/events", [&d](const httplib::Request& req, httplib::Response& res) {
-    {
-      std::lock_guard lock(d.mutex);
-      if (d.stopping || d.streams >= kMaxStreams) {
-        res.status = 503;
-        res.set_content("too many open pages\n", "text/plain");
-        return;
-      }
-      ++d.streams;
-    }
-    res.set_header("Cache-Control", "no-store");
-    // A page that reconnects says what it saw last, and gets only what follows.
-    auto cursor = std::make_shared<std::uint64_t>(0);
-    const std::string seen = req.get_header_value("Last-Event-ID");
-    std::from_chars(seen.data(), seen.data() + seen.size(), *cursor);
-    auto beat = std::make_shared<Clock::time_point>(Clock::now());
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [&d, cursor, beat](std::size_t, httplib::DataSink& sink) {
-          return d.stream(sink, cursor.get(), beat.get());
-        },
-        [&d](bool) {
-          std::lock_guard lock(d.mutex);
-          --d.streams;
-        });
-  });
-
-  if (d.options.port == 0) {
-    d.bound_port = s.bind_to_any_port(d.options.host);
-  } else {
-    d.bound_port = s.bind_to_port(d.options.host, d.options.port) ? d.options.port : -1;
-  }
-  if (d.bound_port <= 0)
-    return "cannot bind the HTTP server to " + d.options.host + ":" +
-           std::to_string(d.options.port);
-  d.thread = std::thread([&s] { s.listen_after_bind(); });
-  return {};
+           " (" SV_CHART_LIBRARY_HINT ")";
+  d.dygraph_js = std::move(*js);
+  d.dygraph_css = std::move(*css);
+  d.server = std::make_unique<http::Server>([&d](const http::Request& r) { return d.respond(r); });
+  return d.server->start(d.options.host, d.options.port);
 }
 
-std::uint16_t LivePlot::port() const { return static_cast<std::uint16_t>(impl_->bound_port); }
+std::uint16_t LivePlot::port() const { return impl_->server ? impl_->server->port() : 0; }
 std::string LivePlot::host() const { return impl_->options.host; }
 
 void LivePlot::frame(std::uint64_t number, double seconds, const std::vector<Value>& values) {
@@ -310,10 +294,7 @@ void LivePlot::stop() {
     d.stopping = true;
   }
   d.wake.notify_all();
-  if (d.thread.joinable()) {
-    d.server.stop();
-    d.thread.join();
-  }
+  if (d.server) d.server->stop();
 }
 
 }  // namespace sv::recv

@@ -1,6 +1,7 @@
-// The live plot of udpsv-recv --http: a small HTTP server that serves one
-// page (dygraphs from the system's package) and streams the frames to it with
-// Server-Sent Events.
+// The live plot of udpsv-recv --http: a small HTTP server (http_server.h)
+// that serves one page (dygraphs from the system's package, or from beside
+// the program on Windows) and streams the frames to it with Server-Sent
+// Events.
 //
 // The receive loop must never wait for a browser, and a browser must never
 // see more than a screen can show, however fast frames come. So the loop only
@@ -58,6 +59,11 @@ struct LivePlotOptions {
   std::uint16_t port = 0;  // 0 picks a free port
   ValueType type = ValueType::Double;
   std::optional<std::size_t> inputs;
+  // Where dygraph.min.js and dygraph.min.css are; empty: the system's.
+  std::string chart_folder;
+  // Whether the system counts datagrams lost to a full queue; the page
+  // shows the count as unknown otherwise.
+  bool drops_counted = true;
 };
 
 class LivePlot {
@@ -67,8 +73,8 @@ class LivePlot {
   LivePlot(const LivePlot&) = delete;
   LivePlot& operator=(const LivePlot&) = delete;
 
-  // Binds and starts serving in a thread of its own. Returns an error text,
-  // empty on success.
+  // Binds and starts serving in threads of its own. Returns an error text,
+  // empty on success. Needs the socket library started.
   std::string start();
   std::uint16_t port() const;
   std::string host() const;

@@ -1,17 +1,11 @@
 // udpsv-recv: listens for sample frames on UDP, decodes them and shows them
 // as a live table, optionally also as CSV. It stands for the receiving model
-// in the demo and in tests.
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
-#include <unistd.h>
+// in the demo and in tests, and checks the connection on a user's PC. One
+// source for Linux and Windows: sockets through the platform layer, the
+// console and files through tools/<platform>/.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -25,13 +19,21 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
+#include "base/wsa_codes.h"
+#include "platform/net.h"
+#include "tools/console.h"
+#include "tools/files.h"
 #include "tools/frame_decode.h"
 #include "tools/live_plot.h"
+#include "tools/waker.h"
 
 namespace {
 
 using sv::recv::ValueType;
 using Clock = std::chrono::steady_clock;
+using sv::console::format;
+namespace net = sv::net;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
@@ -85,13 +87,14 @@ Live plot in the browser (beside the table and the CSV):
                      and input, so any frame rate can be watched.
   --http-port-file FILE  write the HTTP port to FILE (atomically)
 
-Stopping (whichever comes first; also on SIGINT or SIGTERM):
+Stopping (whichever comes first; also on Ctrl+C, and on SIGTERM on Linux):
   --count N          after N datagrams (well-formed or not)
   --timeout S        after S seconds of run time
   --idle S           after S seconds without a datagram
   A summary line goes to stderr at the end: frames, malformed frames, bytes,
   duration from first to last frame, rate in frames/s, and datagrams the
-  system dropped because the receive queue was full.
+  system dropped because the receive queue was full (Linux counts them,
+  Windows does not).
 
   --expect N         exit with 3 when fewer than N well-formed frames arrived
   --help             show this text
@@ -103,9 +106,12 @@ Settings and scripts for other receivers (Simulink, MATLAB, Octave, Python),
 filled in from a model: svhost show MODEL --receiver all
 )HELP";
 
-volatile sig_atomic_t g_stop_signal = 0;
+// Made readable by a request to stop, so that the wait for frames returns.
+std::atomic<const sv::recv::Waker*> g_waker{nullptr};
 
-extern "C" void on_stop_signal(int sig) { g_stop_signal = sig; }
+void wake_receiver() {
+  if (const sv::recv::Waker* waker = g_waker.load()) waker->wake();
+}
 
 struct Options {
   std::string bind = "127.0.0.1";
@@ -150,9 +156,10 @@ double parse_seconds(std::string_view opt, std::string_view text) {
   return v;
 }
 
-Options parse_options(int argc, char** argv, bool* help) {
+Options parse_options(const std::vector<std::string>& argv, bool* help) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
+  const std::size_t argc = argv.size();
+  for (std::size_t i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     std::string_view name = arg;
     std::optional<std::string_view> inline_value;
@@ -235,110 +242,102 @@ Options parse_options(int argc, char** argv, bool* help) {
   return o;
 }
 
-// Writes through a temporary file and a rename, so that a reader polling for
-// FILE never sees it half written.
-bool write_port_file(const std::string& path, std::uint16_t port) {
-  const std::string tmp = path + ".tmp." + std::to_string(getpid());
-  std::FILE* f = std::fopen(tmp.c_str(), "w");
-  if (!f) return false;
-  const bool written = std::fprintf(f, "%u\n", static_cast<unsigned>(port)) > 0;
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+// Through a temporary file and a rename, so that a reader polling for the
+// file never sees it half written. Empty on success, else why not.
+std::string write_port_file(const std::string& path, std::uint16_t port) {
+  return sv::files::write_whole(path, std::to_string(port) + "\n");
 }
 
 class Receiver {
  public:
   explicit Receiver(const Options& o) : opt_(o) {}
   ~Receiver() {
-    if (fd_ >= 0) ::close(fd_);
+    g_waker = nullptr;
+    plot_.reset();
+    if (socket_ != net::kNoSocket) net::api().shutdown_close(socket_);
     if (csv_) std::fclose(csv_);
   }
   Receiver(const Receiver&) = delete;
   Receiver& operator=(const Receiver&) = delete;
 
-  // Returns the exit status.
+  // Returns the exit status. Needs the socket library started.
   int run();
 
  private:
   int open_socket();
+  int start_plot();
+  // Receives what is queued; false on a failure of the socket.
+  bool drain();
   void handle(const std::uint8_t* data, std::size_t length, Clock::time_point at);
   void print_values(const sv::recv::DecodedFrame& frame);
   void print_hex(const std::uint8_t* data, std::size_t length);
   void write_csv_header(std::optional<std::size_t> count);
   int finish(const char* reason);
 
-  int start_plot();
-
   const Options& opt_;
   std::unique_ptr<sv::recv::LivePlot> plot_;
-  int fd_ = -1;
+  net::SocketHandle socket_ = net::kNoSocket;
+  sv::recv::Waker waker_;
   std::FILE* csv_ = nullptr;
   bool csv_header_written_ = false;
   Clock::time_point start_;
   std::optional<Clock::time_point> first_;
   Clock::time_point last_;
+  Clock::time_point last_activity_;
   std::uint64_t frames_ = 0;
   std::uint64_t malformed_ = 0;
   std::uint64_t bytes_ = 0;
-  std::uint32_t dropped_ = 0;  // the kernel's count of datagrams lost to a full queue
+  bool drops_counted_ = false;  // the system reports datagrams lost to a full queue
+  std::uint32_t dropped_ = 0;   // its count
+  std::vector<std::uint8_t> buf_ = std::vector<std::uint8_t>(kMaxDatagram + 1);
 };
 
+std::string address_text(net::Ipv4 a) {
+  return format("%u.%u.%u.%u", a.b[0], a.b[1], a.b[2], a.b[3]);
+}
+
 int Receiver::open_socket() {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* res = nullptr;
-  if (int rc = ::getaddrinfo(opt_.bind.c_str(), nullptr, &hints, &res); rc != 0 || !res) {
-    std::fprintf(stderr, "udpsv-recv: --bind: cannot resolve '%s': %s\n", opt_.bind.c_str(),
-                 rc ? gai_strerror(rc) : "no address");
+  const net::Api& api = net::api();
+  const net::ReceiveApi& rapi = net::receive_api();
+  const net::LookupResult found = api.lookup(sv::u16(opt_.bind));
+  if (found.status != net::LookupStatus::Ok) {
+    sv::console::err(format("udpsv-recv: --bind: cannot resolve '%s': %s\n", opt_.bind.c_str(),
+                            net::error_text(found.code).c_str()));
     return kExitUsage;
   }
-  sockaddr_in addr{};
-  std::memcpy(&addr, res->ai_addr, sizeof addr);
-  ::freeaddrinfo(res);
-  addr.sin_port = htons(opt_.port);
-
-  fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) {
-    std::fprintf(stderr, "udpsv-recv: socket: %s\n", std::strerror(errno));
+  socket_ = api.open_dgram();
+  if (socket_ == net::kNoSocket) {
+    sv::console::err("udpsv-recv: socket: " + net::error_text(api.last_error()) + "\n");
     return kExitFailure;
   }
   // A larger queue rides out bursts while the table is being printed.
-  int rcvbuf = 4 << 20;
-  ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+  rapi.set_receive_buffer(socket_, 4 << 20);
   // Frames lost before they reached us would otherwise go unnoticed.
-  int on = 1;
-  ::setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-  if (::bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    char text[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    std::fprintf(stderr, "udpsv-recv: cannot bind %s:%u: %s\n", text,
-                 static_cast<unsigned>(opt_.port), std::strerror(errno));
+  drops_counted_ = rapi.count_drops(socket_) == 0;
+  if (api.bind(socket_, found.address, opt_.port) != 0) {
+    sv::console::err(format("udpsv-recv: cannot bind %s:%u: %s\n",
+                            address_text(found.address).c_str(),
+                            static_cast<unsigned>(opt_.port),
+                            net::error_text(api.last_error()).c_str()));
     return kExitFailure;
   }
-  socklen_t len = sizeof addr;
-  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    std::fprintf(stderr, "udpsv-recv: getsockname: %s\n", std::strerror(errno));
+  net::Ipv4 address{};
+  std::uint16_t port = 0;
+  if (api.local_address(socket_, &address, &port) != 0 || rapi.set_blocking(socket_, 0) != 0) {
+    sv::console::err("udpsv-recv: socket: " + net::error_text(api.last_error()) + "\n");
     return kExitFailure;
   }
-  const std::uint16_t port = ntohs(addr.sin_port);
-  if (!opt_.port_file.empty() && !write_port_file(opt_.port_file, port)) {
-    std::fprintf(stderr, "udpsv-recv: cannot write port file '%s': %s\n", opt_.port_file.c_str(),
-                 std::strerror(errno));
-    return kExitFailure;
-  }
-  char text[INET_ADDRSTRLEN] = "?";
-  ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-  std::fprintf(stderr, "listening on %s:%u\n", text, static_cast<unsigned>(port));
+  if (!opt_.port_file.empty())
+    if (std::string error = write_port_file(opt_.port_file, port); !error.empty()) {
+      sv::console::err(format("udpsv-recv: cannot write port file '%s': %s\n",
+                              opt_.port_file.c_str(), error.c_str()));
+      return kExitFailure;
+    }
+  sv::console::err(format("listening on %s:%u\n", address_text(address).c_str(),
+                          static_cast<unsigned>(port)));
   return kExitOk;
 }
 
-// The server's threads start after the stop signals are blocked in run(),
-// so only the receive loop ever handles them.
 int Receiver::start_plot() {
   if (!opt_.http_host) return kExitOk;
   sv::recv::LivePlotOptions o;
@@ -346,18 +345,20 @@ int Receiver::start_plot() {
   o.port = opt_.http_port;
   o.type = opt_.type;
   o.inputs = opt_.inputs;
+  o.drops_counted = drops_counted_;
   plot_ = std::make_unique<sv::recv::LivePlot>(o);
   if (std::string error = plot_->start(); !error.empty()) {
-    std::fprintf(stderr, "udpsv-recv: --http: %s\n", error.c_str());
+    sv::console::err("udpsv-recv: --http: " + error + "\n");
     return kExitFailure;
   }
-  if (!opt_.http_port_file.empty() && !write_port_file(opt_.http_port_file, plot_->port())) {
-    std::fprintf(stderr, "udpsv-recv: cannot write port file '%s': %s\n",
-                 opt_.http_port_file.c_str(), std::strerror(errno));
-    return kExitFailure;
-  }
-  std::fprintf(stderr, "http on %s:%u\n", plot_->host().c_str(),
-               static_cast<unsigned>(plot_->port()));
+  if (!opt_.http_port_file.empty())
+    if (std::string error = write_port_file(opt_.http_port_file, plot_->port()); !error.empty()) {
+      sv::console::err(format("udpsv-recv: cannot write port file '%s': %s\n",
+                              opt_.http_port_file.c_str(), error.c_str()));
+      return kExitFailure;
+    }
+  sv::console::err(format("http on %s:%u\n", plot_->host().c_str(),
+                          static_cast<unsigned>(plot_->port())));
   return kExitOk;
 }
 
@@ -371,21 +372,23 @@ void Receiver::write_csv_header(std::optional<std::size_t> count) {
 void Receiver::print_values(const sv::recv::DecodedFrame& frame) {
   const auto& values = frame.values;
   const std::size_t shown = opt_.wide ? values.size() : std::min(values.size(), kValuesPerLine);
+  std::string line;
   for (std::size_t i = 0; i < shown; ++i) {
-    if (i > 0 && i % kValuesPerLine == 0) std::printf("\n%*s", kLeadWidth, "");
-    std::fputs("  ", stdout);
-    std::fputs(sv::recv::format_value(values[i]).c_str(), stdout);
+    if (i > 0 && i % kValuesPerLine == 0) line += format("\n%*s", kLeadWidth, "");
+    line += "  " + sv::recv::format_value(values[i]);
   }
-  if (shown < values.size()) std::printf("  \u2026(+%zu)", values.size() - shown);
-  std::fputc('\n', stdout);
+  if (shown < values.size()) line += format("  \u2026(+%zu)", values.size() - shown);
+  sv::console::out(line + "\n");
 }
 
 void Receiver::print_hex(const std::uint8_t* data, std::size_t length) {
+  std::string text;
   for (std::size_t off = 0; off < length; off += 16) {
-    std::printf("%*s  %04zx:", kLeadWidth, "", off);
-    for (std::size_t i = off; i < length && i < off + 16; ++i) std::printf(" %02x", data[i]);
-    std::fputc('\n', stdout);
+    text += format("%*s  %04zx:", kLeadWidth, "", off);
+    for (std::size_t i = off; i < length && i < off + 16; ++i) text += format(" %02x", data[i]);
+    text += "\n";
   }
+  sv::console::out(text);
 }
 
 void Receiver::handle(const std::uint8_t* data, std::size_t length, Clock::time_point at) {
@@ -402,13 +405,15 @@ void Receiver::handle(const std::uint8_t* data, std::size_t length, Clock::time_
   }
   if (!frame.ok()) {
     ++malformed_;
-    std::printf("%6llu %13.6f %6zu  MALFORMED: %s\n", static_cast<unsigned long long>(frames_),
-                seconds, length, frame.reason.c_str());
+    sv::console::out(format("%6llu %13.6f %6zu  MALFORMED: %s\n",
+                            static_cast<unsigned long long>(frames_), seconds, length,
+                            frame.reason.c_str()));
     if (opt_.hex) print_hex(data, length);
     return;
   }
   if (!opt_.quiet) {
-    std::printf("%6llu %13.6f %6zu", static_cast<unsigned long long>(frames_), seconds, length);
+    sv::console::out(format("%6llu %13.6f %6zu", static_cast<unsigned long long>(frames_),
+                            seconds, length));
     print_values(frame);
     if (opt_.hex) print_hex(data, length);
   }
@@ -432,74 +437,88 @@ int Receiver::finish(const char* reason) {
     const bool closed = std::fclose(csv_) == 0;
     csv_ = nullptr;
     if (failed || !closed) {
-      std::fprintf(stderr, "udpsv-recv: writing '%s' failed\n", opt_.csv.c_str());
+      sv::console::err(format("udpsv-recv: writing '%s' failed\n", opt_.csv.c_str()));
       status = kExitFailure;
     }
   }
-  std::fflush(stdout);
+  sv::console::flush();
 
   const double span = first_ ? std::chrono::duration<double>(last_ - *first_).count() : 0.0;
   // Rate over the intervals between frames: n frames span n - 1 intervals.
   const double rate = frames_ > 1 && span > 0 ? static_cast<double>(frames_ - 1) / span : 0.0;
-  std::fprintf(stderr,
-               "summary: %llu frames received, %llu malformed, %llu bytes, %.6f s, %.1f frames/s,"
-               " %lu lost to a full receive queue (stopped: %s)\n",
-               static_cast<unsigned long long>(frames_),
-               static_cast<unsigned long long>(malformed_),
-               static_cast<unsigned long long>(bytes_), span, rate,
-               static_cast<unsigned long>(dropped_), reason);
+  const std::string lost = drops_counted_
+                               ? format("%lu lost to a full receive queue",
+                                        static_cast<unsigned long>(dropped_))
+                               : std::string("losses to a full receive queue not counted here");
+  sv::console::err(format(
+      "summary: %llu frames received, %llu malformed, %llu bytes, %.6f s, %.1f frames/s,"
+      " %s (stopped: %s)\n",
+      static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(malformed_),
+      static_cast<unsigned long long>(bytes_), span, rate, lost.c_str(), reason));
 
   const std::uint64_t good = frames_ - malformed_;
   if (status == kExitOk && opt_.expect && good < *opt_.expect) {
-    std::fprintf(stderr, "udpsv-recv: expected %llu well-formed frames, got %llu\n",
-                 static_cast<unsigned long long>(*opt_.expect),
-                 static_cast<unsigned long long>(good));
+    sv::console::err(format("udpsv-recv: expected %llu well-formed frames, got %llu\n",
+                            static_cast<unsigned long long>(*opt_.expect),
+                            static_cast<unsigned long long>(good)));
     status = kExitTooFew;
   }
   return status;
 }
 
+bool Receiver::drain() {
+  const net::ReceiveApi& rapi = net::receive_api();
+  // Bounded, so that a steady flood cannot keep the stop conditions from
+  // being checked.
+  for (int batch = 0; batch < 256 && (!opt_.count || frames_ < *opt_.count); ++batch) {
+    const std::uint32_t dropped_before = dropped_;
+    const std::intptr_t n = rapi.receive_datagram(socket_, buf_.data(), buf_.size(), &dropped_);
+    if (n < 0) {
+      const int code = net::api().last_error();
+      if (code == sv::wsa::kEwouldblock || code == sv::wsa::kEintr) return true;
+      sv::console::err("udpsv-recv: recv: " + net::error_text(code) + "\n");
+      return false;
+    }
+    if (plot_ && dropped_ != dropped_before) plot_->lost(dropped_);
+    last_activity_ = Clock::now();
+    handle(buf_.data(), static_cast<std::size_t>(n), last_activity_);
+  }
+  return true;
+}
+
 int Receiver::run() {
   if (!opt_.csv.empty()) {
-    csv_ = std::fopen(opt_.csv.c_str(), "w");
+    csv_ = sv::files::open(opt_.csv, "w");
     if (!csv_) {
-      std::fprintf(stderr, "udpsv-recv: cannot open '%s': %s\n", opt_.csv.c_str(),
-                   std::strerror(errno));
+      sv::console::err(format("udpsv-recv: cannot open '%s': %s\n", opt_.csv.c_str(),
+                              std::strerror(errno)));
       return kExitFailure;
     }
   }
-
-  // The stop signals stay blocked except inside ppoll, so one that arrives
-  // between the check of the flag and the wait cannot be lost.
-  sigset_t stop_set, wait_mask;
-  sigemptyset(&stop_set);
-  sigaddset(&stop_set, SIGINT);
-  sigaddset(&stop_set, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stop_set, &wait_mask);
-  sigdelset(&wait_mask, SIGINT);
-  sigdelset(&wait_mask, SIGTERM);
-  struct sigaction sa{};
-  sa.sa_handler = on_stop_signal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  // A request to stop wakes the wait below, also when it comes just before it.
+  if (std::string error = waker_.open(); !error.empty()) {
+    sv::console::err("udpsv-recv: socket: " + error + "\n");
+    return kExitFailure;
+  }
+  g_waker = &waker_;
+  sv::console::watch_stop_requests(wake_receiver);
 
   if (int rc = open_socket(); rc != kExitOk) return rc;
   if (int rc = start_plot(); rc != kExitOk) return rc;
   if (!opt_.quiet)
-    std::printf("%6s %13s %6s  values (%s)\n", "frame", "seconds", "bytes",
-                std::string(sv::recv::value_type_name(opt_.type)).c_str());
-  std::fflush(stdout);
+    sv::console::out(format("%6s %13s %6s  values (%s)\n", "frame", "seconds", "bytes",
+                            std::string(sv::recv::value_type_name(opt_.type)).c_str()));
+  sv::console::flush();
 
   start_ = Clock::now();
-  Clock::time_point last_activity = start_;
-  std::vector<std::uint8_t> buf(kMaxDatagram + 1);
+  last_activity_ = start_;
   const auto seconds = [](double s) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
   };
+  const net::SocketHandle waits[2] = {socket_, waker_.socket()};
 
   for (;;) {
-    if (g_stop_signal) return finish(g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM");
+    if (const char* request = sv::console::stop_request()) return finish(request);
     if (opt_.count && frames_ >= *opt_.count) return finish("count");
 
     const Clock::time_point now = Clock::now();
@@ -509,57 +528,54 @@ int Receiver::run() {
       deadline = start_ + seconds(*opt_.timeout);
       deadline_reason = "timeout";
     }
-    if (opt_.idle && (!deadline || last_activity + seconds(*opt_.idle) < *deadline)) {
-      deadline = last_activity + seconds(*opt_.idle);
+    if (opt_.idle && (!deadline || last_activity_ + seconds(*opt_.idle) < *deadline)) {
+      deadline = last_activity_ + seconds(*opt_.idle);
       deadline_reason = "idle";
     }
-    timespec wait{};
+    int wait_ms = -1;
     if (deadline) {
       if (now >= *deadline) return finish(deadline_reason);
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - now).count();
-      wait.tv_sec = static_cast<time_t>(ns / 1000000000);
-      wait.tv_nsec = static_cast<long>(ns % 1000000000);
+      // Rounded up, so that the wait never ends before the deadline.
+      const auto us =
+          std::chrono::duration_cast<std::chrono::microseconds>(*deadline - now).count();
+      wait_ms = static_cast<int>(std::min<long long>((us + 999) / 1000, 1 << 30));
     }
 
-    pollfd pfd{fd_, POLLIN, 0};
-    const int ready = ::ppoll(&pfd, 1, deadline ? &wait : nullptr, &wait_mask);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      std::fprintf(stderr, "udpsv-recv: poll: %s\n", std::strerror(errno));
+    bool ready[2] = {false, false};
+    if (net::receive_api().wait_readable(waits, 2, wait_ms, ready) < 0) {
+      const int code = net::api().last_error();
+      if (code == sv::wsa::kEintr) continue;
+      sv::console::err("udpsv-recv: wait: " + net::error_text(code) + "\n");
       finish("error");
       return kExitFailure;
     }
-    if (ready == 0) continue;
-
-    // Drain what is queued, then flush once; the batch is bounded so that a
-    // steady flood cannot keep the stop conditions from being checked.
-    for (int batch = 0; batch < 256 && (!opt_.count || frames_ < *opt_.count); ++batch) {
-      iovec iov{buf.data(), buf.size()};
-      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
-      msghdr msg{};
-      msg.msg_iov = &iov;
-      msg.msg_iovlen = 1;
-      msg.msg_control = control;
-      msg.msg_controllen = sizeof control;
-      const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
-        std::fprintf(stderr, "udpsv-recv: recv: %s\n", std::strerror(errno));
-        finish("error");
-        return kExitFailure;
-      }
-      for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-          std::memcpy(&dropped_, CMSG_DATA(c), sizeof dropped_);
-          if (plot_) plot_->lost(dropped_);
-        }
-      last_activity = Clock::now();
-      handle(buf.data(), static_cast<std::size_t>(n), last_activity);
+    // A request sets its name before it wakes the waker: one taken away here
+    // is seen at the next turn.
+    if (ready[1] && !sv::console::stop_request()) waker_.drain();
+    if (!ready[0]) continue;
+    if (!drain()) {
+      finish("error");
+      return kExitFailure;
     }
-    std::fflush(stdout);
+    sv::console::flush();
     if (csv_) std::fflush(csv_);
   }
 }
+
+// Starts the system's socket library for the program's life.
+class SocketLibrary {
+ public:
+  SocketLibrary() : code_(net::api().start()) {}
+  ~SocketLibrary() {
+    if (code_ == 0) net::api().stop();
+  }
+  SocketLibrary(const SocketLibrary&) = delete;
+  SocketLibrary& operator=(const SocketLibrary&) = delete;
+  int code() const { return code_; }
+
+ private:
+  int code_;
+};
 
 }  // namespace
 
@@ -567,14 +583,21 @@ int main(int argc, char** argv) {
   Options options;
   bool help = false;
   try {
-    options = parse_options(argc, argv, &help);
+    options = parse_options(sv::console::arguments(argc, argv), &help);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "udpsv-recv: %s\nTry 'udpsv-recv --help'.\n", e.message.c_str());
+    sv::console::err("udpsv-recv: " + e.message + "\nTry 'udpsv-recv --help'.\n");
     return kExitUsage;
   }
   if (help) {
-    std::fputs(kHelp, stdout);
+    sv::console::out(kHelp);
+    sv::console::flush();
     return kExitOk;
+  }
+  SocketLibrary sockets;
+  if (sockets.code() != 0) {
+    sv::console::err("udpsv-recv: cannot start the socket library: " +
+                     net::error_text(sockets.code()) + "\n");
+    return kExitFailure;
   }
   Receiver receiver(options);
   return receiver.run();

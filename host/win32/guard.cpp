@@ -89,9 +89,12 @@ std::string describe(const Registration& reg) {
 
 }  // namespace
 
-bool call_guarded(GetLastFailureDLL_fn, void (*thunk)(void*), void* ctx, std::string* failure) {
+bool call_guarded(GetLastFailureDLL_fn, void (*thunk)(void*), void* ctx, std::string* failure,
+                  std::uint32_t* raised) {
   Registration reg{};
+  if (raised) *raised = 0;
   if (run_with_frame(&reg, thunk, ctx)) return true;
+  if (raised) *raised = reg.code;
   if (reg.code != SV_FAILURE_EXCEPTION_CODE) {
     // A trapped x87 fault leaves the unit with pending exceptions.
     asm volatile("fnclex");

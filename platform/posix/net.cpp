@@ -1,5 +1,6 @@
 // BSD sockets. Errors are reported as Windows Sockets codes: 10000 plus the
-// BSD number of the condition, mapped here by condition from Linux errno.
+// BSD number of the condition, mapped by condition from Linux errno through
+// the table in wsa_errno.h.
 #include "platform/net.h"
 
 #include <arpa/inet.h>
@@ -13,57 +14,16 @@
 
 #include "base/text.h"
 #include "base/wsa_codes.h"
+#include "platform/posix/wsa_errno.h"
 
 namespace sv::net {
 namespace {
 
 int wsa_code(int e) {
-  switch (e) {
-    case 0: return 0;
-    case EINTR: return wsa::kEintr;
-    case EBADF: return wsa::kEbadf;
-    case EACCES:
-    case EPERM: return wsa::kEacces;
-    case EFAULT: return wsa::kEfault;
-    case EINVAL: return wsa::kEinval;
-    case EMFILE:
-    case ENFILE: return wsa::kEmfile;
-    case EWOULDBLOCK: return wsa::kEwouldblock;
-    case EINPROGRESS: return wsa::kEinprogress;
-    case EALREADY: return wsa::kEalready;
-    case ENOTSOCK: return wsa::kEnotsock;
-    case EDESTADDRREQ: return wsa::kEdestaddrreq;
-    case EMSGSIZE: return wsa::kEmsgsize;
-    case EPROTOTYPE: return wsa::kEprototype;
-    case ENOPROTOOPT: return wsa::kEnoprotoopt;
-    case EPROTONOSUPPORT: return wsa::kEprotonosupport;
-    case ESOCKTNOSUPPORT: return wsa::kEsocktnosupport;
-    case EOPNOTSUPP: return wsa::kEopnotsupp;
-    case EPFNOSUPPORT: return wsa::kEpfnosupport;
-    case EAFNOSUPPORT: return wsa::kEafnosupport;
-    case EADDRINUSE: return wsa::kEaddrinuse;
-    case EADDRNOTAVAIL: return wsa::kEaddrnotavail;
-    case ENETDOWN: return wsa::kEnetdown;
-    case ENETUNREACH: return wsa::kEnetunreach;
-    case ENETRESET: return wsa::kEnetreset;
-    case ECONNABORTED: return wsa::kEconnaborted;
-    case ECONNRESET: return wsa::kEconnreset;
-    case ENOBUFS:
-    case ENOMEM: return wsa::kEnobufs;
-    case EISCONN: return wsa::kEisconn;
-    case ENOTCONN: return wsa::kEnotconn;
-    case ESHUTDOWN:
-    case EPIPE: return wsa::kEshutdown;
-    case ETOOMANYREFS: return wsa::kEtoomanyrefs;
-    case ETIMEDOUT: return wsa::kEtimedout;
-    case ECONNREFUSED: return wsa::kEconnrefused;
-    case ELOOP: return wsa::kEloop;
-    case ENAMETOOLONG: return wsa::kEnametoolong;
-    case EHOSTDOWN: return wsa::kEhostdown;
-    case EHOSTUNREACH: return wsa::kEhostunreach;
-    case ENOTEMPTY: return wsa::kEnotempty;
-    default: return e;  // no Windows Sockets condition: the raw number
-  }
+  if (e == 0) return 0;
+  for (const posix::CodePair& c : posix::kErrnoCodes)
+    if (c.os == e) return c.wsa;
+  return e;  // no Windows Sockets condition: the raw number
 }
 
 int start() { return 0; }  // BSD sockets need no start-up
@@ -119,23 +79,9 @@ void shutdown_close(SocketHandle s) {
 int last_error() { return wsa_code(errno); }
 
 int lookup_code(int eai) {
-  switch (eai) {
-    case EAI_NONAME: return wsa::kHostNotFound;
-    case EAI_AGAIN: return wsa::kTryAgain;
-    case EAI_FAIL: return wsa::kNoRecovery;
-#ifdef EAI_NODATA
-    case EAI_NODATA: return wsa::kNoData;
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return wsa::kNoData;  // the name has no IPv4 address
-#endif
-    case EAI_BADFLAGS: return wsa::kEinval;
-    case EAI_FAMILY: return wsa::kEafnosupport;
-    case EAI_MEMORY: return wsa::kNotEnoughMemory;
-    case EAI_SERVICE: return wsa::kTypeNotFound;
-    case EAI_SOCKTYPE: return wsa::kEsocktnosupport;
-    default: return wsa::kNoRecovery;  // any other resolver failure is non-recoverable
-  }
+  for (const posix::CodePair& c : posix::kLookupCodes)
+    if (c.os == eai) return c.wsa;
+  return wsa::kNoRecovery;  // any other resolver failure is non-recoverable
 }
 
 LookupResult lookup(std::u16string_view name) {

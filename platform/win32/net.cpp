@@ -13,6 +13,7 @@
 
 #include "platform/codepage.h"
 #include "platform/win32/winsock_lookup.h"
+#include "platform/win32/ws2_module.h"
 
 namespace sv::net {
 namespace {
@@ -316,6 +317,7 @@ Api g_api = kPlatform;
 const Api& platform_api() { return kPlatform; }
 
 namespace win32 {
+void* ws2_module() { return g_ws2; }
 bool uses_getaddrinfo() { return g_found_getaddrinfo && g_allow_getaddrinfo; }
 void allow_getaddrinfo(bool allow) { g_allow_getaddrinfo = allow; }
 }  // namespace win32

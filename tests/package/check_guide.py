@@ -2,7 +2,7 @@
 """The user guide against the product.
 
   check_guide.py --guide GUIDE --source-dir DIR --version V --svhost SVHOST
-                 --plugin PLUGIN --recv UDPSV_RECV --packages DIR
+                 --plugin PLUGIN --recv UDPSV_RECV --selftest UDPSV_SELFTEST --packages DIR
 
 1. Every text the block can show a user stands in the guide: each u"..."
    literal of the plug-in's sources (messages, dialog texts, setting names),
@@ -15,7 +15,8 @@
 4. The guide's Python script, and its MATLAB script under GNU Octave, decode
    frames that svhost sends through the plug-in, for every data type, and
    report a datagram of the wrong length.
-5. Every svhost and udpsv-recv option the guide names exists, every path
+5. Every svhost, udpsv-recv and udpsv-selftest option the guide names
+   exists (the Windows programs take the options of the native builds), every path
    below /usr it names is in the tools package, and every Simulink parameter
    it names is one of the generated settings.
 """
@@ -188,9 +189,10 @@ def check_names(guide, a, simulink_recipe):
         known = help_text([a.svhost, command, "--help"])
         for option in named_options(guide, "svhost", command):
             check(option in known, "the guide names svhost %s %s, which svhost lacks" % (command, option))
-    known = help_text([a.recv, "--help"])
-    for option in named_options(guide, "udpsv-recv"):
-        check(option in known, "the guide names udpsv-recv %s, which it lacks" % option)
+    for program, path in (("udpsv-recv", a.recv), ("udpsv-selftest", a.selftest)):
+        known = help_text([path, "--help"])
+        for option in named_options(guide, program):
+            check(option in known, "the guide names %s %s, which it lacks" % (program, option))
 
     # Paths below /usr: files or folders of the tools package.
     debs = glob.glob(os.path.join(a.packages, "*.deb"))
@@ -221,7 +223,7 @@ def check_names(guide, a, simulink_recipe):
 
 def main():
     p = argparse.ArgumentParser()
-    for name in ("guide", "source-dir", "version", "svhost", "plugin", "recv", "packages"):
+    for name in ("guide", "source-dir", "version", "svhost", "plugin", "recv", "selftest", "packages"):
         p.add_argument("--" + name, required=True)
     a = p.parse_args()
     with open(a.guide, encoding="utf-8") as f:

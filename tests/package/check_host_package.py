@@ -3,11 +3,14 @@
 
   check_host_package.py --packages DIR --version V --unstripped DLL
                         --objdump OBJDUMP --objcopy OBJCOPY --addr2line ADDR2LINE
-                        --budget BYTES
+                        --budget BYTES --zip-budget BYTES --dygraphs DIR --dygraphs-licence FILE
 
-Checks the listing of both ZIP files, SHA256SUMS, the size budget of the
-stripped DLL, that stripping left its export and import tables as they
-were, that the DLL names its debug file with the right checksum, that the
+Checks the listing of both ZIP files, SHA256SUMS, the size budgets of the
+stripped DLL and of the host ZIP, that the two programs are stripped,
+import nothing but Windows' own DLLs (no runtime DLL of the toolchain) and
+carry their manifest (asInvoker) and version,
+that the chart library is Debian's with its licence, that stripping left
+the DLL's export and import tables as they were, that the DLL names its debug file with the right checksum, that the
 debug file turns an address of the stripped DLL's code into a function and
 a source line, that the texts carry the version in Windows form, that the
 receivers are the tree's (docs/receivers/, which check_guide.py keeps equal
@@ -86,6 +89,9 @@ def main():
     for name in ("packages", "version", "unstripped", "objdump", "objcopy", "addr2line"):
         p.add_argument("--" + name, required=True)
     p.add_argument("--budget", type=int, required=True)
+    p.add_argument("--zip-budget", type=int, required=True)
+    p.add_argument("--dygraphs", required=True, help="the folder of dygraph.min.js")
+    p.add_argument("--dygraphs-licence", required=True)
     p.add_argument("--receivers", required=True, help="docs/receivers of the tree")
     a = p.parse_args()
 
@@ -101,7 +107,9 @@ def main():
     # Listings: one folder, named as the host ZIP, in both archives, so that
     # the symbols unpack beside the DLL.
     receivers = ("udpsv_receive.py", "udpsv_receive.m")
-    shipped = ("UDPSV2Simulink.dll", "README.txt", "CHANGES.txt") + receivers
+    programs = ("udpsv-recv.exe", "udpsv-selftest.exe")
+    chart = ("dygraphs/dygraph.min.js", "dygraphs/dygraph.min.css", "dygraphs/LICENSE.txt")
+    shipped = ("UDPSV2Simulink.dll", "README.txt", "CHANGES.txt") + receivers + programs + chart
     with zipfile.ZipFile(host_zip) as z:
         names = sorted(n for n in z.namelist() if not n.endswith("/"))
         check(names == sorted(folder + "/" + n for n in shipped), "host ZIP lists %s" % names)
@@ -110,6 +118,7 @@ def main():
         readme = z.read(folder + "/README.txt")
         changes = z.read(folder + "/CHANGES.txt")
         scripts = {n: z.read(folder + "/" + n) for n in receivers if folder + "/" + n in z.namelist()}
+        tools = {n: z.read(folder + "/" + n) for n in programs + chart if folder + "/" + n in z.namelist()}
     with zipfile.ZipFile(symbols_zip) as z:
         names = sorted(n for n in z.namelist() if not n.endswith("/"))
         check(names == sorted(folder + "/" + n for n in ("UDPSV2Simulink.dll.debug", "SYMBOLS.txt")),
@@ -138,6 +147,9 @@ def main():
     print("stripped DLL: %d bytes (budget %d), unstripped %d, debug file %d"
           % (len(dll), a.budget, os.path.getsize(a.unstripped), len(debug)))
     check(len(dll) <= a.budget, "stripped DLL has %d bytes, budget %d" % (len(dll), a.budget))
+    zip_size = os.path.getsize(host_zip)
+    print("host ZIP: %d bytes (budget %d)" % (zip_size, a.zip_budget))
+    check(zip_size <= a.zip_budget, "host ZIP has %d bytes, budget %d" % (zip_size, a.zip_budget))
 
     with tempfile.TemporaryDirectory() as tmp:
         stripped = os.path.join(tmp, "UDPSV2Simulink.dll")
@@ -182,6 +194,39 @@ def main():
             check(len(out) == 2 and "SimulateDLL2" in out[0] and re.search(r"UDPSV2Simulink\.cpp:\d+$", out[1]),
                   "addr2line on SimulateDLL2 gives %s" % out)
 
+    # The programs: stripped, and run from the unpacked folder as they are,
+    # so they import Windows' own DLLs only; the sockets come at run time.
+    windows_dlls = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL", "VERSION.DLL",
+                    "MSVCRT.DLL", "WS2_32.DLL"}
+    with tempfile.TemporaryDirectory() as tmp:
+        for name in programs:
+            if name not in tools:
+                continue
+            path = os.path.join(tmp, name)
+            with open(path, "wb") as f:
+                f.write(tools[name])
+            sections = subprocess.run([a.objdump, "-h", path], check=True, capture_output=True,
+                                      text=True).stdout
+            check(".debug_" not in sections, name + " is not stripped")
+            dlls = {dll for dll, _, _ in objdump_tables(a.objdump, path)[1]}
+            check(dlls and dlls <= windows_dlls, "%s imports %s" % (name, sorted(dlls - windows_dlls)))
+            # Its manifest keeps Windows from redirecting its files into a
+            # hidden store (UAC file virtualization of programs without one)
+            # and asks for no common controls 6; its version resource names
+            # the release.
+            exe = tools[name]
+            check(b'<requestedExecutionLevel level="asInvoker"' in exe,
+                  name + " has no manifest with requestedExecutionLevel asInvoker")
+            check(b"Microsoft.Windows.Common-Controls" not in exe,
+                  name + " asks for the common controls 6")
+            check(a.version.encode("utf-16-le") in exe, name + " does not carry version " + a.version)
+    for name in chart[:2]:
+        with open(os.path.join(a.dygraphs, os.path.basename(name)), "rb") as f:
+            check(tools.get(name) == f.read(), name + " is not Debian's " + os.path.basename(name))
+    with open(a.dygraphs_licence, "rb") as f:
+        check(tools.get(chart[2]) == f.read().replace(b"\n", b"\r\n"),
+              chart[2] + " is not dygraphs' copyright file with CR LF")
+
     # The texts: UTF-8 with a byte order mark and CR LF line ends, the
     # version filled in.
     section_version = a.version.replace(".", "")
@@ -206,7 +251,8 @@ def main():
     guide = readme.decode("utf-8-sig").replace("\r\n", "\n")
     listed = re.search(r"^2\. What is in the package\n-+\n(.*?)^\d+\. ", guide, re.M | re.S)
     if check(listed, "README.txt has no chapter 'What is in the package'"):
-        for name in shipped:
+        # A file in a folder of the package is named with its folder.
+        for name in sorted({n.split("/")[0] + "\\" if "/" in n else n for n in shipped}):
             check(re.search(r"^  %s\s" % re.escape(name), listed.group(1), re.M),
                   "README.txt's list of the package lacks " + name)
 

@@ -223,4 +223,32 @@ TEST(UdpsvRecv, BadArgumentsExitWithTwo) {
   }
 }
 
+// A port that another socket holds fails the start with the system's words,
+// as does a CSV file that cannot be made.
+TEST(UdpsvRecv, APortThatIsTakenOrAFileThatCannotBeMadeExitsWithOne) {
+  const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(holder, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof at;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&at), &len), 0);
+  const std::string port = std::to_string(ntohs(at.sin_port));
+
+  Receiver taken;
+  ASSERT_TRUE(taken.start({"--port", port, "--timeout", "15"}));
+  EXPECT_EQ(taken.wait_exit(), 1) << taken.err();
+  EXPECT_NE(taken.err().find("udpsv-recv: cannot bind 127.0.0.1:" + port +
+                             ": Address already in use\n"),
+            std::string::npos)
+      << taken.err();
+  close(holder);
+
+  Receiver no_csv;
+  ASSERT_TRUE(no_csv.start({"--port", "0", "--csv", no_csv.path("no/such/folder.csv")}));
+  EXPECT_EQ(no_csv.wait_exit(), 1) << no_csv.err();
+  EXPECT_NE(no_csv.err().find("No such file or directory"), std::string::npos) << no_csv.err();
+}
+
 }  // namespace

@@ -58,7 +58,7 @@ function showStats() {
   const bad = (n) => (n > 0 ? '<span class="bad">' + n + "</span>" : "0");
   $("stats").innerHTML =
     s.frames + " frames · " + s.rate.toFixed(1) + " frames/s · malformed " + bad(s.malformed) +
-    " · lost " + bad(s.lost);
+    " · lost " + (s.lost === null ? "not counted here" : bad(s.lost));
   document.title = "udpsv-recv: " + s.frames + " frames";
 }
 

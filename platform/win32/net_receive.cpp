@@ -1,0 +1,206 @@
+// The receiving side's sockets over Windows Sockets, bound by name from the
+// WS2_32.DLL that start() loaded, as the sender's entries are.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/net.h"
+#include "platform/win32/ws2_module.h"
+
+namespace sv::net {
+namespace {
+
+using socket_t = SOCKET(WSAAPI*)(int, int, int);
+using setsockopt_t = int(WSAAPI*)(SOCKET, int, int, const char*, int);
+using listen_t = int(WSAAPI*)(SOCKET, int);
+using accept_t = SOCKET(WSAAPI*)(SOCKET, sockaddr*, int*);
+using ioctlsocket_t = int(WSAAPI*)(SOCKET, long, u_long*);
+using recvfrom_t = int(WSAAPI*)(SOCKET, char*, int, int, sockaddr*, int*);
+using recv_t = int(WSAAPI*)(SOCKET, char*, int, int);
+using send_t = int(WSAAPI*)(SOCKET, const char*, int, int);
+using shutdown_t = int(WSAAPI*)(SOCKET, int);
+using select_t = int(WSAAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*);
+using WSASetLastError_t = void(WSAAPI*)(int);
+
+// One WS2_32.DLL entry, bound at its first call after each start().
+template <class Fn>
+class Entry {
+ public:
+  explicit constexpr Entry(const char* name) : name_(name) {}
+  Fn get() {
+    void* module = win32::ws2_module();
+    if (!module) {
+      SetLastError(WSANOTINITIALISED);
+      return nullptr;
+    }
+    if (from_.load(std::memory_order_acquire) != module) {
+      const DWORD err = GetLastError();  // the caller may be about to read it
+      FARPROC p = GetProcAddress(static_cast<HMODULE>(module), name_);
+      if (!p) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+      }
+      fn_.store(reinterpret_cast<void*>(p), std::memory_order_relaxed);
+      from_.store(module, std::memory_order_release);
+      SetLastError(err);
+    }
+    return reinterpret_cast<Fn>(fn_.load(std::memory_order_relaxed));
+  }
+
+ private:
+  const char* name_;
+  std::atomic<void*> fn_{nullptr};
+  std::atomic<void*> from_{nullptr};
+};
+
+Entry<socket_t> e_socket("socket");
+Entry<setsockopt_t> e_setsockopt("setsockopt");
+Entry<listen_t> e_listen("listen");
+Entry<accept_t> e_accept("accept");
+Entry<ioctlsocket_t> e_ioctlsocket("ioctlsocket");
+Entry<recvfrom_t> e_recvfrom("recvfrom");
+Entry<recv_t> e_recv("recv");
+Entry<send_t> e_send("send");
+Entry<shutdown_t> e_shutdown("shutdown");
+Entry<select_t> e_select("select");
+Entry<WSASetLastError_t> e_WSASetLastError("WSASetLastError");
+
+SOCKET sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+// Winsock takes int sizes; a larger buffer is used up to what fits.
+int int_size(std::size_t size) { return size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size); }
+
+int set_option(SocketHandle s, int level, int name, const void* value, int size) {
+  auto fn = e_setsockopt.get();
+  if (!fn) return -1;
+  return fn(sock(s), level, name, static_cast<const char*>(value), size) == 0 ? 0 : -1;
+}
+
+SocketHandle open_stream() {
+  auto fn = e_socket.get();
+  if (!fn) return kNoSocket;
+  SOCKET s = fn(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+int own_port(SocketHandle s) {
+  BOOL on = TRUE;
+  return set_option(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, &on, sizeof on);
+}
+
+int listen_on(SocketHandle s) {
+  auto fn = e_listen.get();
+  if (!fn) return -1;
+  return fn(sock(s), SOMAXCONN) == 0 ? 0 : -1;
+}
+
+SocketHandle accept_next(SocketHandle s) {
+  auto fn = e_accept.get();
+  if (!fn) return kNoSocket;
+  SOCKET c = fn(sock(s), nullptr, nullptr);
+  return c == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(c);
+}
+
+int set_receive_buffer(SocketHandle s, int bytes) {
+  return set_option(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+// Windows counts no datagrams it drops.
+int count_drops(SocketHandle) {
+  if (auto fn = e_WSASetLastError.get()) fn(WSAENOPROTOOPT);
+  return -1;
+}
+
+int set_blocking(SocketHandle s, int on) {
+  auto fn = e_ioctlsocket.get();
+  if (!fn) return -1;
+  u_long non_blocking = on ? 0 : 1;
+  return fn(sock(s), FIONBIO, &non_blocking) == 0 ? 0 : -1;
+}
+
+int set_timeouts(SocketHandle s, int milliseconds) {
+  DWORD t = static_cast<DWORD>(milliseconds);
+  if (set_option(s, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t) != 0) return -1;
+  return set_option(s, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+}
+
+std::intptr_t receive_datagram(SocketHandle s, void* data, std::size_t size, std::uint32_t*) {
+  auto fn = e_recvfrom.get();
+  if (!fn) return -1;
+  const int n = fn(sock(s), static_cast<char*>(data), int_size(size), 0, nullptr, nullptr);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+std::intptr_t receive(SocketHandle s, void* data, std::size_t size) {
+  auto fn = e_recv.get();
+  if (!fn) return -1;
+  const int n = fn(sock(s), static_cast<char*>(data), int_size(size), 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+// Windows raises no signal for a peer that is gone.
+std::intptr_t send_stream(SocketHandle s, const void* data, std::size_t size) {
+  auto fn = e_send.get();
+  if (!fn) return -1;
+  const int n = fn(sock(s), static_cast<const char*>(data), int_size(size), 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int shutdown_both(SocketHandle s) {
+  auto fn = e_shutdown.get();
+  if (!fn) return -1;
+  return fn(sock(s), SD_BOTH) == 0 ? 0 : -1;
+}
+
+int wait_readable(const SocketHandle* sockets, std::size_t count, int timeout_ms, bool* ready) {
+  auto fn = e_select.get();
+  if (!fn) return -1;
+  if (count == 0 || count > FD_SETSIZE) {
+    if (auto set_error = e_WSASetLastError.get()) set_error(WSAEINVAL);
+    return -1;
+  }
+  fd_set set;
+  FD_ZERO(&set);
+  for (std::size_t i = 0; i < count; ++i) FD_SET(sock(sockets[i]), &set);
+  timeval t{};
+  t.tv_sec = timeout_ms / 1000;
+  t.tv_usec = (timeout_ms % 1000) * 1000;
+  const int n = fn(0, &set, nullptr, nullptr, timeout_ms < 0 ? nullptr : &t);
+  // select leaves in the set the sockets that are ready. Read without
+  // FD_ISSET, which would import WS2_32's __WSAFDIsSet.
+  for (std::size_t i = 0; i < count; ++i) {
+    ready[i] = false;
+    for (u_int k = 0; n > 0 && k < set.fd_count; ++k)
+      ready[i] = ready[i] || set.fd_array[k] == sock(sockets[i]);
+  }
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+constexpr ReceiveApi kPlatform{open_stream,        own_port,    listen_on,    accept_next,
+                               set_receive_buffer, count_drops, set_blocking, set_timeouts,
+                               receive_datagram,   receive,     send_stream,  shutdown_both,
+                               wait_readable};
+
+}  // namespace
+
+std::string error_text(int code) {
+  wchar_t buf[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(code), 0, buf, sizeof buf / sizeof buf[0], nullptr);
+  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
+  if (n == 0) return "Windows Sockets error " + std::to_string(code);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+namespace detail {
+ReceiveApi g_receive_api = kPlatform;
+}
+const ReceiveApi& platform_receive_api() { return kPlatform; }
+
+}  // namespace sv::net

@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""udpsv-selftest against the real plug-in and against wrong ones: none at
+all, a file that is no library, a library without the exports, and a proxy
+that passes everything on to the real plug-in but spoils one thing (see
+proxy_plugin.cpp). The real plug-in and the faithful proxy pass every
+check; each fault fails the line that checks it, with what was seen.
+
+    selftest_test.py --selftest EXE --plugin LIB --proxy LIB --not-a-plugin LIB
+                     --workdir DIR [--wine PREFIX]
+
+With --wine the programs are Windows programs, run in PREFIX.
+"""
+import argparse
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+
+NATIVE_LABELS = ["plug-in", "frames, double", "frames, single", "frames, int32", "frames, boolean",
+                 "unresolvable name", "no receiver", "x87 control word", "load and unload twice"]
+WINDOWS_LABELS = ["Windows", "common controls", "host-wide settings", "plug-in", "string library"] + \
+    NATIVE_LABELS[1:]
+
+# Fault of the proxy -> the line that must fail, and what it must say.
+FAULTS = {
+    "frames": ("frames, double", "expected"),
+    "swallow": ("unresolvable name", "succeeded, where it must fail"),
+    "fpu": ("x87 control word", "SimulateDLL2 changed it"),
+    "steps": ("no receiver", "10054"),
+    "pin": ("load and unload twice", "stayed loaded after the first unload"),
+}
+
+failures = []
+
+
+def check(ok, text):
+    if not ok:
+        failures.append(text)
+        print("FAIL: " + text, flush=True)
+    return ok
+
+
+class SelfTest:
+    def __init__(self, exe, wine):
+        self.exe, self.wine = exe, wine
+
+    def path(self, p):
+        """A path as the program takes it."""
+        p = os.path.abspath(p)
+        return "Z:" + p.replace("/", "\\") if self.wine else p
+
+    def run(self, plugin, env=None):
+        command = [self.exe, "--plugin", self.path(plugin)]
+        if self.wine:
+            command = [os.path.join(ROOT, "scripts", "wine-prefix.sh"), "run", self.wine] + command
+        r = subprocess.run(command, env={**os.environ, **(env or {})}, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=300)
+        lines = r.stdout.decode("utf-8", "replace").replace("\r\n", "\n").splitlines()
+        return r.returncode, lines, r.stderr.decode("utf-8", "replace")
+
+
+def report(name, lines):
+    """The check lines by label; every line of the report is in its form."""
+    checks = {}
+    check(lines and lines[0].startswith("UDPSV2Simulink self-test "), "%s: title %r" % (name, lines[:1]))
+    for line in lines[1:]:
+        if not check(line.endswith("  ok") or line.endswith("  FAILED"),
+                     "%s: a line ends in neither ok nor FAILED: %r" % (name, line)):
+            continue
+        label = line.split(": ", 1)[0]
+        checks.setdefault(label, []).append(line)
+    return checks
+
+
+def expect_pass(self_test, name, plugin, labels, env=None):
+    rc, lines, err = self_test.run(plugin, env)
+    checks = report(name, lines)
+    check(rc == 0, "%s: exit %s, want 0:\n%s%s" % (name, rc, "\n".join(lines), err))
+    check(list(checks) == labels + ["result"], "%s: lines %s, want %s" % (name, list(checks), labels))
+    failed = [l for l in lines if l.endswith("FAILED")]
+    check(not failed, "%s: %s" % (name, failed))
+    print("%s: %d lines, all ok" % (name, len(lines)), flush=True)
+
+
+def expect_failure(self_test, name, plugin, label, said, env=None):
+    rc, lines, err = self_test.run(plugin, env)
+    checks = report(name, lines)
+    check(rc == 1, "%s: exit %s, want 1:\n%s%s" % (name, rc, "\n".join(lines), err))
+    line = (checks.get(label) or [""])[0]
+    check(line.endswith("  FAILED") and said in line,
+          "%s: want the line %r FAILED with %r, got %r" % (name, label, said, line))
+    check(any(l.startswith("result: ") and l.endswith("FAILED") for l in lines),
+          "%s: the result line does not say FAILED" % name)
+    print("%s: %s" % (name, line), flush=True)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for name in ("selftest", "plugin", "proxy", "not-a-plugin", "workdir"):
+        ap.add_argument("--" + name, required=True)
+    ap.add_argument("--wine")
+    a = ap.parse_args()
+    os.makedirs(a.workdir, exist_ok=True)
+    if a.wine:
+        # A server kept up for the prefix, so that each program starts at once.
+        subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "start", a.wine], check=True)
+    try:
+        run_checks(a)
+    finally:
+        if a.wine:
+            subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "stop", a.wine])
+    if failures:
+        sys.exit("selftest: %d check(s) failed" % len(failures))
+    print("selftest: all checks passed")
+
+
+def run_checks(a):
+    self_test = SelfTest(a.selftest, a.wine)
+    labels = WINDOWS_LABELS if a.wine else NATIVE_LABELS
+
+    expect_pass(self_test, "real plug-in", a.plugin, labels)
+
+    missing = os.path.join(a.workdir, "missing", os.path.basename(a.plugin))
+    expect_failure(self_test, "no plug-in", missing, "plug-in", "no file ")
+    text = os.path.join(a.workdir, "text", os.path.basename(a.plugin))
+    os.makedirs(os.path.dirname(text), exist_ok=True)
+    with open(text, "w") as f:
+        f.write("this is no library\n")
+    expect_failure(self_test, "a text file", text, "plug-in", "cannot load plug-in")
+    expect_failure(self_test, "another library", a.not_a_plugin, "plug-in", "lacks the exports")
+
+    env = {"UDPSV_PROXY_TARGET": self_test.path(a.plugin), "UDPSV_PROXY_SELF": self_test.path(a.proxy)}
+    expect_pass(self_test, "faithful proxy", a.proxy, labels, env)
+    for fault, (label, said) in FAULTS.items():
+        expect_failure(self_test, "proxy " + fault, a.proxy, label, said,
+                       {**env, "UDPSV_PROXY_FAULT": fault})
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,111 @@
+#include "tools/files.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sv::files {
+namespace {
+
+std::wstring wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+std::string utf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), s.data(), n,
+                        nullptr, nullptr);
+  return s;
+}
+
+std::string system_text(DWORD code) {
+  wchar_t buf[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buf, sizeof buf / sizeof buf[0], nullptr);
+  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
+  return n ? utf8(std::wstring_view(buf, n)) : "system error " + std::to_string(code);
+}
+
+}  // namespace
+
+std::FILE* open(const std::string& path, const char* mode) {
+  return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
+
+std::string write_whole(const std::string& path, std::string_view text) {
+  const std::wstring target = wide(path);
+  const std::wstring tmp = target + L".tmp." + std::to_wstring(GetCurrentProcessId());
+  HANDLE f = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return system_text(GetLastError());
+  DWORD written = 0;
+  const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                  written == text.size();
+  DWORD code = ok ? 0 : GetLastError();
+  CloseHandle(f);
+  // Unlike rename(), this replaces a file that is there already.
+  if (ok && !MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    code = GetLastError();
+  if (!ok || code != 0) {
+    DeleteFileW(tmp.c_str());
+    return system_text(code);
+  }
+  return {};
+}
+
+std::optional<std::string> read_whole(const std::string& path) {
+  std::FILE* f = open(path, "rb");
+  if (!f) return std::nullopt;
+  std::string content;
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) content.append(buf, n);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return std::nullopt;
+  return content;
+}
+
+std::string program_folder() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return ".";
+    if (n < buf.size()) {
+      buf.resize(n);
+      break;
+    }
+    buf.resize(buf.size() * 2);
+  }
+  const std::size_t cut = buf.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? "." : utf8(std::wstring_view(buf).substr(0, cut));
+}
+
+std::string temporary_folder() {
+  wchar_t buf[MAX_PATH + 2];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH + 1) return ".";
+  std::wstring_view dir(buf, n);
+  while (dir.size() > 3 && (dir.back() == L'\\' || dir.back() == L'/')) dir.remove_suffix(1);
+  return utf8(dir);
+}
+
+// Shipped beside the program, in a folder of its own with its licence.
+std::string chart_library_folder() { return join(program_folder(), "dygraphs"); }
+
+std::string join(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '\\' || folder.back() == '/' ? folder + name
+                                                                         : folder + "\\" + name;
+}
+
+}  // namespace sv::files
