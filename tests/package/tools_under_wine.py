@@ -40,9 +40,9 @@ SETTINGS = r"HKCU\Software\Haldeck\Sorvane 7\General Settings"
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults\udpsv-selftest.exe"
 # Programs under Wine start in a fraction of a second with a server up; a
 # loaded machine may take far longer, so every wait is for a condition.
-LONG = 120
+LONG = harness.DEADLINE
 
-failures = harness.Failures()
+failures = harness.Failures("the host ZIP's programs under Wine")
 
 
 class Prefix:
@@ -74,7 +74,7 @@ class Prefix:
 
     def reg(self, *args):
         subprocess.run(self.command("reg", args), env=self.env, stdin=subprocess.DEVNULL,
-                       capture_output=True, timeout=120)
+                       capture_output=True, timeout=LONG)
 
 
 def wait_for_file(path, seconds=LONG):
@@ -427,7 +427,7 @@ def main():
         report_file(prefix, folder, selftest, work)
     finally:
         subprocess.run([WINE, "stop", prefix.path])
-    failures.finish("the host ZIP's programs under Wine")
+    failures.finish()
 
 
 if __name__ == "__main__":
