@@ -40,7 +40,7 @@ folders=(base platform support transmit dialog plugin)
 build=build/mutants
 equivalents=scripts/mutants-equivalent.txt
 kHangGuardSeconds=240  # a whole suite run; the unmutated one takes a few seconds
-kExcluded='^(recv_|package_|layers_|FrameDecode\.|PlotDecimator\.|UdpsvRecv\.)'
+kExcluded='^(tools_|package_|layers_|FrameDecode\.|PlotDecimator\.|UdpsvRecv\.)'
 
 case "$count" in '' | *[!0-9]*) echo "usage: $0 [N] [SEED]" >&2; exit 2 ;; esac
 case "$seed" in '' | *[!0-9]*) echo "usage: $0 [N] [SEED]" >&2; exit 2 ;; esac

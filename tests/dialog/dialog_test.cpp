@@ -4,7 +4,7 @@
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "platform/posix/headless.h"
 #include "base/owner_window.h"
-#include "string_lib.h"
+#include "tests/support/string_lib.h"
 #include "base/text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "platform/posix/headless.h"
 #include "base/x87.h"
 #include "base/owner_window.h"
-#include "string_lib.h"
+#include "tests/support/string_lib.h"
 #include "base/errors.h"
 #include "base/text.h"
 

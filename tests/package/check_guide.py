@@ -30,7 +30,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "recv", "clients"))
+sys.path.insert(0, os.path.join(HERE, "..", "tools", "clients"))
 import generated_docs  # noqa: E402
 import harness  # noqa: E402
 import recipe_test  # noqa: E402

@@ -26,7 +26,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "recv", "clients"))
+sys.path.insert(0, os.path.join(HERE, "..", "tools", "clients"))
 import harness  # noqa: E402
 import live_plot_test  # noqa: E402
 

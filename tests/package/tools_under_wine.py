@@ -32,7 +32,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-sys.path.insert(0, os.path.join(HERE, "..", "recv", "clients"))
+sys.path.insert(0, os.path.join(HERE, "..", "tools", "clients"))
 import harness  # noqa: E402
 
 WINE = os.path.join(ROOT, "scripts", "wine-prefix.sh")

@@ -3,7 +3,7 @@
 //   <!-- generated: svhost show demo.model --receiver KIND -->
 //   <!-- generated: frame table -->   <!-- generated: troubleshooting -->
 // must equal the output, for the README's example model (4 x double, port
-// 1600). The recipes' behaviour is checked by running them (tests/recv/clients).
+// 1600). The recipes' behaviour is checked by running them (tests/tools/clients).
 
 #include "tools/recipes.h"
 

@@ -16,7 +16,7 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+ROOT = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
 
 NATIVE_LABELS = ["plug-in", "frames, double", "frames, single", "frames, int32", "frames, boolean",
                  "unresolvable name", "no receiver", "x87 control word", "load and unload twice"]
