@@ -33,18 +33,6 @@ std::string write_whole(const std::string& path, std::string_view text) {
   return {};
 }
 
-std::optional<std::string> read_whole(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return std::nullopt;
-  std::string content;
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) content.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return std::nullopt;
-  return content;
-}
-
 std::string program_folder() {
   std::vector<char> buf(4096);
   const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());

@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
+
+#include "tools/win32/utf.h"
 
 // The C runtime's own parse of the wide command line, by Windows' rules;
 // shell32's CommandLineToArgvW would bring shell32 and comctl32 in.
@@ -21,24 +22,8 @@ namespace {
 std::atomic<const char*> g_request{nullptr};
 void (*g_wake)() = nullptr;
 
-std::wstring wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
-
-std::string utf8(const wchar_t* text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string s(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
-  s.pop_back();  // the terminating zero
-  return s;
-}
+using win32_text::utf8;
+using win32_text::wide;
 
 // The console behind a standard handle, or null when it goes to a file or
 // pipe (or nowhere).
@@ -98,23 +83,6 @@ void err(std::string_view text) {
 }
 
 void flush() { std::fflush(stdout); }
-
-std::string format(const char* pattern, ...) {
-  char small[256];
-  std::va_list args;
-  va_start(args, pattern);
-  const int n = std::vsnprintf(small, sizeof small, pattern, args);
-  va_end(args);
-  if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < sizeof small)
-    return std::string(small, static_cast<std::size_t>(n));
-  std::string text(static_cast<std::size_t>(n) + 1, '\0');
-  va_start(args, pattern);
-  std::vsnprintf(text.data(), text.size(), pattern, args);
-  va_end(args);
-  text.pop_back();
-  return text;
-}
 
 bool closes_with_program() {
   if (!console_of(STD_OUTPUT_HANDLE)) return false;

@@ -5,29 +5,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/win32/utf.h"
+
 namespace sv::files {
 namespace {
 
-std::wstring wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
-
-std::string utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), s.data(), n,
-                        nullptr, nullptr);
-  return s;
-}
+using win32_text::utf8;
+using win32_text::wide;
 
 std::string system_text(DWORD code) {
   wchar_t buf[512];
@@ -62,18 +46,6 @@ std::string write_whole(const std::string& path, std::string_view text) {
     return system_text(code);
   }
   return {};
-}
-
-std::optional<std::string> read_whole(const std::string& path) {
-  std::FILE* f = open(path, "rb");
-  if (!f) return std::nullopt;
-  std::string content;
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) content.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return std::nullopt;
-  return content;
 }
 
 std::string program_folder() {
