@@ -55,6 +55,13 @@ struct FormInfo {
   int font_points;
 };
 FormInfo form_info(Window dialog);
+// Where the layer placed a control of a modal dialog, in pixels of the
+// form's client area, and the height of its list items.
+struct Placement {
+  int left, top, width, height;
+  int item_height;
+};
+Placement placement(Window control);
 // Tab order of the focusable controls, as control ids.
 std::vector<int> tab_order(Window dialog);
 

@@ -36,6 +36,8 @@ struct Win {
   std::u16string font_name;
   int font_points = 0;
   std::vector<Window> tab_order;
+  // a control of a modal dialog: what it was laid out from
+  std::optional<ControlSpec> spec;
 };
 
 struct Posted {
@@ -229,6 +231,7 @@ int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {
   for (const ControlSpec& c : form.controls) {
     Window h = create(kind_of(c.kind), dialog);
     Win& w = get(h);
+    w.spec = c;
     w.id = c.id;
     w.text = c.text;
     w.default_button = c.default_button;
@@ -432,6 +435,12 @@ void set_script(std::vector<Step> steps) {
 FormInfo form_info(Window dialog) {
   Win& d = get(dialog);
   return {d.text, d.owner, d.client_width, d.client_height, d.font_name, d.font_points};
+}
+
+Placement placement(Window control) {
+  // Only a control of a modal dialog has its spec; value() throws for others.
+  const ControlSpec& c = get(control).spec.value();
+  return {c.left, c.top, c.width, c.height, c.item_height};
 }
 
 std::vector<int> tab_order(Window dialog) {

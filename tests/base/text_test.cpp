@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <cstdint>
+#include <string>
+
 #include "base/errors.h"
 #include "base/text.h"
 #include "platform/codepage.h"
 #include "transmit/ipv4.h"
+#include "tests/common/edge_text.h"
 
 namespace {
 
@@ -64,6 +70,75 @@ TEST(Utf16, SurrogatesAreOneCharacterOrNone) {
   EXPECT_EQ(sv::utf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD");
   EXPECT_EQ(sv::platform::to_ansi(pair + u"\u20AC"), "a?b\x80");
   EXPECT_EQ(sv::platform::to_ansi(lone), "a?b?c?");
+}
+
+// Each length of the UTF-8 form at both ends of its range, both ways.
+TEST(Utf16, EveryUtf8LengthAtItsBounds) {
+  const struct {
+    char32_t code_point;
+    const char* utf8;
+  } kCases[] = {{0x7F, "\x7F"},
+                {0x80, "\xC2\x80"},
+                {0x7FF, "\xDF\xBF"},
+                {0x800, "\xE0\xA0\x80"},
+                {0xFFFD, "\xEF\xBF\xBD"},
+                {0xFFFF, "\xEF\xBF\xBF"},
+                {0x10000, "\xF0\x90\x80\x80"},
+                {0x10FFFF, "\xF4\x8F\xBF\xBF"}};
+  for (const auto& c : kCases) {
+    std::u16string units;
+    if (c.code_point < 0x10000) {
+      units.push_back(static_cast<char16_t>(c.code_point));
+    } else {
+      units.push_back(static_cast<char16_t>(0xD800 + ((c.code_point - 0x10000) >> 10)));
+      units.push_back(static_cast<char16_t>(0xDC00 + ((c.code_point - 0x10000) & 0x3FF)));
+    }
+    EXPECT_EQ(sv::utf8(units), c.utf8) << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
+    EXPECT_EQ(sv::u16(c.utf8), units) << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
+  }
+}
+
+// The native ANSI code page is Windows-1252, checked byte by byte against
+// the system's converter; the five bytes it leaves undefined stand for the
+// control characters of the same number, as on Windows. Every byte comes
+// back unchanged.
+TEST(AnsiCodePage, IsWindows1252ForEveryByte) {
+  iconv_t cd = iconv_open("UTF-16LE", "WINDOWS-1252");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << "no WINDOWS-1252 converter";
+  std::string all;
+  for (int b = 1; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    char out[4] = {};
+    char* in_p = &in;
+    char* out_p = out;
+    std::size_t in_left = 1, out_left = sizeof out;
+    const bool defined = iconv(cd, &in_p, &in_left, &out_p, &out_left) != static_cast<std::size_t>(-1);
+    const char16_t expected =
+        defined ? static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                        static_cast<unsigned char>(out[1]) << 8)
+                : static_cast<char16_t>(b);
+    EXPECT_EQ(sv::platform::from_ansi(std::string(1, in)), std::u16string(1, expected))
+        << "byte 0x" << std::hex << b;
+    all.push_back(in);
+  }
+  iconv_close(cd);
+  EXPECT_EQ(sv::platform::to_ansi(sv::platform::from_ansi(all)), all);
+}
+
+// The readers take views that need not end in a zero: none of them may
+// look past the view's last character.
+TEST(IntegerReader, StaysWithinItsText) {
+  for (const char16_t* text : {u"", u"  ", u"-", u"+", u"$", u"0", u"0x", u"12", u"$1F", u"x"}) {
+    svtest::EdgeText16 edge(text);
+    EXPECT_EQ(parse_int32(edge.view()), parse_int32(std::u16string(text))) << sv::utf8(text);
+  }
+  for (const char16_t* text : {u"", u"1.2.3", u"1.2.3.", u"1.2.3.4", u" 1 . 2 . 3 . 4 ", u"localhos"}) {
+    svtest::EdgeText16 edge(text);
+    sv::net::Ipv4 got{};
+    EXPECT_EQ(sv::parse_dotted_ipv4(edge.view(), &got), sv::parse_dotted_ipv4(std::u16string(text), &got))
+        << sv::utf8(text);
+    EXPECT_FALSE(sv::is_localhost_word(edge.view()));
+  }
 }
 
 struct DottedCase {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "dialog/UDPSV2SimulinkDlg.h"
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "platform/posix/headless.h"
@@ -71,6 +74,80 @@ TEST_F(ParameterDialog, OpensAsDescribedWithTheFocusOnOK) {
   EXPECT_EQ(data.Inputs, 3);
   EXPECT_EQ(data.DataType, 2);
   EXPECT_EQ(byte, 3);
+}
+
+// The layout table of the form: pixels at 96 dpi, the controls of a group
+// box relative to the box, as the form description gives them.
+TEST_F(ParameterDialog, ControlsSitWhereTheLayoutTablePutsThem) {
+  struct Box {
+    int left, top;
+  };
+  constexpr Box kForm{0, 0}, kParameters{12, 84}, kInputs{12, 16};
+  const struct {
+    int id;
+    Box parent;
+    int left, top, width, height;
+    const char16_t* text;
+  } kLayout[] = {
+      {sv::kOKButton, kForm, 372, 24, 75, 23, u"OK"},
+      {sv::kCancelButton, kForm, 372, 56, 75, 23, u"Cancel"},
+      {sv::kGroupBox1, kForm, 12, 84, 341, 109, u" Parameters "},
+      {sv::kLabel1, kParameters, 24, 32, 54, 13, u"IP Address:"},
+      {sv::kIPEdit, kParameters, 96, 28, 121, 21, nullptr},
+      {sv::kLabel2, kParameters, 240, 32, 22, 13, u"Port:"},
+      {sv::kPortEdit, kParameters, 272, 28, 61, 21, nullptr},
+      {sv::kLabel4, kParameters, 24, 76, 49, 13, u"Data type:"},
+      {sv::kDataTypeCB, kParameters, 96, 72, 121, 21, u"double"},
+      {sv::kGroupBox2, kForm, 12, 16, 341, 57, u" Inputs "},
+      {sv::kLabel3, kInputs, 24, 24, 32, 13, u"Inputs:"},
+      {sv::kIntegerEdit1, kInputs, 72, 20, 41, 21, nullptr},
+      {sv::kUpDown2, kInputs, 113, 20, 16, 21, nullptr},
+  };
+  run({[&](Window d) {
+    std::vector<Window> seen;
+    for (const auto& c : kLayout) {
+      const Window w = item(d, c.id);
+      ASSERT_NE(w, 0u) << "no control " << c.id;
+      seen.push_back(w);
+      const hl::Placement p = hl::placement(w);
+      EXPECT_EQ(p.left, c.parent.left + c.left) << "left of control " << c.id;
+      EXPECT_EQ(p.top, c.parent.top + c.top) << "top of control " << c.id;
+      EXPECT_EQ(p.width, c.width) << "width of control " << c.id;
+      EXPECT_EQ(p.height, c.height) << "height of control " << c.id;
+      if (c.text) {
+        EXPECT_EQ(sv::ui::window_text(w), c.text) << "text of control " << c.id;
+      }
+    }
+    // Thirteen different controls, and no id is the Escape key's (2).
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+    EXPECT_EQ(item(d, 2), 0u);
+    const Window list = item(d, sv::kDataTypeCB);
+    EXPECT_EQ(hl::placement(list).item_height, 13);
+    const char16_t* kItems[] = {u"double", u"single", u"int32", u"boolean"};
+    for (int i = 0; i < 4; ++i) {
+      hl::select(list, i);
+      EXPECT_EQ(sv::ui::window_text(list), kItems[i]) << "item " << i;
+    }
+    hl::click(item(d, sv::kCancelButton));
+  }});
+}
+
+// The two integer fields with the form's properties, as the range help on
+// a right click and the key filter show them.
+TEST_F(ParameterDialog, TheIntegerFieldsCarryTheFormsProperties) {
+  run({[&](Window d) {
+    hl::mouse_down(item(d, sv::kIntegerEdit1), sv::ui::MouseButton::right);
+    hl::mouse_down(item(d, sv::kPortEdit), sv::ui::MouseButton::right);
+    hl::type(item(d, sv::kIntegerEdit1), u"a");
+    hl::type(item(d, sv::kPortEdit), u"b");
+    hl::click(item(d, sv::kCancelButton));
+  }});
+  ASSERT_EQ(hl::boxes().size(), 2u);
+  // A range of 1 to 50 with zero allowed: no note about 0.
+  EXPECT_EQ(hl::boxes()[0].text, u"Zulässiger Wertebereich:\n\rvon: 1\n\rbis: 50");
+  EXPECT_EQ(hl::boxes()[1].text, u"Zulässiger Wertebereich:\n\rkeine Einschränkungen");
+  EXPECT_EQ(hl::beeps().size(), 2u) << "each field beeps at a refused key";
 }
 
 TEST_F(ParameterDialog, CancelAndTheCloseBoxStoreNothing) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "dialog/IntegerEdit.h"
 #include "platform/posix/headless.h"
@@ -9,6 +11,7 @@
 #include "tests/support/string_lib.h"
 #include "base/errors.h"
 #include "base/text.h"
+#include "tests/common/edge_text.h"
 
 namespace {
 
@@ -215,6 +218,78 @@ TEST_F(IntegerEdit, SetValueFormatsAndTrims) {
   EXPECT_THROW(field->SetValue(5), sv::Error);
 }
 
+// Format's width, precision and flag read as C's printf reads them; the
+// digits that fit a 4096-character field are the limit.
+TEST_F(IntegerEdit, FormatReadsWidthAndPrecisionAsPrintfDoes) {
+  field->NoBlanks = false;
+  for (const char* format : {"%d", "%3d", "%.3d", "%6.3d", "%-6.3d", "%12.10d", "<%-5d>", "%d%%"}) {
+    for (std::int32_t n : {0, 7, -7, 1234, -2147483647 - 1}) {
+      if (n == 0 && std::string_view(format).find(".") != std::string_view::npos) continue;
+      char expected[64];
+      std::snprintf(expected, sizeof expected, format, n);
+      field->Format = sv::u16(format);
+      field->SetValue(n);
+      EXPECT_EQ(sv::utf8(field->Text()), expected) << format << " with " << n;
+    }
+  }
+  field->Format = u"%.4096d";
+  field->SetValue(5);
+  EXPECT_EQ(field->Text(), std::u16string(4095, u'0') + u"5");
+  field->Format = u"%4096d";
+  field->SetValue(5);
+  EXPECT_EQ(field->Text().size(), 4096u);
+  for (const char16_t* bad : {u"%.4097d", u"%4097d", u"%", u"%3", u"%.3", u"%x", u"%d%d"}) {
+    field->Format = bad;
+    try {
+      field->SetValue(5);
+      ADD_FAILURE() << sv::utf8(bad) << ": no failure";
+    } catch (const sv::Error& e) {
+      EXPECT_EQ(e.message(), u"Format '" + std::u16string(bad) +
+                                 u"' ungültig oder nicht mit dem Argument vereinbar");
+    }
+  }
+}
+
+// Validate says whether the text was accepted; a read-only field accepts.
+TEST_F(IntegerEdit, ValidateReportsWhetherTheTextWasAccepted) {
+  range(1, 50);
+  field->SetText(u"12");
+  EXPECT_TRUE(field->Validate());
+  EXPECT_EQ(field->GetValue(), 12);
+  field->SetText(u"51");
+  EXPECT_FALSE(field->Validate());
+  EXPECT_EQ(field->Text(), u"12");
+  field->SetText(u"x");
+  EXPECT_FALSE(field->Validate());
+  field->SetReadOnly(true);
+  field->SetText(u"x");
+  EXPECT_TRUE(field->Validate());
+  EXPECT_EQ(field->Text(), u"x");
+}
+
+// The readers take views that need not end in a zero: none of them may
+// look past the view's last character.
+TEST(IntegerEditReaders, StayWithinTheirText) {
+  long double v = 0;
+  for (const char16_t* text : {u"", u"   ", u"-", u"1e", u"1e+", u"2.", u"7", u"1.5e3", u"x"}) {
+    svtest::EdgeText16 edge(text);
+    std::u16string copy(text);
+    long double expected = 0;
+    const bool reads = sv::integer_edit::read_real(copy, expected);
+    EXPECT_EQ(sv::integer_edit::read_real(edge.view(), v), reads) << sv::utf8(text);
+  }
+  for (const char16_t* pattern : {u"%3", u"%.3", u"%-12", u"%", u"ab", u""}) {
+    svtest::EdgeText16 edge(pattern);
+    try {
+      sv::integer_edit::format_int(edge.view(), 5);
+    } catch (const sv::Error&) {
+    }
+  }
+  // A view cut from a longer text reads as itself, not as the longer text.
+  const std::u16string longer = u"1e5";
+  EXPECT_FALSE(sv::integer_edit::read_real(std::u16string_view(longer).substr(0, 2), v));
+}
+
 TEST_F(IntegerEdit, AReadOnlyFieldKeepsItsTextAndShowsNoRange) {
   range(1, 50);
   field->SetReadOnly(true);
@@ -284,6 +359,21 @@ TEST_F(IntegerEdit, RangeHelpIsCutToItsBuffer) {
   std::u16string expected = u"Allowed range:\n\r" + std::u16string(200, u'F') + u"1\n\r" +
                             std::u16string(100, u'T') + u"50";
   EXPECT_EQ(hl::boxes()[0].text, expected.substr(0, 255));
+}
+
+// A character of two UTF-16 units stays whole when it ends at the 255th
+// place, and goes when only its first unit would fit.
+TEST_F(IntegerEdit, RangeHelpIsNeverCutThroughACharacter) {
+  svtest::use_string_lib("pairs");
+  const std::u16string pair = u"\U00010000";  // D800 DC00
+  range(1, 50);
+  hl::mouse_down(edit, MouseButton::right);
+  range(0, 0);
+  hl::mouse_down(edit, MouseButton::right);
+  const auto& b = hl::boxes();
+  ASSERT_EQ(b.size(), 2u);
+  EXPECT_EQ(b[0].text, u"Allowed range:\n\r" + std::u16string(237, u'F') + pair);
+  EXPECT_EQ(b[1].text, u"Allowed range:\n\r" + std::u16string(238, u'N'));
 }
 
 TEST_F(IntegerEdit, ErrorsFromTheLibraryAndItsMissingTexts) {

@@ -490,6 +490,11 @@ TEST(LastFailure, ReportsTheLatestCall) {
   EXPECT_EQ(plugin().last_failure(small, 5), n);
   EXPECT_EQ(std::string(small, 5), std::string(buf, 4) + '\0');
   EXPECT_EQ(small[5], 'Z');
+  // Room for one byte holds the zero alone.
+  std::memset(small, 'Z', sizeof small);
+  EXPECT_EQ(plugin().last_failure(small, 1), n);
+  EXPECT_EQ(small[0], '\0');
+  EXPECT_EQ(small[1], 'Z');
   EXPECT_EQ(plugin().last_failure(nullptr, 0), n);
 
   // Any successful export clears it.

@@ -2,11 +2,14 @@
 // the contract tests do not reach: code page, long lines and cut addresses.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "platform/fileio.h"
 #include "plugin/param_section.h"
 #include "base/errors.h"
 #include "base/text.h"
@@ -121,6 +124,38 @@ TEST(Section, WritesFiveLinesAndNothingElse) {
   d.DataType = -1;
   sv::write_section(f.handle(), d);
   EXPECT_EQ(f.contents(), "10067\r\n\r\n-2147483648\r\n0\r\n-1\r\n");
+}
+
+// The host file's byte I/O reports the bytes it moved: all of them, those
+// a pipe took before it was full, 0 at the end of the file, -1 on failure.
+TEST(SectionFileIo, ReportsTheBytesItMoved) {
+  TempFile f;
+  EXPECT_EQ(sv::platform::file_write(f.handle(), "abcdef", 6), 6);
+  EXPECT_EQ(sv::platform::file_write(f.handle(), "", 0), 0);
+  f.rewind();
+  char buf[8] = {};
+  EXPECT_EQ(sv::platform::file_read(f.handle(), buf, 4), 4);
+  EXPECT_EQ(std::string(buf, 4), "abcd");
+  EXPECT_EQ(sv::platform::file_read(f.handle(), buf, 8), 2);
+  EXPECT_EQ(sv::platform::file_read(f.handle(), buf, 8), 0);
+
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+  const std::string big(4 * 1024 * 1024, 'x');  // more than any pipe holds
+  const std::int32_t written = sv::platform::file_write(static_cast<std::uint32_t>(ends[1]), big.data(),
+                                                        static_cast<std::uint32_t>(big.size()));
+  ::close(ends[1]);
+  std::size_t drained = 0;
+  std::vector<char> chunk(65536);
+  for (ssize_t n; (n = ::read(ends[0], chunk.data(), chunk.size())) > 0;)
+    drained += static_cast<std::size_t>(n);
+  ::close(ends[0]);
+  EXPECT_GT(written, 0);
+  EXPECT_EQ(static_cast<std::size_t>(written), drained) << "the count differs from what the pipe holds";
+
+  EXPECT_EQ(sv::platform::file_write(static_cast<std::uint32_t>(ends[1]), "a", 1), -1);
+  EXPECT_EQ(sv::platform::file_read(static_cast<std::uint32_t>(ends[0]), buf, 1), -1);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace svtest {
 
-// variant: "full", "no1553", "no1002", "long", or "" for no library at all.
+// variant: "full", "no1553", "no1002", "long", "pairs", or "" for no library at all.
 // The unit counts its init and fini calls, so they are kept balanced here.
 inline void use_string_lib(const std::string& variant) {
   static bool loaded = false;

@@ -2,9 +2,13 @@
 // single entries replaced where the OS cannot be made to fail on demand.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/udp_probe.h"
@@ -509,6 +513,110 @@ TEST_F(SenderTest, StartFailureIsRetriedByTheNextCreate) {
   sv::UdpSender s;
   EXPECT_EQ(faults_.starts, 2);
   EXPECT_EQ(sv::socket_layer::live_senders(), 1);
+}
+
+// The texts of the Windows Sockets codes, as a failure shows them; every
+// other code has none and the message ends with its line break.
+TEST(SocketErrorText, EachCodeOfTheTableAndNoOther) {
+  const struct {
+    int code;
+    const char* text;
+  } kTexts[] = {
+      {10004, "Interrupted system call."},
+      {10009, "Bad file number."},
+      {10013, "Access denied."},
+      {10014, "Buffer fault."},
+      {10022, "Invalid argument."},
+      {10024, "Too many open files."},
+      {10035, "Operation would block."},
+      {10036, "Operation now in progress."},
+      {10037, "Operation already in progress."},
+      {10038, "Socket operation on non-socket."},
+      {10039, "Destination address required."},
+      {10040, "Message too long."},
+      {10041, "Protocol wrong type for socket."},
+      {10042, "Bad protocol option."},
+      {10043, "Protocol not supported."},
+      {10044, "Socket type not supported."},
+      {10045, "Operation not supported on socket."},
+      {10046, "Protocol family not supported."},
+      {10047, "Address family not supported by protocol family."},
+      {10048, "Address already in use."},
+      {10049, "Cannot assign requested address."},
+      {10050, "Network is down."},
+      {10051, "Network is unreachable."},
+      {10052, "Net dropped connection or reset."},
+      {10053, "Software caused connection abort."},
+      {10054, "Connection reset by peer."},
+      {10055, "No buffer space available."},
+      {10056, "Socket is already connected."},
+      {10057, "Socket is not connected."},
+      {10058, "Cannot send or receive after socket is closed."},
+      {10059, "Too many references, cannot splice."},
+      {10060, "Connection timed out."},
+      {10061, "Connection refused."},
+      {10062, "Too many levels of symbolic links."},
+      {10063, "File name too long."},
+      {10064, "Host is down."},
+      {10065, "No route to host."},
+      {10066, "Directory not empty"},
+      {11001, "Host not found."},
+  };
+  for (const auto& t : kTexts) {
+    EXPECT_EQ(sv::utf8(sv::SocketError(t.code).message()),
+              "Socket Error # " + std::to_string(t.code) + "\r\n" + t.text);
+  }
+  for (int code : {0, 8, 10000, 10010, 10023, 10067, 10109, 11002, 11003, 11004}) {
+    EXPECT_EQ(sv::utf8(sv::SocketError(code).message()), "Socket Error # " + std::to_string(code) + "\r\n");
+  }
+}
+
+// The native socket layer reports a failure's errno as the Windows Sockets
+// code of its condition (10000 plus the BSD number), and an errno without
+// such a condition as it is.
+TEST(PlatformSocketErrors, ErrnoBecomesTheWindowsSocketsCodeOfItsCondition) {
+  const struct {
+    int error;
+    int code;
+  } kCodes[] = {
+      {0, 0},
+      {EINTR, 10004},         {EBADF, 10009},          {EACCES, 10013},
+      {EPERM, 10013},         {EFAULT, 10014},         {EINVAL, 10022},
+      {EMFILE, 10024},        {ENFILE, 10024},         {EWOULDBLOCK, 10035},
+      {EINPROGRESS, 10036},   {EALREADY, 10037},       {ENOTSOCK, 10038},
+      {EDESTADDRREQ, 10039},  {EMSGSIZE, 10040},       {EPROTOTYPE, 10041},
+      {ENOPROTOOPT, 10042},   {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
+      {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046},   {EAFNOSUPPORT, 10047},
+      {EADDRINUSE, 10048},    {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},
+      {ENETUNREACH, 10051},   {ENETRESET, 10052},      {ECONNABORTED, 10053},
+      {ECONNRESET, 10054},    {ENOBUFS, 10055},        {ENOMEM, 10055},
+      {EISCONN, 10056},       {ENOTCONN, 10057},       {ESHUTDOWN, 10058},
+      {EPIPE, 10058},         {ETOOMANYREFS, 10059},   {ETIMEDOUT, 10060},
+      {ECONNREFUSED, 10061},  {ELOOP, 10062},          {ENAMETOOLONG, 10063},
+      {EHOSTDOWN, 10064},     {EHOSTUNREACH, 10065},   {ENOTEMPTY, 10066},
+      {ENOENT, ENOENT},       {EIO, EIO},
+  };
+  const Api& system = sv::net::platform_api();
+  for (const auto& c : kCodes) {
+    errno = c.error;
+    EXPECT_EQ(system.last_error(), c.code) << "errno " << c.error << " (" << std::strerror(c.error) << ")";
+  }
+
+  // Two real failures: a port that is taken, and a descriptor that is no socket.
+  Receiver taken;
+  SocketHandle s = system.open_dgram();
+  ASSERT_NE(s, sv::net::kNoSocket);
+  EXPECT_EQ(system.bind(s, {{127, 0, 0, 1}}, taken.port()), -1);
+  EXPECT_EQ(system.last_error(), 10048);
+  system.shutdown_close(s);
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  const sv::net::SocketAddress to = sv::net::socket_address({{127, 0, 0, 1}}, taken.port());
+  const unsigned char b = 1;
+  EXPECT_EQ(system.send_to(static_cast<SocketHandle>(pipe_ends[1]), &b, 1, &to), -1);
+  EXPECT_EQ(system.last_error(), 10038);
+  ::close(pipe_ends[0]);
+  ::close(pipe_ends[1]);
 }
 
 }  // namespace
