@@ -136,7 +136,9 @@ class MaskedScope {
   // Exceptions whose trap the caller has on.
   std::uint16_t traps() const { return static_cast<std::uint16_t>(~saved_cw_ & kAllExceptions); }
   // Of the flags raised inside the scope so far, those the caller traps.
-  std::uint16_t trapped_raised() const { return static_cast<std::uint16_t>(status_word() & traps()); }
+  std::uint16_t trapped_raised() const {
+    return static_cast<std::uint16_t>(status_word() & traps());
+  }
 
  private:
   std::uint16_t saved_cw_;

@@ -159,12 +159,15 @@ int run(const Options& options) {
   auto bare = [&](bench::BareSocket& socket, const unsigned char* frame, std::size_t size) {
     return [&socket, frame, size, port](int n) { socket.send_loop(frame, size, port, n); };
   };
-  auto bare_failed = [](bench::BareSocket& socket) { return [&socket] { return socket.failures() != 0; }; };
+  auto bare_failed = [](bench::BareSocket& socket) {
+    return [&socket] { return socket.failures() != 0; };
+  };
 
   std::vector<Kind> kinds;
   kinds.push_back({"step 50 doubles", stepper(step50), step_failed(step50), {}});
   kinds.push_back({"sendto 400 B, bound", bare(bound, frame400, 400), bare_failed(bound), {}});
-  kinds.push_back({"sendto 400 B, unbound", bare(unbound, frame400, 400), bare_failed(unbound), {}});
+  kinds.push_back(
+      {"sendto 400 B, unbound", bare(unbound, frame400, 400), bare_failed(unbound), {}});
   kinds.push_back({"step 1 double", stepper(step1), step_failed(step1), {}});
   kinds.push_back({"sendto 8 B, bound", bare(bound, frame8, 8), bare_failed(bound), {}});
   kinds.push_back({"sendto 8 B, unbound", bare(unbound, frame8, 8), bare_failed(unbound), {}});
@@ -175,10 +178,12 @@ int run(const Options& options) {
       {"step 1 double to 127.0.0.1 / sendto 8 B, unbound socket", 3, 5},
   };
   if (step_name) {
-    kinds.push_back({"step 50 doubles to a name", stepper(*step_name), step_failed(*step_name), {}});
+    kinds.push_back(
+        {"step 50 doubles to a name", stepper(*step_name), step_failed(*step_name), {}});
     kinds.push_back({"getaddrinfo + sendto 400 B",
                      [&](int n) { bound.lookup_send_loop(name, frame400, 400, port, n); },
-                     bare_failed(bound), {}});
+                     bare_failed(bound),
+                     {}});
     comparisons.push_back({"step 50 doubles to \"" + name + "\" / getaddrinfo + sendto 400 B",
                            kinds.size() - 2, kinds.size() - 1});
   }
@@ -190,18 +195,22 @@ int run(const Options& options) {
     other50 = std::make_unique<Stepper>(*other, "127.0.0.1", port, 50, values);
     other1 = std::make_unique<Stepper>(*other, "127.0.0.1", port, 1, values);
     kinds.push_back({"step 50 doubles, other build", stepper(*other50), step_failed(*other50), {}});
-    comparisons.push_back({"step 50 doubles / the same step of the other build", 0, kinds.size() - 1});
+    comparisons.push_back(
+        {"step 50 doubles / the same step of the other build", 0, kinds.size() - 1});
     kinds.push_back({"step 1 double, other build", stepper(*other1), step_failed(*other1), {}});
-    comparisons.push_back({"step 1 double / the same step of the other build", 3, kinds.size() - 1});
+    comparisons.push_back(
+        {"step 1 double / the same step of the other build", 3, kinds.size() - 1});
   }
 
   std::printf("UDPSV2Simulink: a step against a bare sendto, side by side\n");
   std::printf("plug-in     %s\n", path.c_str());
   if (other) std::printf("against     %s\n", options.against.c_str());
-  std::printf("method      %d repetitions of %zu blocks x %d calls, order rotated per repetition,\n"
-              "            receiver drained before each block, median of per-repetition ratios\n",
-              options.repetitions, kinds.size(), options.block);
-  if (name.empty()) std::printf("name        none: this machine's name does not resolve into 127.0.0.0/8\n");
+  std::printf(
+      "method      %d repetitions of %zu blocks x %d calls, order rotated per repetition,\n"
+      "            receiver drained before each block, median of per-repetition ratios\n",
+      options.repetitions, kinds.size(), options.block);
+  if (name.empty())
+    std::printf("name        none: this machine's name does not resolve into 127.0.0.0/8\n");
   const std::string load_before = bench::machine_load();
   if (!load_before.empty()) std::printf("before      %s\n", load_before.c_str());
   std::fflush(stdout);
@@ -226,21 +235,23 @@ int run(const Options& options) {
   }
   receiver.drain(0);
   // Datagrams the receive queue could not take: a block too long for it.
-  const long lost = static_cast<long>(options.repetitions + 1) * static_cast<long>(kinds.size()) *
-                        options.block -
-                    static_cast<long>(receiver.received() - received_before);
+  const long lost =
+      static_cast<long>(options.repetitions + 1) * static_cast<long>(kinds.size()) * options.block -
+      static_cast<long>(receiver.received() - received_before);
 
   std::printf("\n%-66s %7s  %s\n", "comparison", "median", "quartiles");
   for (const Comparison& c : comparisons) {
     std::vector<double> ratios;
     const Kind& s = kinds[c.step];
     const Kind& b = kinds[c.bare];
-    for (std::size_t r = 0; r < s.ns_per_call.size(); ++r) ratios.push_back(s.ns_per_call[r] / b.ns_per_call[r]);
+    for (std::size_t r = 0; r < s.ns_per_call.size(); ++r)
+      ratios.push_back(s.ns_per_call[r] / b.ns_per_call[r]);
     std::printf("%-66s %7.3f  %.3f .. %.3f\n", c.title.c_str(), quantile(ratios, 0.5),
                 quantile(ratios, 0.25), quantile(ratios, 0.75));
   }
   std::printf("\n%-66s %7s\n", "ns per call", "median");
-  for (const Kind& k : kinds) std::printf("%-66s %7.0f\n", k.name.c_str(), quantile(k.ns_per_call, 0.5));
+  for (const Kind& k : kinds)
+    std::printf("%-66s %7.0f\n", k.name.c_str(), quantile(k.ns_per_call, 0.5));
 
   // Allocations per step, counted over steps outside the timed blocks.
   if (bench::allocations() >= 0) {

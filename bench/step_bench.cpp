@@ -5,7 +5,6 @@
 // do not between the steps of a real run: the step's cost as a multiple of a
 // sendto is sv_side_by_side's to measure.
 #include <arpa/inet.h>
-#include <benchmark/benchmark.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -14,6 +13,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "host/udp_probe.h"
 #include "plugin/seam/step_seam.h"
@@ -56,8 +57,7 @@ std::string loopback_name_or_skip(benchmark::State& state) {
   std::string name = loopback_name();
   if (name.empty()) {
     state.SkipWithError("the host name does not resolve into 127.0.0.0/8");
-    for (auto _ : state) {
-    }
+    for (auto _ : state) {}
   }
   return name;
 }

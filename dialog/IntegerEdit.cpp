@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "base/text_ids.h"
 #include "base/x87.h"
 #include "support/SVString.h"
-#include "base/errors.h"
-#include "base/text.h"
 
 namespace sv {
 namespace integer_edit {
@@ -178,9 +178,9 @@ std::u16string load_text(std::int32_t id) {
 // Per error code: the library's text id and the built-in text.
 constexpr std::int32_t kErrorTextIds[] = {0, text_id::kWrongFormat, text_id::kTooLarge,
                                           text_id::kTooSmall, text_id::kZeroNotAllowed};
-constexpr std::u16string_view kErrorTexts[] = {
-    u"", u"Falsches Zahlenformat", u"Zahlenwert zu groß", u"Zahlenwert zu klein",
-    u"Zahlenwert 0 nicht erlaubt"};
+constexpr std::u16string_view kErrorTexts[] = {u"", u"Falsches Zahlenformat", u"Zahlenwert zu groß",
+                                               u"Zahlenwert zu klein",
+                                               u"Zahlenwert 0 nicht erlaubt"};
 
 }  // namespace
 
@@ -263,8 +263,8 @@ void TIntegerEdit::ShowRangeHelp(ui::MouseButton button, int, int) {
     caption = svstring::GetText(text_id::kRangeHeading);
     text = caption + u":\n\r";
     if (has_range(MinValue, MaxValue)) {
-      text += svstring::GetText(text_id::kRangeFrom) + int_to_u16(MinValue) + u"\n\r" + svstring::GetText(text_id::kRangeTo) +
-              int_to_u16(MaxValue);
+      text += svstring::GetText(text_id::kRangeFrom) + int_to_u16(MinValue) + u"\n\r" +
+              svstring::GetText(text_id::kRangeTo) + int_to_u16(MaxValue);
     } else {
       text += svstring::GetText(text_id::kNoRestriction);
     }

@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "base/owner_window.h"
 #include "dialog/IntegerEdit.h"
 #include "dialog/UDPSV2SimulinkForm.h"
-#include "base/owner_window.h"
 
 namespace sv {
 namespace {
@@ -19,12 +19,22 @@ struct FieldProperties {
 };
 
 // The form description's properties of the two integer fields.
-constexpr FieldProperties kPortEditProperties{.MinValue = 0, .MaxValue = 0, .IsZeroAllowed = true,
-                                              .Value = 0, .Format = u"%3d", .NoBlanks = true,
-                                              .Beep = true, .Text = u"0"};
-constexpr FieldProperties kIntegerEdit1Properties{
-    .MinValue = 1, .MaxValue = 50, .IsZeroAllowed = true, .Value = 1, .Format = u"%3d",
-    .NoBlanks = true, .Beep = true, .Text = u"1"};
+constexpr FieldProperties kPortEditProperties{.MinValue = 0,
+                                              .MaxValue = 0,
+                                              .IsZeroAllowed = true,
+                                              .Value = 0,
+                                              .Format = u"%3d",
+                                              .NoBlanks = true,
+                                              .Beep = true,
+                                              .Text = u"0"};
+constexpr FieldProperties kIntegerEdit1Properties{.MinValue = 1,
+                                                  .MaxValue = 50,
+                                                  .IsZeroAllowed = true,
+                                                  .Value = 1,
+                                                  .Format = u"%3d",
+                                                  .NoBlanks = true,
+                                                  .Beep = true,
+                                                  .Text = u"1"};
 
 // The field's constructor, then the form description's properties in the
 // order they are read.

@@ -47,6 +47,8 @@ static_assert(
 // Pixels at 96 dpi in the form's client area, in tab order. The controls of
 // the two group boxes are placed relative to the form: GroupBox1 sits at
 // (12, 84) and GroupBox2 at (12, 16).
+// A control a row, its place on the second.
+// clang-format off
 inline constexpr ui::ControlSpec kControls[] = {
     {.id = kOKButton, .kind = ui::ControlKind::push_button, .text = u"OK",
      .left = 372, .top = 24, .width = 75, .height = 23, .default_button = true, .modal_result = 1},
@@ -77,6 +79,7 @@ inline constexpr ui::ControlSpec kControls[] = {
      .left = 12 + 113, .top = 16 + 20, .width = 16, .height = 21, .buddy_id = kIntegerEdit1,
      .min = 1, .max = 50, .position = 1},
 };
+// clang-format on
 
 inline constexpr ui::FormSpec kParameterForm{
     .caption = u"UDP SV2Simulink",

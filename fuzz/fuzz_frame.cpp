@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/x87.h"
 #include "base/errors.h"
+#include "base/x87.h"
 #include "transmit/frame.h"
 
 namespace {

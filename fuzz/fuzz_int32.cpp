@@ -46,8 +46,8 @@ bool model(std::u16string_view s, std::int64_t* value) {
     v = neg ? -v : v;
     if (v < INT32_MIN || v > INT32_MAX) return false;
   } else {
-    v = static_cast<std::int32_t>(static_cast<std::uint32_t>(neg ? 0u - static_cast<std::uint32_t>(v)
-                                                                 : static_cast<std::uint32_t>(v)));
+    v = static_cast<std::int32_t>(static_cast<std::uint32_t>(
+        neg ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v)));
   }
   *value = v;
   return true;

@@ -8,14 +8,15 @@
 #include <cstring>
 #include <string>
 
-#include "dialog/IntegerEdit.h"
-#include "base/x87.h"
 #include "base/errors.h"
 #include "base/text.h"
+#include "base/x87.h"
+#include "dialog/IntegerEdit.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   sv::x87::load(sv::x87::kStartupControlWord, 0);
-  std::u16string text(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size);
+  std::u16string text(reinterpret_cast<const char*>(data),
+                      reinterpret_cast<const char*>(data) + size);
 
   long double v = 0;
   bool real = sv::integer_edit::read_real(text, v);

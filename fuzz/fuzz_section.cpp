@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "plugin/param_section.h"
 #include "base/errors.h"
+#include "plugin/param_section.h"
 
 namespace {
 

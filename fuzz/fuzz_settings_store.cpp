@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (r.store.has_value() == !r.error.empty()) std::abort();
   if (!r.store) return 0;
   for (const auto& key : r.store->keys) {
-    if (key.path.empty() || !r.store->exists(key.path) || r.store->find(key.path) != &key) std::abort();
+    if (key.path.empty() || !r.store->exists(key.path) || r.store->find(key.path) != &key)
+      std::abort();
     if (key.path.back() == u'\\') std::abort();
     for (const auto& v : key.values)
       if (sv::platform::regfile::find_value(key, v.name) != &v) std::abort();  // names unique

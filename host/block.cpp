@@ -96,8 +96,8 @@ CallResult Block::end_run() {
 }
 
 std::string make_section(const SectionValues& v) {
-  return std::to_string(v.version) + "\r\n" + v.address + "\r\n" + std::to_string(v.port) +
-         "\r\n" + std::to_string(v.inputs) + "\r\n" + std::to_string(v.data_type) + "\r\n";
+  return std::to_string(v.version) + "\r\n" + v.address + "\r\n" + std::to_string(v.port) + "\r\n" +
+         std::to_string(v.inputs) + "\r\n" + std::to_string(v.data_type) + "\r\n";
 }
 
 CallResult configure(Block& block, const SectionValues& values) {

@@ -26,8 +26,8 @@ inline constexpr std::size_t kExt80Size = 10;
 
 // What GetNumberOfInputsOutputs2 wrote.
 struct IoInfo {
-  int inputs = 0;   // byte 0
-  int outputs = 0;  // byte 1
+  int inputs = 0;                  // byte 0
+  int outputs = 0;                 // byte 1
   std::vector<std::string> names;  // the 50 input name slots, up to their zero
 };
 

@@ -78,8 +78,9 @@ void print_section(const std::string& bytes) {
   while (pos < bytes.size()) {
     std::size_t end = bytes.find("\r\n", pos);
     std::size_t next = end == std::string::npos ? bytes.size() : end + 2;
-    std::printf("  line %d: \"%s\"\n", ++line,
-                escape(bytes.substr(pos, (end == std::string::npos ? bytes.size() : end) - pos)).c_str());
+    std::printf(
+        "  line %d: \"%s\"\n", ++line,
+        escape(bytes.substr(pos, (end == std::string::npos ? bytes.size() : end) - pos)).c_str());
     pos = next;
   }
 }
@@ -132,13 +133,12 @@ int cmd_info(const Args& args) {
   std::printf("plug-in:              %s\n", plugin->path().c_str());
   std::printf("display name:         %s\n", escape(name).c_str());
   std::printf("CanSimulateDLL:       %d\n", can);
-  std::printf("parameter struct:     %s\n",
-              written_bytes(kParameterStructSize, [&](void* p) { return plugin->parameter_struct(p); })
-                  .c_str());
-  std::printf("dialog-enable struct: %s\n",
-              written_bytes(kDialogEnableStructSize,
-                            [&](void* p) { return plugin->dialog_enable_struct(p); })
-                  .c_str());
+  std::printf("parameter struct:     %s\n", written_bytes(kParameterStructSize, [&](void* p) {
+                                              return plugin->parameter_struct(p);
+                                            }).c_str());
+  std::printf("dialog-enable struct: %s\n", written_bytes(kDialogEnableStructSize, [&](void* p) {
+                                              return plugin->dialog_enable_struct(p);
+                                            }).c_str());
   std::printf("  (offset:value of every byte written)\n");
 
   Block block(*plugin);
@@ -149,7 +149,8 @@ int cmd_info(const Args& args) {
   print_section(section);
   IoInfo io;
   check(block.query_io(&io), "GetNumberOfInputsOutputs2");
-  std::printf("default block, inputs-outputs: %d inputs, %d outputs; names:\n", io.inputs, io.outputs);
+  std::printf("default block, inputs-outputs: %d inputs, %d outputs; names:\n", io.inputs,
+              io.outputs);
   for (std::size_t i = 0; i < io.names.size(); ++i)
     std::printf("%s\"%s\"%s", i % 10 == 0 ? "  " : " ", escape(io.names[i]).c_str(),
                 i % 10 == 9 || i + 1 == io.names.size() ? "\n" : "");
@@ -267,7 +268,8 @@ int cmd_show(const Args& args) {
     }
     IoInfo io;
     check(blocks[i].block->query_io(&io), "GetNumberOfInputsOutputs2");
-    std::printf("block %zu: %s, %d inputs reported\n", i + 1, escape(blocks[i].name).c_str(), io.inputs);
+    std::printf("block %zu: %s, %d inputs reported\n", i + 1, escape(blocks[i].name).c_str(),
+                io.inputs);
     print_section(sections[i]);
   }
   return kExitOk;
@@ -295,10 +297,11 @@ class ResourceLog {
         last = &r;
       }
     if (!first) return;
-    std::printf("resources:    growth while running: private %+lld kB, handles %+lld (%zu samples)\n",
-                static_cast<long long>(last->private_kb) - static_cast<long long>(first->private_kb),
-                static_cast<long long>(last->handles) - static_cast<long long>(first->handles),
-                samples_.size());
+    std::printf(
+        "resources:    growth while running: private %+lld kB, handles %+lld (%zu samples)\n",
+        static_cast<long long>(last->private_kb) - static_cast<long long>(first->private_kb),
+        static_cast<long long>(last->handles) - static_cast<long long>(first->handles),
+        samples_.size());
     std::printf("resources:    after the run against before: handles %+lld\n",
                 static_cast<long long>(samples_.back().second.handles) -
                     static_cast<long long>(samples_.front().second.handles));
@@ -328,9 +331,8 @@ int cmd_run(const Args& args) {
     throw HostError("--period must be 0 to 3600 seconds and --dt not negative");
   options.stop_on_failure = args.has("stop-on-failure");
   const bool quiet = args.has("quiet");
-  const std::int64_t shown = args.has("show-failures")
-                                 ? parse_int64(args.get("show-failures"), "--show-failures")
-                                 : 20;
+  const std::int64_t shown =
+      args.has("show-failures") ? parse_int64(args.get("show-failures"), "--show-failures") : 20;
   const std::int64_t block_no = args.has("block") ? parse_int64(args.get("block"), "--block") : 1;
   SignalSet signals;
   for (const auto& spec : args.all("signal")) signals.add(parse_signal(spec));
@@ -359,8 +361,7 @@ int cmd_run(const Args& args) {
       },
       [&](const StepFailure& f) {
         if (printed < shown) {
-          if (f.step == 0)
-            std::fprintf(stderr, "run start failed: %s\n", escape(f.text).c_str());
+          if (f.step == 0) std::fprintf(stderr, "run start failed: %s\n", escape(f.text).c_str());
           else
             std::fprintf(stderr, "step %llu failed: %s\n", static_cast<unsigned long long>(f.step),
                          escape(f.text).c_str());
@@ -373,7 +374,8 @@ int cmd_run(const Args& args) {
   std::printf("inputs:       %d\n", report.inputs);
   std::printf("steps:        %llu requested%s\n", static_cast<unsigned long long>(options.steps),
               report.stopped_early ? ", stopped at the first failure" : "");
-  std::printf("calls:        %llu (run start + steps)\n", static_cast<unsigned long long>(report.calls));
+  std::printf("calls:        %llu (run start + steps)\n",
+              static_cast<unsigned long long>(report.calls));
   std::printf("frames sent:  %llu (calls that succeeded)\n",
               static_cast<unsigned long long>(report.succeeded));
   std::printf("failures:     %llu\n", static_cast<unsigned long long>(report.failures));
@@ -431,12 +433,17 @@ const char* const kSignalHelp =
     "            --signal 1=const:1.0 --signal 2-3=square:period=2 --signal 4=const:nan\n";
 
 const std::vector<Command> kCommands = {
-    {"info", "info [PLUGIN]",
+    {"info",
+     "info [PLUGIN]",
      "  Loads PLUGIN and prints its display name, CanSimulateDLL, the bytes the\n"
      "  describing exports write into the parameter and dialog-enable structs, and\n"
      "  a default block's parameter section and input names.\n",
-     {}, 0, 1, cmd_info},
-    {"new", "new MODEL [--host H] [--port P] [--inputs N] [--type T] [--blocks K] [--plugin PLUGIN]",
+     {},
+     0,
+     1,
+     cmd_info},
+    {"new",
+     "new MODEL [--host H] [--port P] [--inputs N] [--type T] [--blocks K] [--plugin PLUGIN]",
      "  Writes a model file with K (default 1) blocks: each block reads a section\n"
      "  the host forms from the values, then writes its own section into MODEL.\n"
      "    --host H    receiver address or host name (default 127.0.0.1)\n"
@@ -444,10 +451,17 @@ const std::vector<Command> kCommands = {
      "    --inputs N  number of inputs (default 1); any integer is passed on\n"
      "    --type T    double|single|int32|boolean or a code (0..3; any integer is\n"
      "                passed on)\n",
-     {{"host", true}, {"port", true}, {"inputs", true}, {"type", true}, {"blocks", true},
+     {{"host", true},
+      {"port", true},
+      {"inputs", true},
+      {"type", true},
+      {"blocks", true},
       {"plugin", true}},
-     1, 1, cmd_new},
-    {"run", "run [PLUGIN] MODEL [--steps N] [--period S] [--dt S] [--signal SPEC]... [options]",
+     1,
+     1,
+     cmd_new},
+    {"run",
+     "run [PLUGIN] MODEL [--steps N] [--period S] [--dt S] [--signal SPEC]... [options]",
      "  Loads MODEL and runs one block: InitSimulationDLL (the run start, which\n"
      "  sends a first frame), N x SimulateDLL2, EndSimulationDLL2. Prints progress\n"
      "  on stderr every second, each failing call's text, and a summary. Exits 1\n"
@@ -462,11 +476,20 @@ const std::vector<Command> kCommands = {
      "    --quiet            no progress lines\n"
      "    --resources        sample the process's private memory and handles before,\n"
      "                       once a second during, and after the run, and print them\n",
-     {{"steps", true}, {"period", true}, {"dt", true}, {"signal", true}, {"block", true},
-      {"stop-on-failure", false}, {"show-failures", true}, {"quiet", false},
+     {{"steps", true},
+      {"period", true},
+      {"dt", true},
+      {"signal", true},
+      {"block", true},
+      {"stop-on-failure", false},
+      {"show-failures", true},
+      {"quiet", false},
       {"resources", false}},
-     1, 2, cmd_run},
-    {"show", "show MODEL [--plugin PLUGIN] [--receiver KIND] [--listen ADDR]",
+     1,
+     2,
+     cmd_run},
+    {"show",
+     "show MODEL [--plugin PLUGIN] [--receiver KIND] [--listen ADDR]",
      "  Loads MODEL through the plug-in and prints each block's section (as the\n"
      "  block writes it again) and its input count.\n"
      "    --receiver KIND  instead, print what the receiving side needs for each\n"
@@ -474,13 +497,20 @@ const std::vector<Command> kCommands = {
      "                     simulink (settings of the two UDP Receive blocks), matlab,\n"
      "                     octave (udpport scripts), python (a script), or all\n"
      "    --listen ADDR    address the scripts bind to (default: every interface)\n",
-     {{"plugin", true}, {"receiver", true}, {"listen", true}}, 1, 1, cmd_show},
-    {"dialog", "dialog [PLUGIN] MODEL [--block K]",
+     {{"plugin", true}, {"receiver", true}, {"listen", true}},
+     1,
+     1,
+     cmd_show},
+    {"dialog",
+     "dialog [PLUGIN] MODEL [--block K]",
      "  Opens block K's (default 1) parameter dialog through CallParameterDialogDLL\n"
      "  and, when it is confirmed with OK, saves MODEL with the new parameters.\n"
      "  Needs the win32 build under Wine with a display; the native build has no\n"
      "  screen, so its dialog closes at once without OK.\n",
-     {{"block", true}}, 1, 2, cmd_dialog},
+     {{"block", true}},
+     1,
+     2,
+     cmd_dialog},
     {"help", "help", "  This text.\n", {}, 0, 0, cmd_help},
 };
 

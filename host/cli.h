@@ -25,8 +25,8 @@ struct Args {
 
 struct Command {
   const char* name;
-  const char* usage;    // "info PLUGIN"
-  const char* help;     // what it does and its options, indented lines
+  const char* usage;  // "info PLUGIN"
+  const char* help;   // what it does and its options, indented lines
   std::vector<Option> options;
   int min_positional;
   int max_positional;

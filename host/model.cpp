@@ -26,7 +26,9 @@ void save_model(const std::string& path, const Plugin& plugin, const std::vector
     ++index;
     file.write("BLOCK " + std::to_string(index) + " " + name + "\r\n");
     CallResult r = block->write_section(file);
-    if (!r) throw HostError(path + ": block " + std::to_string(index) + ": WriteToFile failed: " + r.failure);
+    if (!r)
+      throw HostError(path + ": block " + std::to_string(index) +
+                      ": WriteToFile failed: " + r.failure);
   }
   file.write(std::string("END\r\n"));
   file.close();
@@ -47,7 +49,8 @@ std::vector<ModelBlock> load_model(const std::string& path, const Plugin& plugin
     std::size_t sp1 = line.find(' '), sp2 = line.find(' ', sp1 == std::string::npos ? 0 : sp1 + 1);
     int number = 0;
     if (line.compare(0, 6, "BLOCK ") != 0 || sp2 == std::string::npos ||
-        std::from_chars(line.data() + sp1 + 1, line.data() + sp2, number).ptr != line.data() + sp2 ||
+        std::from_chars(line.data() + sp1 + 1, line.data() + sp2, number).ptr !=
+            line.data() + sp2 ||
         number != static_cast<int>(blocks.size()) + 1)
       throw HostError(where + ": expected 'BLOCK " + std::to_string(blocks.size() + 1) +
                       " <name>', found '" + line + "'");
@@ -56,7 +59,8 @@ std::vector<ModelBlock> load_model(const std::string& path, const Plugin& plugin
     if (mb.name != name)
       throw HostError(where + ": belongs to plug-in '" + mb.name + "', not '" + name + "'");
     mb.block = std::make_unique<Block>(plugin);
-    if (CallResult r = mb.block->init(); !r) throw HostError(where + ": InitUserDLL failed: " + r.failure);
+    if (CallResult r = mb.block->init(); !r)
+      throw HostError(where + ": InitUserDLL failed: " + r.failure);
     if (CallResult r = mb.block->read_section(file); !r)
       throw HostError(where + ": ReadFromFile failed: " + r.failure);
     blocks.push_back(std::move(mb));

@@ -53,8 +53,7 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path) {
   if (n != 0) {
     std::vector<char> text(static_cast<std::size_t>(n > 0 ? n : 0) + 1);
     e.GetLastFailureDLL(text.data(), static_cast<std::int32_t>(text.size()));
-    throw HostError("plug-in " + path + " failed to start: " +
-                    failure_text_to_utf8(text.data()));
+    throw HostError("plug-in " + path + " failed to start: " + failure_text_to_utf8(text.data()));
   }
   return plugin;
 }

@@ -15,7 +15,7 @@ namespace svhost {
 // The outcome of one export call.
 struct CallResult {
   bool ok = true;
-  std::string failure;  // UTF-8 text of the failure; empty when ok
+  std::string failure;       // UTF-8 text of the failure; empty when ok
   std::uint32_t raised = 0;  // the structured exception of a failure (win32)
   explicit operator bool() const { return ok; }
 };

@@ -73,11 +73,13 @@ Ext80 ext80_from_double(double value) {
 
 Ext80 ext80_from_hex(std::string_view hex) {
   if (hex.size() >= 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X')) hex.remove_prefix(2);
-  if (hex.size() != 20) throw HostError("raw 80-bit value needs 20 hex digits: " + std::string(hex));
+  if (hex.size() != 20)
+    throw HostError("raw 80-bit value needs 20 hex digits: " + std::string(hex));
   Ext80 out{};
   for (int i = 0; i < 10; ++i) {
     int hi = hex_digit(hex[2 * i]), lo = hex_digit(hex[2 * i + 1]);
-    if (hi < 0 || lo < 0) throw HostError("not a hex digit in raw 80-bit value: " + std::string(hex));
+    if (hi < 0 || lo < 0)
+      throw HostError("not a hex digit in raw 80-bit value: " + std::string(hex));
     out[9 - i] = static_cast<std::uint8_t>(hi * 16 + lo);
   }
   return out;
@@ -101,7 +103,8 @@ double parse_finite(std::string_view text, const std::string& what) {
   auto r = std::from_chars(begin, end, value, std::chars_format::general);
   // from_chars also takes "inf" and "nan"; the exponent bits tell them apart
   // without a floating-point comparison.
-  if (text.empty() || r.ec != std::errc() || r.ptr != end || ((bits_of(value) >> 52) & 0x7FF) == 0x7FF)
+  if (text.empty() || r.ec != std::errc() || r.ptr != end ||
+      ((bits_of(value) >> 52) & 0x7FF) == 0x7FF)
     throw HostError(what + ": not a finite number: " + std::string(text));
   return value;
 }
@@ -151,7 +154,8 @@ SignalSpec parse_signal(std::string_view text) {
     g.waveform = Waveform::Square;
   } else if (k == "const" || k == "constant") {
     g.waveform = Waveform::Constant;
-    if (params.empty()) throw HostError("signal '" + whole + "': const needs a value, e.g. const:1.5");
+    if (params.empty())
+      throw HostError("signal '" + whole + "': const needs a value, e.g. const:1.5");
     try {
       g.constant = parse_constant(params);
     } catch (const HostError& e) {
@@ -168,7 +172,8 @@ SignalSpec parse_signal(std::string_view text) {
     params = comma == std::string_view::npos ? std::string_view() : params.substr(comma + 1);
     auto eq = item.find('=');
     if (eq == std::string_view::npos)
-      throw HostError("signal '" + whole + "': expected key=value, got '" + std::string(item) + "'");
+      throw HostError("signal '" + whole + "': expected key=value, got '" + std::string(item) +
+                      "'");
     const std::string key = lower(item.substr(0, eq));
     const double v = parse_finite(item.substr(eq + 1), "signal '" + whole + "' " + key);
     if (key == "amp" || key == "amplitude") {

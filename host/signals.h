@@ -36,11 +36,11 @@ enum class Waveform { Sine, Ramp, Square, Constant };
 struct Generator {
   Waveform waveform = Waveform::Sine;
   double amplitude = 1.0;
-  double frequency = 1.0;    // Hz of simulation time
+  double frequency = 1.0;  // Hz of simulation time
   double offset = 0.0;
-  double phase = 0.0;        // degrees
-  double phase_step = 0.0;   // degrees added per input after the first covered
-  Ext80 constant{};          // Waveform::Constant
+  double phase = 0.0;       // degrees
+  double phase_step = 0.0;  // degrees added per input after the first covered
+  Ext80 constant{};         // Waveform::Constant
 };
 
 // Which inputs a generator drives: first..last, counted from 1.

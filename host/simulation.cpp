@@ -31,7 +31,8 @@ RunReport run_simulation(Block& block, const SignalSet& signals, const RunOption
     StepFailure f{step, r.failure};
     ++report.failure_texts[f.text];
     if (on_failure) on_failure(f);
-    if (report.failure_list.size() < options.failures_kept) report.failure_list.push_back(std::move(f));
+    if (report.failure_list.size() < options.failures_kept)
+      report.failure_list.push_back(std::move(f));
     return false;
   };
 

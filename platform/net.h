@@ -133,8 +133,7 @@ struct ReceiveApi {
   // timeout_ms, or without limit when it is negative. ready[i] tells which.
   // The number ready, 0 when the time ran out, or -1 (kEintr when a signal
   // came on POSIX).
-  int (*wait_readable)(const SocketHandle* sockets, std::size_t count, int timeout_ms,
-                       bool* ready);
+  int (*wait_readable)(const SocketHandle* sockets, std::size_t count, int timeout_ms, bool* ready);
 };
 
 namespace detail {

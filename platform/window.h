@@ -66,10 +66,10 @@ struct ControlSpec {
   ControlKind kind;
   std::u16string_view text;
   int left, top, width, height;
-  bool default_button = false;  // Enter presses it
-  int modal_result = 0;         // of a push button; 0 = none
-  int buddy_id = 0;             // up-down: its associated edit
-  int min = 0, max = 0, position = 0;         // up-down
+  bool default_button = false;                      // Enter presses it
+  int modal_result = 0;                             // of a push button; 0 = none
+  int buddy_id = 0;                                 // up-down: its associated edit
+  int min = 0, max = 0, position = 0;               // up-down
   std::span<const std::u16string_view> items = {};  // drop-down list
   int item_height = 0;
 };

@@ -13,8 +13,8 @@
 #include "plugin/blocks.h"
 #include "plugin/boundary.h"
 #include "plugin/param_section.h"
-#include "udpsv_exports.h"
 #include "transmit/run.h"
+#include "udpsv_exports.h"
 
 #ifndef SV_EXPORT
 #define SV_EXPORT
@@ -29,9 +29,7 @@ void put(void* base, std::size_t offset, T value) {
   std::memcpy(static_cast<unsigned char*>(base) + offset, &value, sizeof value);
 }
 
-std::uint32_t file_handle(intptr_t handle) {
-  return static_cast<std::uint32_t>(handle) & 0xFFFFu;
-}
+std::uint32_t file_handle(intptr_t handle) { return static_cast<std::uint32_t>(handle) & 0xFFFFu; }
 
 const std::uint8_t* values(const void* p) { return static_cast<const std::uint8_t*>(p); }
 
@@ -53,7 +51,9 @@ extern "C" {
 // every export does: the entry clears the thread's record and, after a
 // failed start-up, fails the call. A result stays valid when it fails.
 
-SV_EXPORT void SV_CALL IsUserDLL32(void) noexcept { sv::boundary::run([] {}); }
+SV_EXPORT void SV_CALL IsUserDLL32(void) noexcept {
+  sv::boundary::run([] {});
+}
 
 SV_EXPORT char* SV_CALL GetDLLName(void) noexcept {
   sv::boundary::run([] {});
@@ -114,9 +114,8 @@ SV_EXPORT void SV_CALL DisposeUserDLL(void* blockRecord) noexcept {
 }
 
 SV_EXPORT void SV_CALL CallParameterDialogDLL(void* blockRecord, uint8_t* inputsByte) noexcept {
-  sv::boundary::run([&] {
-    sv::run_parameter_dialog(*sv::block_record::user_data(blockRecord), inputsByte);
-  });
+  sv::boundary::run(
+      [&] { sv::run_parameter_dialog(*sv::block_record::user_data(blockRecord), inputsByte); });
 }
 
 SV_EXPORT void SV_CALL WriteToFile(intptr_t fileHandle, void* blockRecord) noexcept {
@@ -131,7 +130,8 @@ SV_EXPORT void SV_CALL ReadFromFile(intptr_t fileHandle, void* blockRecord) noex
   });
 }
 
-SV_EXPORT void SV_CALL InitSimulationDLL(void* blockRecord, const void* inputValues, intptr_t) noexcept {
+SV_EXPORT void SV_CALL InitSimulationDLL(void* blockRecord, const void* inputValues,
+                                         intptr_t) noexcept {
   sv::boundary::run(
       [&] { sv::run_start(*sv::block_record::user_data(blockRecord), values(inputValues)); });
 }

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
-#include "platform/codepage.h"
-#include "plugin/failure.h"
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/codepage.h"
+#include "plugin/failure.h"
 
 namespace sv::boundary {
 namespace {
@@ -121,7 +121,8 @@ std::int32_t copy_last(char* buffer, std::int32_t size) {
   return text.empty() ? 1 : static_cast<std::int32_t>(text.size());
 }
 
-
-void deliver() { platform::deliver_failure(thread_record().text.data(), thread_record().text.size()); }
+void deliver() {
+  platform::deliver_failure(thread_record().text.data(), thread_record().text.size());
+}
 
 }  // namespace sv::boundary

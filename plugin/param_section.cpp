@@ -2,11 +2,11 @@
 
 #include <string>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 #include "platform/fileio.h"
 #include "platform/module_version.h"
-#include "base/errors.h"
-#include "base/text.h"
 
 namespace sv {
 namespace {

@@ -46,7 +46,9 @@ class Reader {
     return parse_int32(text(name, {})).value_or(fallback);
   }
 
-  bool boolean(std::u16string_view name, bool fallback) { return integer(name, fallback ? 1 : 0) != 0; }
+  bool boolean(std::u16string_view name, bool fallback) {
+    return integer(name, fallback ? 1 : 0) != 0;
+  }
 
   std::uint8_t byte(std::u16string_view name, std::uint8_t fallback) {
     return static_cast<std::uint8_t>(integer(name, fallback));
@@ -61,14 +63,11 @@ class Reader {
 std::u16string value_text(const platform::SettingsValue& value, std::u16string_view name) {
   using Kind = platform::SettingsValue::Kind;
   switch (value.kind) {
-    case Kind::missing:
-      return {};
+    case Kind::missing: return {};
     case Kind::query_failed:
       throw RegistryError(replace_first(u"Fehler beim Holen der Daten für '%s'", u"%s", name));
-    case Kind::string:
-      return value.text;
-    case Kind::other:
-      break;
+    case Kind::string: return value.text;
+    case Kind::other: break;
   }
   if (value.size == 0) return {};
   throw RegistryError(replace_first(u"Ungültiger Datentyp für '%s'", u"%s", name));
@@ -94,8 +93,8 @@ TSVOptions load_options() {
   o.CreateBakFiles = r.boolean(u"Create Bak Files", false);
   for (std::size_t i = 0; i < o.DefaultColors.size(); ++i) {
     std::u16string name = u"Default Color " + int_to_u16(static_cast<std::int64_t>(i));
-    o.DefaultColors[i] = static_cast<std::uint32_t>(
-        r.integer(name, static_cast<std::int32_t>(kDefaultColors[i])));
+    o.DefaultColors[i] =
+        static_cast<std::uint32_t>(r.integer(name, static_cast<std::int32_t>(kDefaultColors[i])));
   }
   return o;
 }

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "base/x87.h"
 #include "base/errors.h"
+#include "base/x87.h"
 
 namespace sv {
 TObjectList::~TObjectList() { Clear(); }

@@ -1,8 +1,8 @@
 #include "support/SVString.h"
 
-#include "platform/window.h"
 #include "base/owner_window.h"
 #include "base/unit_counter.h"
+#include "platform/window.h"
 
 namespace sv::svstring {
 namespace {

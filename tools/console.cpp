@@ -1,8 +1,8 @@
 // What the console service does the same on every platform.
+#include "tools/console.h"
+
 #include <cstdarg>
 #include <cstdio>
-
-#include "tools/console.h"
 
 namespace sv::console {
 

@@ -27,18 +27,12 @@ constexpr int kMethodNotAllowed = 405;
 
 const char* reason(int status) {
   switch (status) {
-    case 200:
-      return "OK";
-    case kBadRequest:
-      return "Bad Request";
-    case 404:
-      return "Not Found";
-    case kMethodNotAllowed:
-      return "Method Not Allowed";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return "Status";
+    case 200: return "OK";
+    case kBadRequest: return "Bad Request";
+    case 404: return "Not Found";
+    case kMethodNotAllowed: return "Method Not Allowed";
+    case 503: return "Service Unavailable";
+    default: return "Status";
   }
 }
 
@@ -161,18 +155,15 @@ void Server::Impl::serve(Connection* c) {
   if (read_head(s, &head)) {
     Request request;
     Response response;
-    if (!parse_request(head, &request))
-      response = plain(kBadRequest, "not an HTTP/1.x request\n");
+    if (!parse_request(head, &request)) response = plain(kBadRequest, "not an HTTP/1.x request\n");
     else if (request.method != "GET" && request.method != "HEAD")
       response = plain(kMethodNotAllowed, "only GET and HEAD\n");
-    else
-      response = handler(request);
+    else response = handler(request);
     const bool body = request.method != "HEAD";
     if (response.stream && response.status == 200) {
       const Send send = [&](std::string_view piece) { return !stopping && send_all(s, piece); };
       if (send_all(s, Server::head(response, false)) && body)
-        while (!stopping && response.stream(send)) {
-        }
+        while (!stopping && response.stream(send)) {}
     } else {
       send_all(s, Server::head(response, true) + (body ? response.body : std::string()));
     }

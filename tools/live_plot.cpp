@@ -151,8 +151,7 @@ std::string LivePlot::Impl::batch_json(const std::vector<PlotPoint>& batch) {
   char r[32];
   std::snprintf(r, sizeof r, "%.1f", rate);
   out += ",\"frames\":" + std::to_string(frames) + ",\"malformed\":" + std::to_string(malformed) +
-         ",\"lost\":" + (options.drops_counted ? std::to_string(lost) : "null") +
-         ",\"rate\":" + r +
+         ",\"lost\":" + (options.drops_counted ? std::to_string(lost) : "null") + ",\"rate\":" + r +
          ",\"points_sent\":" + std::to_string(points) + ",\"points\":[";
   for (std::size_t i = 0; i < batch.size(); ++i) {
     if (i) out += ",";
@@ -180,9 +179,8 @@ bool LivePlot::Impl::stream(const http::Send& send, std::uint64_t* cursor,
   std::string out;
   {
     std::unique_lock lock(mutex);
-    wake.wait_for(lock, kBatchPeriod, [&] {
-      return stopping || (!history.empty() && history.back().first > *cursor);
-    });
+    wake.wait_for(lock, kBatchPeriod,
+                  [&] { return stopping || (!history.empty() && history.back().first > *cursor); });
     if (stopping) return false;
     maybe_batch(Clock::now());
     for (const auto& [id, data] : history) {
@@ -267,8 +265,9 @@ std::string LivePlot::host() const { return impl_->options.host; }
 void LivePlot::frame(std::uint64_t number, double seconds, const std::vector<Value>& values) {
   Impl& d = *impl_;
   std::lock_guard lock(d.mutex);
-  if (!d.first_frame) d.first_frame = Clock::now() - std::chrono::duration_cast<Clock::duration>(
-                                                          std::chrono::duration<double>(seconds));
+  if (!d.first_frame)
+    d.first_frame = Clock::now() - std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(seconds));
   ++d.frames;
   d.decimator.add(number, seconds, values, &d.finished);
   // Batches form here too, so that finished buckets never pile up while no

@@ -77,8 +77,8 @@ std::string simulink(const ReceiverSpec& s) {
   const std::string port = num(static_cast<std::int64_t>(s.port));
   const std::string waiting = num(8192 / frame_bytes(s));
   std::string out;
-  out += "Simulink, for " + s.label + ":\n" + shape(s) + " per frame to " + s.address + ":" +
-         port + "\n\n";
+  out += "Simulink, for " + s.label + ":\n" + shape(s) + " per frame to " + s.address + ":" + port +
+         "\n\n";
 
   out += "DSP System Toolbox > Sources > UDP Receive: one frame per sample.\n";
   out += row(kDspColumn, "Local IP port", port);
@@ -94,22 +94,23 @@ std::string simulink(const ReceiverSpec& s) {
              "the message is then always " + n + (s.inputs == 1 ? " value" : " values") +
                  ", and a Length port says how\n"
                  "many are new: " +
-                 n + " on a step that took a frame, 0 on a step that\n"
-                     "found none");
-  out += row(kDspColumn, "Sample time", "the host's step period",
-             "(see Timing below)");
+                 n +
+                 " on a step that took a frame, 0 on a step that\n"
+                 "found none");
+  out += row(kDspColumn, "Sample time", "the host's step period", "(see Timing below)");
   out += "\n";
 
-  out += "Instrument Control Toolbox > UDP Receive: Data size values per step,\n"
-         "taken from a queue of bytes.\n";
+  out +=
+      "Instrument Control Toolbox > UDP Receive: Data size values per step,\n"
+      "taken from a queue of bytes.\n";
   out += row(kIctColumn, "Local port", port);
   out += row(kIctColumn, "Remote address", "the address of the PC that sends",
              "(127.0.0.1 when it is this PC)");
   out += row(kIctColumn, "Remote port", "leave it (see below)");
   out += row(kIctColumn, "Data size", "[" + n + " 1]");
-  out += row(kIctColumn, "Data type", f.ict_type,
-             s.type == ValueType::Boolean ? "the block has no boolean type; the bytes are 0 or 1"
-                                          : "");
+  out += row(
+      kIctColumn, "Data type", f.ict_type,
+      s.type == ValueType::Boolean ? "the block has no boolean type; the bytes are 0 or 1" : "");
   out += row(kIctColumn, "Byte order", "little-endian");
   out += row(kIctColumn, "Enable blocking mode", "on",
              "each step waits for a frame; off adds a Status port: 1 on a\n"
@@ -160,8 +161,9 @@ std::string udpport_script(const ReceiverSpec& s, bool octave) {
   out += "COUNT = " + num(s.inputs) + ";    % values per frame: the block's inputs\n";
   out += "WIDTHS = struct(\"double\", 8, \"single\", 4, \"int32\", 4, \"boolean\", 1);\n";
   out += "% Formats that read back exactly: 17 and 9 digits for double and single.\n";
-  out += "FORMATS = struct(\"double\", \"%.17g\", \"single\", \"%.9g\", \"int32\", \"%d\", "
-         "\"boolean\", \"%d\");\n";
+  out +=
+      "FORMATS = struct(\"double\", \"%.17g\", \"single\", \"%.9g\", \"int32\", \"%d\", "
+      "\"boolean\", \"%d\");\n";
   out += "FRAME_BYTES = COUNT * WIDTHS.(TYPE);\n\n";
   const std::string where = s.listen.empty() ? "" : "\"LocalHost\", \"" + s.listen + "\", ";
   out += "u = udpport(" + where + "\"LocalPort\", PORT);   % byte mode" +
@@ -235,8 +237,9 @@ std::string python(const ReceiverSpec& s) {
   out += "sock.bind((LISTEN, PORT))\n";
   out += "sock.settimeout(0.5)  # wakes up now and then, so that Ctrl+C works on Windows too\n";
   out += "print(\"listening on %s:%d for %d x %s (%d bytes)\"\n";
-  out += "      % (LISTEN or \"0.0.0.0\", PORT, COUNT, TYPE, frame.size), file=sys.stderr, "
-         "flush=True)\n";
+  out +=
+      "      % (LISTEN or \"0.0.0.0\", PORT, COUNT, TYPE, frame.size), file=sys.stderr, "
+      "flush=True)\n";
   out += "try:\n";
   out += "    while True:\n";
   out += "        try:\n";
@@ -245,8 +248,9 @@ std::string python(const ReceiverSpec& s) {
   out += "            continue\n";
   out += "        if len(data) != frame.size:\n";
   out += "            print(\"%s:%d sent %d bytes, expected %d (%d x %s); skipped\"\n";
-  out += "                  % (host, port, len(data), frame.size, COUNT, TYPE), "
-         "file=sys.stderr, flush=True)\n";
+  out +=
+      "                  % (host, port, len(data), frame.size, COUNT, TYPE), "
+      "file=sys.stderr, flush=True)\n";
   out += "            continue\n";
   out += "        print(\" \".join(repr(v) for v in frame.unpack(data)), flush=True)\n";
   out += "except KeyboardInterrupt:\n";
@@ -298,7 +302,8 @@ std::string frame_table() {
       "| | double | single | int32 | boolean |\n"
       "|---|---|---|---|---|\n"
       "| data type code | 0 | 1 | 2 | 3 |\n"
-      "| bytes per input; frame of N inputs | 8; 8 × N (400 at most) | 4; 4 × N | 4; 4 × N | 1; N |\n"
+      "| bytes per input; frame of N inputs | 8; 8 × N (400 at most) | 4; 4 × N | 4; 4 × N | 1; N "
+      "|\n"
       "| value | IEEE 754 binary64, little-endian | IEEE 754 binary32, little-endian "
       "| two's complement, little-endian | `01` or `00` |\n"
       "| conversion from the host's 80-bit value | nearest, ties to even "
@@ -320,28 +325,27 @@ std::string frame_table() {
 }
 
 std::string troubleshooting() {
-  return
-      "- **Wrong address or interface.** The block sends to the address in its dialog,\n"
-      "  fixed at run start. It must be an address of the receiving machine.\n"
-      "  `udpsv-recv --bind 0.0.0.0 --port P --hex` on that machine shows whatever\n"
-      "  arrives; `tshark -i any -f \"udp port P\"` shows whether it reaches the machine.\n"
-      "- **A firewall.** Inbound UDP on the port must be allowed on the receiving\n"
-      "  machine (on Windows, allow MATLAB or the receiving program when asked).\n"
-      "- **The port is already in use.** Only one socket receives on a port: a second\n"
-      "  receiver (another model, `udpsv-recv`, a script) fails to bind or gets nothing.\n"
-      "  `ss -ulpn 'sport = :P'` names the owner on Linux, `netstat -ano -p udp` on Windows.\n"
-      "- **Bound to 127.0.0.1 while the block sends from another host.** A socket bound\n"
-      "  to the loopback address hears only its own machine. Bind to every interface\n"
-      "  (`\"\"` in Python, `0.0.0.0`), as the generated recipes do.\n"
-      "- **Filtering on the remote port.** Each run sends from a new source port; filter\n"
-      "  on the sender's address, or accept all.\n"
-      "- **The maximum length left at its default.** The DSP System Toolbox block's\n"
-      "  Maximum length for Message counts elements and defaults to 255: set it to the\n"
-      "  number of inputs. The Instrument Control block's Data size must be exactly\n"
-      "  [N 1], or every later frame is shifted.\n"
-      "- **Nothing is sent at all.** Frames go out only while the host runs; a data type\n"
-      "  code other than 0 to 3 or 0 inputs sends nothing, and a host name that cannot\n"
-      "  be resolved makes the run start fail.\n";
+  return "- **Wrong address or interface.** The block sends to the address in its dialog,\n"
+         "  fixed at run start. It must be an address of the receiving machine.\n"
+         "  `udpsv-recv --bind 0.0.0.0 --port P --hex` on that machine shows whatever\n"
+         "  arrives; `tshark -i any -f \"udp port P\"` shows whether it reaches the machine.\n"
+         "- **A firewall.** Inbound UDP on the port must be allowed on the receiving\n"
+         "  machine (on Windows, allow MATLAB or the receiving program when asked).\n"
+         "- **The port is already in use.** Only one socket receives on a port: a second\n"
+         "  receiver (another model, `udpsv-recv`, a script) fails to bind or gets nothing.\n"
+         "  `ss -ulpn 'sport = :P'` names the owner on Linux, `netstat -ano -p udp` on Windows.\n"
+         "- **Bound to 127.0.0.1 while the block sends from another host.** A socket bound\n"
+         "  to the loopback address hears only its own machine. Bind to every interface\n"
+         "  (`\"\"` in Python, `0.0.0.0`), as the generated recipes do.\n"
+         "- **Filtering on the remote port.** Each run sends from a new source port; filter\n"
+         "  on the sender's address, or accept all.\n"
+         "- **The maximum length left at its default.** The DSP System Toolbox block's\n"
+         "  Maximum length for Message counts elements and defaults to 255: set it to the\n"
+         "  number of inputs. The Instrument Control block's Data size must be exactly\n"
+         "  [N 1], or every later frame is shifted.\n"
+         "- **Nothing is sent at all.** Frames go out only while the host runs; a data type\n"
+         "  code other than 0 to 3 or 0 inputs sends nothing, and a host name that cannot\n"
+         "  be resolved makes the run start fail.\n";
 }
 
 }  // namespace sv::recv

@@ -206,7 +206,8 @@ Options parse_options(const std::vector<std::string>& argv, bool* help) {
       if (auto colon = spec.rfind(':'); colon != std::string_view::npos) {
         o.http_host = std::string(spec.substr(0, colon));
         port_text = spec.substr(colon + 1);
-        if (o.http_host->empty()) throw UsageError{"--http: empty address in '" + std::string(spec) + "'"};
+        if (o.http_host->empty())
+          throw UsageError{"--http: empty address in '" + std::string(spec) + "'"};
       }
       o.http_port = static_cast<std::uint16_t>(parse_unsigned(name, port_text, 0, 65535));
     } else if (name == "--http-port-file") {
@@ -233,8 +234,7 @@ Options parse_options(const std::vector<std::string>& argv, bool* help) {
       throw UsageError{"unknown argument '" + std::string(arg) + "'"};
     }
   }
-  if (!o.http_port_file.empty() && !o.http_host)
-    throw UsageError{"--http-port-file needs --http"};
+  if (!o.http_port_file.empty() && !o.http_host) throw UsageError{"--http-port-file needs --http"};
   if (o.inputs && *o.inputs * sv::recv::value_width(o.type) > kMaxDatagram)
     throw UsageError{"--inputs: " + std::to_string(*o.inputs) + " x " +
                      std::string(sv::recv::value_type_name(o.type)) +
@@ -316,8 +316,7 @@ int Receiver::open_socket() {
   drops_counted_ = rapi.count_drops(socket_) == 0;
   if (api.bind(socket_, found.address, opt_.port) != 0) {
     sv::console::err(format("udpsv-recv: cannot bind %s:%u: %s\n",
-                            address_text(found.address).c_str(),
-                            static_cast<unsigned>(opt_.port),
+                            address_text(found.address).c_str(), static_cast<unsigned>(opt_.port),
                             net::error_text(api.last_error()).c_str()));
     return kExitFailure;
   }
@@ -333,8 +332,8 @@ int Receiver::open_socket() {
                               opt_.port_file.c_str(), error.c_str()));
       return kExitFailure;
     }
-  sv::console::err(format("listening on %s:%u\n", address_text(address).c_str(),
-                          static_cast<unsigned>(port)));
+  sv::console::err(
+      format("listening on %s:%u\n", address_text(address).c_str(), static_cast<unsigned>(port)));
   return kExitOk;
 }
 
@@ -357,8 +356,8 @@ int Receiver::start_plot() {
                               opt_.http_port_file.c_str(), error.c_str()));
       return kExitFailure;
     }
-  sv::console::err(format("http on %s:%u\n", plot_->host().c_str(),
-                          static_cast<unsigned>(plot_->port())));
+  sv::console::err(
+      format("http on %s:%u\n", plot_->host().c_str(), static_cast<unsigned>(plot_->port())));
   return kExitOk;
 }
 
@@ -412,8 +411,8 @@ void Receiver::handle(const std::uint8_t* data, std::size_t length, Clock::time_
     return;
   }
   if (!opt_.quiet) {
-    sv::console::out(format("%6llu %13.6f %6zu", static_cast<unsigned long long>(frames_),
-                            seconds, length));
+    sv::console::out(
+        format("%6llu %13.6f %6zu", static_cast<unsigned long long>(frames_), seconds, length));
     print_values(frame);
     if (opt_.hex) print_hex(data, length);
   }
@@ -446,15 +445,15 @@ int Receiver::finish(const char* reason) {
   const double span = first_ ? std::chrono::duration<double>(last_ - *first_).count() : 0.0;
   // Rate over the intervals between frames: n frames span n - 1 intervals.
   const double rate = frames_ > 1 && span > 0 ? static_cast<double>(frames_ - 1) / span : 0.0;
-  const std::string lost = drops_counted_
-                               ? format("%lu lost to a full receive queue",
-                                        static_cast<unsigned long>(dropped_))
-                               : std::string("losses to a full receive queue not counted here");
-  sv::console::err(format(
-      "summary: %llu frames received, %llu malformed, %llu bytes, %.6f s, %.1f frames/s,"
-      " %s (stopped: %s)\n",
-      static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(malformed_),
-      static_cast<unsigned long long>(bytes_), span, rate, lost.c_str(), reason));
+  const std::string lost =
+      drops_counted_
+          ? format("%lu lost to a full receive queue", static_cast<unsigned long>(dropped_))
+          : std::string("losses to a full receive queue not counted here");
+  sv::console::err(
+      format("summary: %llu frames received, %llu malformed, %llu bytes, %.6f s, %.1f frames/s,"
+             " %s (stopped: %s)\n",
+             static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(malformed_),
+             static_cast<unsigned long long>(bytes_), span, rate, lost.c_str(), reason));
 
   const std::uint64_t good = frames_ - malformed_;
   if (status == kExitOk && opt_.expect && good < *opt_.expect) {
@@ -490,8 +489,8 @@ int Receiver::run() {
   if (!opt_.csv.empty()) {
     csv_ = sv::files::open(opt_.csv, "w");
     if (!csv_) {
-      sv::console::err(format("udpsv-recv: cannot open '%s': %s\n", opt_.csv.c_str(),
-                              std::strerror(errno)));
+      sv::console::err(
+          format("udpsv-recv: cannot open '%s': %s\n", opt_.csv.c_str(), std::strerror(errno)));
       return kExitFailure;
     }
   }
@@ -595,8 +594,8 @@ int main(int argc, char** argv) {
   }
   SocketLibrary sockets;
   if (sockets.code() != 0) {
-    sv::console::err("udpsv-recv: cannot start the socket library: " +
-                     net::error_text(sockets.code()) + "\n");
+    sv::console::err(
+        "udpsv-recv: cannot start the socket library: " + net::error_text(sockets.code()) + "\n");
     return kExitFailure;
   }
   Receiver receiver(options);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "base/x87.h"
 #include "base/errors.h"
+#include "base/x87.h"
 
 namespace sv {
 
@@ -85,7 +85,7 @@ inline bool safe(const std::uint8_t* v) {
   if (key - 0x80000001u < kLastSafe) [[likely]]
     return true;
   const std::uint32_t exponent = key & 0x7FFFu;
-  if (exponent == 0) return true;  // zero or denormal: no integer bit needed
+  if (exponent == 0) return true;        // zero or denormal: no integer bit needed
   if (exponent != 0x7FFF) return false;  // an unnormal (no integer bit), or out of range
   return safe_special<Type>(v, (key >> 31) != 0);
 }
@@ -146,8 +146,8 @@ std::size_t build(std::int32_t inputs, const std::uint8_t* values, std::uint8_t*
   // the caller traps more than these conversions can be kept from raising,
   // or has an exception pending already.
   const unsigned caller_traps = ~cw & x87::kAllExceptions;
-  if ((caller_traps & ~(x87::kInvalid | x87::kZeroDivide | x87::kOverflow)) == 0 && nothing_pending &&
-      convert_safe<Type>(inputs, values, out) == inputs)
+  if ((caller_traps & ~(x87::kInvalid | x87::kZeroDivide | x87::kOverflow)) == 0 &&
+      nothing_pending && convert_safe<Type>(inputs, values, out) == inputs)
     return size;
   build_guarded<Type>(inputs, values, out, caller_traps);
   return size;

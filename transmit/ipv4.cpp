@@ -1,8 +1,8 @@
 #include "transmit/ipv4.h"
 
 #include "base/errors.h"
-#include "platform/system_error.h"
 #include "base/text.h"
+#include "platform/system_error.h"
 
 namespace sv {
 

@@ -2,12 +2,12 @@
 
 #include <new>
 
-#include "platform/lock.h"
-#include "platform/net.h"
 #include "base/errors.h"
-#include "platform/system_error.h"
 #include "base/unit_counter.h"
 #include "base/x87.h"
+#include "platform/lock.h"
+#include "platform/net.h"
+#include "platform/system_error.h"
 
 namespace sv::socket_layer {
 namespace {

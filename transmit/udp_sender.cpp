@@ -42,7 +42,8 @@ void UdpSender::open() {
   // An empty BoundIP means any local address; a set one is read like a
   // dotted host (this system never sets one).
   net::Ipv4 bind_address{{0, 0, 0, 0}};
-  if (!bound_ip_.empty() && !parse_dotted_ipv4(bound_ip_, &bind_address)) throw CouldNotBindSocket();
+  if (!bound_ip_.empty() && !parse_dotted_ipv4(bound_ip_, &bind_address))
+    throw CouldNotBindSocket();
   net::Ipv4 local{};
   std::uint16_t local_port = 0;
   if (api.bind(s, bind_address, bound_port_) != 0 || api.local_address(s, &local, &local_port) != 0)

@@ -68,7 +68,7 @@ class UdpSender {
 
   std::u16string host_;
   bool host_is_literal_ = false;
-  net::Ipv4 literal_address_{};   // host_'s address when host_is_literal_,
+  net::Ipv4 literal_address_{};      // host_'s address when host_is_literal_,
   net::SocketAddress literal_to_{};  // and as a destination with port_
   std::uint16_t port_ = 0;
   std::u16string bound_ip_;

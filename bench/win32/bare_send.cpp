@@ -2,8 +2,10 @@
 #include "bench/bare_send.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
+
 #include <windows.h>
+
+#include <ws2tcpip.h>
 
 #include <stdexcept>
 

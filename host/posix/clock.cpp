@@ -1,7 +1,8 @@
 #include "host/clock.h"
 
-#include <cerrno>
 #include <time.h>
+
+#include <cerrno>
 
 namespace svhost::clock {
 
@@ -16,8 +17,7 @@ void sleep_until_ns(std::int64_t deadline_ns) {
   timespec ts;
   ts.tv_sec = static_cast<time_t>(deadline_ns / 1000000000);
   ts.tv_nsec = static_cast<long>(deadline_ns % 1000000000);
-  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-  }
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {}
 }
 
 }  // namespace svhost::clock

@@ -1,10 +1,11 @@
 #include "host/model_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "host/host_error.h"
 
@@ -69,7 +70,8 @@ std::int64_t ModelFile::tell() const {
 }
 
 void ModelFile::seek(std::int64_t position) {
-  if (::lseek(fd_of(handle_), static_cast<off_t>(position), SEEK_SET) < 0) fail("cannot seek in", path_);
+  if (::lseek(fd_of(handle_), static_cast<off_t>(position), SEEK_SET) < 0)
+    fail("cannot seek in", path_);
 }
 
 void ModelFile::close_handle() noexcept {

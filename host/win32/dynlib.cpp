@@ -10,7 +10,8 @@ void* open(const std::string& path, std::string* error) {
   // A plug-in that is missing or refuses to load is reported, not shown in a
   // system box.
   UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE library = LoadLibraryExW(win32::wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE library =
+      LoadLibraryExW(win32::wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   DWORD code = GetLastError();
   SetErrorMode(old);
   if (!library && error) *error = win32::system_reason(code);
@@ -25,8 +26,8 @@ void close(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
 bool is_loaded(const std::string& path) {
   HMODULE module = nullptr;
-  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            win32::wide(path).c_str(), &module) != 0;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, win32::wide(path).c_str(),
+                            &module) != 0;
 }
 
 std::string executable_path() {

@@ -35,7 +35,9 @@ Registration* chain_head() {
   return head;
 }
 
-void set_chain_head(Registration* head) { asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
+void set_chain_head(Registration* head) {
+  asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
 
 bool catches(DWORD code) {
   // Our failure, and any error a plug-in may cause (access violation, a
@@ -107,7 +109,8 @@ std::string failure_text_to_utf8(std::string_view text) {
   if (text.empty()) return {};
   int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
+  if (n > 0)
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
   return win32::utf8(w);
 }
 

@@ -39,7 +39,8 @@ ModelFile ModelFile::create_temporary() {
   wchar_t name[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, dir);
   if (n == 0 || n > MAX_PATH) fail("cannot find the folder for temporary files", "");
-  if (!GetTempFileNameW(dir, L"svh", 0, name)) fail("cannot create temporary file in", win32::utf8(dir));
+  if (!GetTempFileNameW(dir, L"svh", 0, name))
+    fail("cannot create temporary file in", win32::utf8(dir));
   std::string path = win32::utf8(name);
   HFILE h = _lcreat(win32::ansi(name).c_str(), 0);  // read-write, emptied
   if (h == HFILE_ERROR) {

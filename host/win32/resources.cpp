@@ -1,6 +1,7 @@
 #include "host/resources.h"
 
 #include <windows.h>
+
 #include <psapi.h>
 #include <winternl.h>
 
@@ -49,7 +50,8 @@ ProcessResources process_resources() {
   ProcessResources r;
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof counters;
-  if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+  if (GetProcessMemoryInfo(GetCurrentProcess(),
+                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                            sizeof counters)) {
     // The commit charge is the private bytes; Wine fills only the former.
     r.private_kb = (counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage) / 1024;

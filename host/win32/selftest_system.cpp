@@ -4,6 +4,7 @@
 #include "host/selftest_system.h"
 
 #include <windows.h>
+
 #include <psapi.h>
 
 #include <cstring>
@@ -143,22 +144,14 @@ std::optional<std::vector<std::string>> imports_from(const std::string& path, co
 
 std::string value_type_name(DWORD type) {
   switch (type) {
-    case REG_NONE:
-      return "REG_NONE";
-    case REG_BINARY:
-      return "REG_BINARY";
-    case REG_DWORD:
-      return "REG_DWORD";
-    case REG_DWORD_BIG_ENDIAN:
-      return "REG_DWORD_BIG_ENDIAN";
-    case REG_LINK:
-      return "REG_LINK";
-    case REG_MULTI_SZ:
-      return "REG_MULTI_SZ";
-    case REG_QWORD:
-      return "REG_QWORD";
-    default:
-      return format("type %lu", static_cast<unsigned long>(type));
+    case REG_NONE: return "REG_NONE";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_DWORD_BIG_ENDIAN: return "REG_DWORD_BIG_ENDIAN";
+    case REG_LINK: return "REG_LINK";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_QWORD: return "REG_QWORD";
+    default: return format("type %lu", static_cast<unsigned long>(type));
   }
 }
 

@@ -32,8 +32,8 @@ std::string ansi(std::wstring_view s) { return from_wide(CP_ACP, s); }
 
 std::string system_reason(unsigned long code) {
   wchar_t buf[512];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                           0, buf, sizeof buf / sizeof buf[0], nullptr);
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buf, sizeof buf / sizeof buf[0], nullptr);
   while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
   std::string text = utf8(std::wstring_view(buf, n));
   if (text.empty()) text = "system error";

@@ -3,6 +3,7 @@
 #include "host/udp_probe.h"
 
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include "host/host_error.h"

@@ -1,7 +1,8 @@
 #include "platform/fileio.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace sv::platform {
 

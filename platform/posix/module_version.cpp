@@ -1,7 +1,7 @@
 #include "platform/module_version.h"
 
-#include "sv_version.h"
 #include "base/text.h"
+#include "sv_version.h"
 
 namespace sv::platform {
 

@@ -4,12 +4,12 @@
 #include "platform/net.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "base/text.h"
@@ -110,8 +110,8 @@ LookupResult lookup(std::u16string_view name) {
   return r;
 }
 
-constexpr Api kPlatform{start,         stop,           open_dgram,      bind_to,
-                        local_address, set_broadcast,  set_icmp_report, send_to,
+constexpr Api kPlatform{start,          stop,          open_dgram,      bind_to,
+                        local_address,  set_broadcast, set_icmp_report, send_to,
                         shutdown_close, last_error,    lookup};
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));

@@ -1,14 +1,15 @@
 #include "platform/settings_store.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/settings_store_file.h"
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
 #include "base/text.h"
+#include "platform/posix/settings_store_file.h"
 
 namespace sv::platform {
 namespace regfile {
@@ -19,7 +20,8 @@ constexpr std::u16string_view kHeader = u"Windows Registry Editor Version 5.00";
 char16_t ascii_lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
 
 bool starts_with_ignore_case(std::u16string_view text, std::u16string_view prefix) {
-  return text.size() >= prefix.size() && equals_ignore_ascii_case(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() &&
+         equals_ignore_ascii_case(text.substr(0, prefix.size()), prefix);
 }
 
 int hex_digit(char16_t c) {
@@ -42,7 +44,8 @@ class Parser {
     std::size_t start = pos_;
     while (!eol()) ++pos_;
     std::u16string_view first = t_.substr(start, pos_ - start);
-    while (!first.empty() && (first.back() == u' ' || first.back() == u'\t')) first.remove_suffix(1);
+    while (!first.empty() && (first.back() == u' ' || first.back() == u'\t'))
+      first.remove_suffix(1);
     if (first != kHeader) fail("not a registry text file");
     end_line();
 

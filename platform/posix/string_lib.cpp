@@ -11,9 +11,9 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,7 +45,8 @@ std::string host_library_dir() {
       [](dl_phdr_info* info, std::size_t, void* out) {
         const std::string path = info->dlpi_name ? info->dlpi_name : "";
         const auto slash = path.rfind('/');
-        if (slash == std::string::npos || path.compare(slash + 1, std::string::npos, "SVSTRING7.so") != 0)
+        if (slash == std::string::npos ||
+            path.compare(slash + 1, std::string::npos, "SVSTRING7.so") != 0)
           return 0;
         *static_cast<std::string*>(out) = path.substr(0, slash);
         return 1;
@@ -116,7 +117,8 @@ int load_string(StringLib lib, unsigned id, char16_t* buffer, int room) {
   const auto& table = *reinterpret_cast<const Table*>(lib);
   auto it = table.find(id);
   if (it == table.end()) return 0;
-  int n = static_cast<int>(std::min<std::size_t>(it->second.size(), static_cast<std::size_t>(room - 1)));
+  int n = static_cast<int>(
+      std::min<std::size_t>(it->second.size(), static_cast<std::size_t>(room - 1)));
   it->second.copy(buffer, static_cast<std::size_t>(n));
   buffer[n] = 0;
   return n;

@@ -1,6 +1,8 @@
 // The native build's window layer: a headless window system. Nothing is
 // displayed; message boxes and beeps are recorded for tests
 // (platform/headless.h), and modal dialogs are driven by a test script.
+#include "platform/window.h"
+
 #include <deque>
 #include <exception>
 #include <memory>
@@ -9,7 +11,6 @@
 #include <utility>
 
 #include "platform/posix/headless.h"
-#include "platform/window.h"
 
 namespace sv::ui {
 namespace {
@@ -244,7 +245,8 @@ int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {
       get(dialog).tab_order.push_back(h);
   }
   for (const ControlSpec& c : form.controls) {
-    if (c.kind == ControlKind::up_down) get(dialog_item(dialog, c.id)).buddy = dialog_item(dialog, c.buddy_id);
+    if (c.kind == ControlKind::up_down)
+      get(dialog_item(dialog, c.id)).buddy = dialog_item(dialog, c.buddy_id);
   }
 
   Modal modal{dialog, std::nullopt, nullptr};

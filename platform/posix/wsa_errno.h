@@ -4,8 +4,9 @@
 // of them is the one a code translates back to.
 #pragma once
 
-#include <cerrno>
 #include <netdb.h>
+
+#include <cerrno>
 
 #include "base/wsa_codes.h"
 

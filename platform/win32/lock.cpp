@@ -7,7 +7,9 @@ namespace sv::platform {
 static_assert(sizeof(CRITICAL_SECTION) <= 64, "lock storage too small");
 
 namespace {
-CRITICAL_SECTION* cs(unsigned char* storage) { return reinterpret_cast<CRITICAL_SECTION*>(storage); }
+CRITICAL_SECTION* cs(unsigned char* storage) {
+  return reinterpret_cast<CRITICAL_SECTION*>(storage);
+}
 }  // namespace
 
 Lock::Lock() { InitializeCriticalSection(cs(storage_)); }

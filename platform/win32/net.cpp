@@ -4,8 +4,10 @@
 #include "platform/net.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
+
 #include <windows.h>
+
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <cstring>
@@ -164,8 +166,7 @@ int start() {
 
 void stop() {
   if (!g_ws2) return;
-  if (auto cleanup = proc<WSACleanup_t>(GetProcAddress(g_ws2, "WSACleanup")))
-    cleanup();
+  if (auto cleanup = proc<WSACleanup_t>(GetProcAddress(g_ws2, "WSACleanup"))) cleanup();
   reset_entries();
   g_getaddrinfo = nullptr;
   g_freeaddrinfo = nullptr;
@@ -296,8 +297,8 @@ LookupResult lookup(std::u16string_view name) {
   return lookup_gethostbyname(name);
 }
 
-constexpr Api kPlatform{start,         stop,           open_dgram,      bind_to,
-                        local_address, set_broadcast,  set_icmp_report, send_to,
+constexpr Api kPlatform{start,          stop,          open_dgram,      bind_to,
+                        local_address,  set_broadcast, set_icmp_report, send_to,
                         shutdown_close, last_error,    lookup};
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));

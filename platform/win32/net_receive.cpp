@@ -1,6 +1,7 @@
 // The receiving side's sockets over Windows Sockets, bound by name from the
 // WS2_32.DLL that start() loaded, as the sender's entries are.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <atomic>

@@ -1,7 +1,8 @@
 #include "platform/settings_store.h"
 
-#include <vector>
 #include <windows.h>
+
+#include <vector>
 
 namespace sv::platform {
 namespace {

@@ -66,7 +66,8 @@ int load_string(StringLib lib, unsigned id, char16_t* buffer, int room) {
   if (room < 1) return 0;
   buffer[0] = 0;
   if (!lib) return 0;
-  int n = LoadStringW(reinterpret_cast<HINSTANCE>(lib), id, reinterpret_cast<wchar_t*>(buffer), room);
+  int n =
+      LoadStringW(reinterpret_cast<HINSTANCE>(lib), id, reinterpret_cast<wchar_t*>(buffer), room);
   if (n < 0) n = 0;
   buffer[n] = 0;
   return n;

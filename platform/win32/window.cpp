@@ -4,7 +4,10 @@
 // subclassed with SetWindowSubclass. No C++ exception leaves a window or
 // subclass procedure: one that is thrown ends the modal dialog and is
 // rethrown by run_modal after the dialog is gone.
+#include "platform/window.h"
+
 #include <windows.h>
+
 #include <commctrl.h>
 #include <windowsx.h>
 
@@ -12,8 +15,6 @@
 #include <exception>
 #include <string>
 #include <vector>
-
-#include "platform/window.h"
 
 namespace sv::ui {
 namespace {
@@ -268,7 +269,8 @@ void lay_out(HWND dialog, const FormSpec& form) {
     if (!h) continue;
     int height = c.height;
     if (c.kind == ControlKind::drop_down_list) {
-      for (auto item : c.items) SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
+      for (auto item : c.items)
+        SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
       if (c.item_height > 0) SendMessageW(h, CB_SETITEMHEIGHT, 0, c.item_height);
       // The field is c.height high; the window's height includes the
       // dropped-down list.
@@ -339,22 +341,23 @@ INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       if (st) finish(st, 2);
       return TRUE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
 // A modal form disables the thread's other top-level windows, not only its
 // owner.
 BOOL CALLBACK collect_enabled(HWND h, LPARAM lp) {
-  if (IsWindowVisible(h) && IsWindowEnabled(h)) reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+  if (IsWindowVisible(h) && IsWindowEnabled(h))
+    reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
   return TRUE;
 }
 
 HINSTANCE this_module() {
   HMODULE m = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&dialog_proc), &m);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&dialog_proc), &m);
   return m;
 }
 
@@ -448,7 +451,8 @@ Window dialog_item(Window dialog, int id) { return handle(GetDlgItem(hwnd(dialog
 
 void updown_set_position(Window updown, int position) {
   int lo = 0, hi = 0;
-  SendMessageW(hwnd(updown), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lo), reinterpret_cast<LPARAM>(&hi));
+  SendMessageW(hwnd(updown), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lo),
+               reinterpret_cast<LPARAM>(&hi));
   if (position < lo) position = lo;
   if (position > hi) position = hi;
   SendMessageW(hwnd(updown), UDM_SETPOS32, 0, position);
@@ -466,6 +470,8 @@ void list_set_index(Window list, int index) {
   SendMessageW(hwnd(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-int list_index(Window list) { return static_cast<int>(SendMessageW(hwnd(list), CB_GETCURSEL, 0, 0)); }
+int list_index(Window list) {
+  return static_cast<int>(SendMessageW(hwnd(list), CB_GETCURSEL, 0, 0));
+}
 
 }  // namespace sv::ui

@@ -46,7 +46,7 @@ extern "C" {
 /* The marker of a block library; does nothing. */
 typedef void(SV_CALL IsUserDLL32_ft)(void) SV_NOEXCEPT;
 /* The display name, "UDP Sorvane2Simulink": the same static text each time. */
-typedef char*(SV_CALL GetDLLName_ft)(void) SV_NOEXCEPT;
+typedef char*(SV_CALL GetDLLName_ft)(void)SV_NOEXCEPT;
 /* 1: the block can simulate. The argument is not read. */
 typedef int32_t(SV_CALL CanSimulateDLL_ft)(intptr_t) SV_NOEXCEPT;
 /* Writes the parameter struct's SV_PARAMETER_* fields, no other byte. */
@@ -64,7 +64,7 @@ typedef void(SV_CALL GetDialogEnableStruct_ft)(void* dialogEnableStruct, intptr_
  * inputs-outputs struct (SV_IO_*). userData is the slot's content; null
  * writes nothing. The second and fourth arguments are not read. */
 typedef void(SV_CALL GetNumberOfInputsOutputs2_ft)(void* inputsOutputs, intptr_t, void* userData,
-                                                    intptr_t) SV_NOEXCEPT;
+                                                   intptr_t) SV_NOEXCEPT;
 /* First, for each new block: makes its parameters with their defaults and
  * writes their address into the user-data slot; the window handle at
  * SV_BLOCK_OWNER_WINDOW becomes the owner of the library's windows. */

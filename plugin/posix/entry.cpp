@@ -17,8 +17,7 @@ __attribute__((constructor)) void on_load() {
 __attribute__((destructor)) void on_unload() {
   try {
     sv::library_shutdown();
-  } catch (...) {
-  }
+  } catch (...) {}
   sv::boundary::release_thread_record();
 }
 

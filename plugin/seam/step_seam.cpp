@@ -19,9 +19,10 @@ void configure(void* block_record, std::string_view host, std::uint16_t port, st
 }
 
 void stub_sendto(bool on) {
-  net::api().send_to = on ? [](net::SocketHandle, const void*, std::size_t size,
-                               const net::SocketAddress*) { return static_cast<std::intptr_t>(size); }
-                          : net::platform_api().send_to;
+  net::api().send_to =
+      on ? [](net::SocketHandle, const void*, std::size_t size,
+              const net::SocketAddress*) { return static_cast<std::intptr_t>(size); }
+         : net::platform_api().send_to;
 }
 
 std::int32_t data_type_count() { return kDataTypeCount; }

@@ -14,8 +14,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       } catch (...) {
         try {
           sv::boundary::record_startup_failure();
-        } catch (...) {
-        }
+        } catch (...) {}
         return FALSE;  // the DLL refuses to load
       }
       return TRUE;
@@ -25,8 +24,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       if (reserved == nullptr) {
         try {
           sv::library_shutdown();
-        } catch (...) {
-        }
+        } catch (...) {}
         sv::boundary::release_thread_record();
         sv::win32::release_runtime();
       }
@@ -35,7 +33,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       sv::boundary::release_thread_record();
       sv::win32::release_thread_runtime();
       return TRUE;
-    default:
-      return TRUE;
+    default: return TRUE;
   }
 }

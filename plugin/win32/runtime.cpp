@@ -142,7 +142,8 @@ HANDLE semaphore_of(void* volatile* slot) {
 
 // A lock going away: its semaphore, if contention made one.
 void forget_semaphore(void* volatile* slot) {
-  if (HANDLE handle = static_cast<HANDLE>(InterlockedExchangePointer(const_cast<void**>(slot), nullptr)))
+  if (HANDLE handle =
+          static_cast<HANDLE>(InterlockedExchangePointer(const_cast<void**>(slot), nullptr)))
     close_counted(handle);
 }
 
@@ -164,7 +165,7 @@ DWORD tls_index() {
   const DWORD fresh = TlsAlloc();
   if (fresh == kNoIndex) std::abort();
   const LONG seen = InterlockedCompareExchange(&g_tls_index, static_cast<LONG>(fresh),
-                                                static_cast<LONG>(kNoIndex));
+                                               static_cast<LONG>(kNoIndex));
   if (seen == static_cast<LONG>(kNoIndex)) return fresh;
   TlsFree(fresh);  // another thread was first
   return static_cast<DWORD>(seen);
@@ -176,7 +177,8 @@ void* allocate_block(const EmutlsObject* obj) {
   const std::uintptr_t align = obj->align > sizeof(void*) ? obj->align : sizeof(void*);
   auto* raw = static_cast<char*>(std::malloc(obj->size + align + sizeof(void*)));
   if (!raw) std::abort();
-  const auto at = (reinterpret_cast<std::uintptr_t>(raw) + sizeof(void*) + align - 1) & ~(align - 1);
+  const auto at =
+      (reinterpret_cast<std::uintptr_t>(raw) + sizeof(void*) + align - 1) & ~(align - 1);
   void* block = reinterpret_cast<void*>(at);
   static_cast<void**>(block)[-1] = raw;
   if (obj->templ) std::memcpy(block, obj->templ, obj->size);
@@ -207,7 +209,7 @@ void* __emutls_get_address(EmutlsObject* obj) {
   if (offset == 0) {
     const auto fresh = static_cast<std::uintptr_t>(InterlockedIncrement(&g_offsets));
     const LONG seen = InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&obj->loc.offset),
-                                                  static_cast<LONG>(fresh), 0);
+                                                 static_cast<LONG>(fresh), 0);
     offset = seen == 0 ? fresh : static_cast<std::uintptr_t>(seen);
   }
   const DWORD index = tls_index();
@@ -215,7 +217,8 @@ void* __emutls_get_address(EmutlsObject* obj) {
   if (!blocks || blocks->count < offset) {
     const std::uintptr_t old = blocks ? blocks->count : 0;
     const std::uintptr_t count = offset + 8;
-    auto* grown = static_cast<Blocks*>(std::realloc(blocks, sizeof(Blocks) + (count - 1) * sizeof(void*)));
+    auto* grown =
+        static_cast<Blocks*>(std::realloc(blocks, sizeof(Blocks) + (count - 1) * sizeof(void*)));
     if (!grown) std::abort();
     std::memset(&grown->block[old], 0, (count - old) * sizeof(void*));
     grown->count = count;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <type_traits>
 
+// After them (see above).
 #include <bits/gthr.h>
 
 #include "plugin/win32/runtime_layout.h"
@@ -18,12 +19,13 @@ static_assert(__GNUC__ == layout::kGccMajor,
 static_assert(__GTHREAD_HIDE_WIN32API,
               "the runtime no longer calls __gthr_win32_* out of line: they are not replaced");
 
-#define SV_SAME_FIELD(theirs, ours, field)                                             \
-  static_assert(offsetof(theirs, field) == offsetof(ours, field) &&                     \
-                    sizeof(theirs::field) == sizeof(ours::field),                      \
+#define SV_SAME_FIELD(theirs, ours, field)                          \
+  static_assert(offsetof(theirs, field) == offsetof(ours, field) && \
+                    sizeof(theirs::field) == sizeof(ours::field),   \
                 #theirs "::" #field " moved or changed size")
-#define SV_SAME_SIZE(theirs, ours) \
-  static_assert(sizeof(theirs) == sizeof(ours) && alignof(theirs) == alignof(ours), #theirs " changed size")
+#define SV_SAME_SIZE(theirs, ours)                                                  \
+  static_assert(sizeof(theirs) == sizeof(ours) && alignof(theirs) == alignof(ours), \
+                #theirs " changed size")
 
 SV_SAME_SIZE(__gthread_once_t, layout::GthreadOnce);
 SV_SAME_FIELD(__gthread_once_t, layout::GthreadOnce, done);
@@ -42,7 +44,8 @@ SV_SAME_FIELD(__gthread_recursive_mutex_t, layout::GthreadRecursiveMutex, sema);
 constexpr __gthread_once_t kOnce = __GTHREAD_ONCE_INIT;
 static_assert(kOnce.done == 0 && kOnce.started == -1, "__GTHREAD_ONCE_INIT changed");
 constexpr __gthread_mutex_t kMutex = __GTHREAD_MUTEX_INIT_DEFAULT;
-static_assert(kMutex.counter == -1 && kMutex.sema == nullptr, "__GTHREAD_MUTEX_INIT_DEFAULT changed");
+static_assert(kMutex.counter == -1 && kMutex.sema == nullptr,
+              "__GTHREAD_MUTEX_INIT_DEFAULT changed");
 constexpr __gthread_recursive_mutex_t kRecursive = __GTHREAD_RECURSIVE_MUTEX_INIT_DEFAULT;
 static_assert(kRecursive.counter == -1 && kRecursive.depth == 0 && kRecursive.owner == 0 &&
                   kRecursive.sema == nullptr,

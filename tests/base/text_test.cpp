@@ -1,15 +1,16 @@
-#include <gtest/gtest.h>
+#include "base/text.h"
 
 #include <iconv.h>
 
 #include <cstdint>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "base/errors.h"
-#include "base/text.h"
 #include "platform/codepage.h"
-#include "transmit/ipv4.h"
 #include "tests/common/edge_text.h"
+#include "transmit/ipv4.h"
 
 namespace {
 
@@ -33,9 +34,9 @@ TEST(IntegerReader, AcceptsTheLibraryForms) {
 }
 
 TEST(IntegerReader, RefusesEverythingElse) {
-  for (const char16_t* bad : {u"", u" ", u"-", u"+", u"$", u"0x", u"x", u"1600 ", u"16 00",
-                              u"1.0", u"2147483648", u"-2147483649", u"$100000000", u"12a",
-                              u"\t5", u"--1", u"0x-1", u"99999999999999999999"}) {
+  for (const char16_t* bad :
+       {u"", u" ", u"-", u"+", u"$", u"0x", u"x", u"1600 ", u"16 00", u"1.0", u"2147483648",
+        u"-2147483649", u"$100000000", u"12a", u"\t5", u"--1", u"0x-1", u"99999999999999999999"}) {
     EXPECT_FALSE(parse_int32(bad).has_value()) << sv::utf8(bad);
   }
 }
@@ -66,8 +67,13 @@ TEST(Utf16, RoundTripsThroughUtf8) {
 TEST(Utf16, SurrogatesAreOneCharacterOrNone) {
   const std::u16string pair = {u'a', 0xD83D, 0xDE00, u'b'};
   const std::u16string lone = {u'a', 0xDE00, u'b', 0xD83D, u'c', 0xD83D};
-  EXPECT_EQ(sv::utf8(pair), "a\xF0\x9F\x98\x80" "b");
-  EXPECT_EQ(sv::utf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD");
+  EXPECT_EQ(sv::utf8(pair),
+            "a\xF0\x9F\x98\x80"
+            "b");
+  EXPECT_EQ(sv::utf8(lone),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD"
+            "c\xEF\xBF\xBD");
   EXPECT_EQ(sv::platform::to_ansi(pair + u"\u20AC"), "a?b\x80");
   EXPECT_EQ(sv::platform::to_ansi(lone), "a?b?c?");
 }
@@ -93,8 +99,10 @@ TEST(Utf16, EveryUtf8LengthAtItsBounds) {
       units.push_back(static_cast<char16_t>(0xD800 + ((c.code_point - 0x10000) >> 10)));
       units.push_back(static_cast<char16_t>(0xDC00 + ((c.code_point - 0x10000) & 0x3FF)));
     }
-    EXPECT_EQ(sv::utf8(units), c.utf8) << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
-    EXPECT_EQ(sv::u16(c.utf8), units) << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
+    EXPECT_EQ(sv::utf8(units), c.utf8)
+        << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
+    EXPECT_EQ(sv::u16(c.utf8), units)
+        << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
   }
 }
 
@@ -112,11 +120,12 @@ TEST(AnsiCodePage, IsWindows1252ForEveryByte) {
     char* in_p = &in;
     char* out_p = out;
     std::size_t in_left = 1, out_left = sizeof out;
-    const bool defined = iconv(cd, &in_p, &in_left, &out_p, &out_left) != static_cast<std::size_t>(-1);
-    const char16_t expected =
-        defined ? static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                        static_cast<unsigned char>(out[1]) << 8)
-                : static_cast<char16_t>(b);
+    const bool defined =
+        iconv(cd, &in_p, &in_left, &out_p, &out_left) != static_cast<std::size_t>(-1);
+    const char16_t expected = defined
+                                  ? static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                                          static_cast<unsigned char>(out[1]) << 8)
+                                  : static_cast<char16_t>(b);
     EXPECT_EQ(sv::platform::from_ansi(std::string(1, in)), std::u16string(1, expected))
         << "byte 0x" << std::hex << b;
     all.push_back(in);
@@ -132,10 +141,12 @@ TEST(IntegerReader, StaysWithinItsText) {
     svtest::EdgeText16 edge(text);
     EXPECT_EQ(parse_int32(edge.view()), parse_int32(std::u16string(text))) << sv::utf8(text);
   }
-  for (const char16_t* text : {u"", u"1.2.3", u"1.2.3.", u"1.2.3.4", u" 1 . 2 . 3 . 4 ", u"localhos"}) {
+  for (const char16_t* text :
+       {u"", u"1.2.3", u"1.2.3.", u"1.2.3.4", u" 1 . 2 . 3 . 4 ", u"localhos"}) {
     svtest::EdgeText16 edge(text);
     sv::net::Ipv4 got{};
-    EXPECT_EQ(sv::parse_dotted_ipv4(edge.view(), &got), sv::parse_dotted_ipv4(std::u16string(text), &got))
+    EXPECT_EQ(sv::parse_dotted_ipv4(edge.view(), &got),
+              sv::parse_dotted_ipv4(std::u16string(text), &got))
         << sv::utf8(text);
     EXPECT_FALSE(sv::is_localhost_word(edge.view()));
   }

@@ -8,8 +8,7 @@
 namespace svtest::fpu {
 
 inline constexpr std::uint16_t kInvalid = 0x01, kDenormal = 0x02, kZeroDivide = 0x04,
-                               kOverflow = 0x08, kUnderflow = 0x10, kPrecision = 0x20,
-                               kAll = 0x3F;
+                               kOverflow = 0x08, kUnderflow = 0x10, kPrecision = 0x20, kAll = 0x3F;
 // Bit 6 of the control word is reserved and reads back as 1.
 inline constexpr std::uint16_t kReserved = 0x40;
 // Every SSE exception unmasked, nearest rounding, no flag set.

@@ -1,14 +1,14 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "base/owner_window.h"
+#include "base/text.h"
 #include "dialog/UDPSV2SimulinkDlg.h"
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "platform/posix/headless.h"
-#include "base/owner_window.h"
 #include "tests/support/string_lib.h"
-#include "base/text.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <memory>
 #include <string_view>
 
+#include <gtest/gtest.h>
+
+#include "base/errors.h"
+#include "base/owner_window.h"
+#include "base/text.h"
+#include "base/x87.h"
 #include "dialog/IntegerEdit.h"
 #include "platform/posix/headless.h"
-#include "base/x87.h"
-#include "base/owner_window.h"
-#include "tests/support/string_lib.h"
-#include "base/errors.h"
-#include "base/text.h"
 #include "tests/common/edge_text.h"
+#include "tests/support/string_lib.h"
 
 namespace {
 
@@ -117,15 +117,14 @@ TEST_P(IntegerEditRange, ABadEntryIsReportedAndTheFieldGoesBack) {
   EXPECT_EQ(field->GetValue(), 7);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, IntegerEditRange,
-    ::testing::Values(EntryCase{u"51", 2, u"Zahlenwert zu groß"},
-                      EntryCase{u"0", 3, u"Zahlenwert zu klein"},
-                      EntryCase{u"-3", 3, u"Zahlenwert zu klein"},
-                      EntryCase{u"", 1, u"Falsches Zahlenformat"},
-                      EntryCase{u"-", 1, u"Falsches Zahlenformat"},
-                      EntryCase{u"5-", 1, u"Falsches Zahlenformat"},
-                      EntryCase{u"+-", 1, u"Falsches Zahlenformat"}));
+INSTANTIATE_TEST_SUITE_P(Entries, IntegerEditRange,
+                         ::testing::Values(EntryCase{u"51", 2, u"Zahlenwert zu groß"},
+                                           EntryCase{u"0", 3, u"Zahlenwert zu klein"},
+                                           EntryCase{u"-3", 3, u"Zahlenwert zu klein"},
+                                           EntryCase{u"", 1, u"Falsches Zahlenformat"},
+                                           EntryCase{u"-", 1, u"Falsches Zahlenformat"},
+                                           EntryCase{u"5-", 1, u"Falsches Zahlenformat"},
+                                           EntryCase{u"+-", 1, u"Falsches Zahlenformat"}));
 
 TEST_F(IntegerEdit, WithoutRangeAnyIntegerIsAcceptedAndZeroCanBeRefused) {
   enter(u"-70000");
@@ -165,10 +164,11 @@ TEST_F(IntegerEdit, CheckValueReadsRealNumbersWithoutTrapping) {
   struct {
     const char16_t* text;
     int code;
-  } cases[] = {{u"  7", 0},     {u"7 ", 1},      {u"1e1", 0},    {u"5E+1", 0}, {u"0.5e2", 0},
-               {u".5e1", 0},    {u"5.", 0},      {u".", 1},      {u"e5", 1},   {u"1e", 1},
-               {u"1e400", 2},   {u"1e99999", 2}, {u"-1e5000", 3}, {u"1e-5000", 3},
-               {u"50.0000001", 2}, {u"0.99999", 3}, {u"$10", 1},  {u"1,5", 1}};
+  } cases[] = {{u"  7", 0},     {u"7 ", 1},      {u"1e1", 0},        {u"5E+1", 0},
+               {u"0.5e2", 0},   {u".5e1", 0},    {u"5.", 0},         {u".", 1},
+               {u"e5", 1},      {u"1e", 1},      {u"1e400", 2},      {u"1e99999", 2},
+               {u"-1e5000", 3}, {u"1e-5000", 3}, {u"50.0000001", 2}, {u"0.99999", 3},
+               {u"$10", 1},     {u"1,5", 1}};
   for (const auto& c : cases) {
     field->SetText(c.text);
     EXPECT_EQ(field->CheckValue(), c.code) << sv::utf8(c.text);
@@ -282,8 +282,7 @@ TEST(IntegerEditReaders, StayWithinTheirText) {
     svtest::EdgeText16 edge(pattern);
     try {
       sv::integer_edit::format_int(edge.view(), 5);
-    } catch (const sv::Error&) {
-    }
+    } catch (const sv::Error&) {}
   }
   // A view cut from a longer text reads as itself, not as the longer text.
   const std::u16string longer = u"1e5";

@@ -1,12 +1,12 @@
 // The host emulator's own pieces, without a plug-in: the 80-bit values it
 // builds, its signal specs and its line reader.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "host/host_error.h"
 #include "host/model_file.h"
@@ -25,9 +25,10 @@ Ext80 reference(double d) {
 }
 
 TEST(HostExt80, MatchesTheHardwareConversion) {
-  for (double d : {0.0, -0.0, 1.0, -2.5, 0.1, 1e-310, 4.9406564584124654e-324,
-                   std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
-                   std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()})
+  for (double d :
+       {0.0, -0.0, 1.0, -2.5, 0.1, 1e-310, 4.9406564584124654e-324,
+        std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+        std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()})
     EXPECT_EQ(ext80_from_double(d), reference(d)) << d;
   std::mt19937_64 rng(42);
   for (int i = 0; i < 20000; ++i) {
@@ -76,8 +77,8 @@ TEST(HostSignals, WaveformsAndSelectors) {
   set.add(parse_signal("3=square:period=2,amp=4"));
   set.add(parse_signal("4-5=ramp:amp=10,freq=1,phase=90"));
   set.add(parse_signal("6=const:-1.5"));
-  EXPECT_NEAR(value(set, 1, 0.5), 3.0, 1e-12);   // 1 + 2 sin(90 deg)
-  EXPECT_NEAR(value(set, 2, 0.5), 1.0, 1e-12);   // a quarter turn later: sin(180 deg)
+  EXPECT_NEAR(value(set, 1, 0.5), 3.0, 1e-12);  // 1 + 2 sin(90 deg)
+  EXPECT_NEAR(value(set, 2, 0.5), 1.0, 1e-12);  // a quarter turn later: sin(180 deg)
   EXPECT_EQ(value(set, 3, 0.5), 4.0);
   EXPECT_EQ(value(set, 3, 1.5), -4.0);
   EXPECT_EQ(value(set, 4, 0.0), 2.5);
@@ -98,9 +99,9 @@ TEST(HostSignals, WaveformsAndSelectors) {
 }
 
 TEST(HostSignals, BadSpecsAreExplained) {
-  for (const char* bad : {"wave", "sine:amp", "sine:volume=3", "sine:amp=1e200", "0=sine",
-                          "3-2=sine", "x=sine", "const", "const:abc", "square:period=0",
-                          "sine:freq=inf"}) {
+  for (const char* bad :
+       {"wave", "sine:amp", "sine:volume=3", "sine:amp=1e200", "0=sine", "3-2=sine", "x=sine",
+        "const", "const:abc", "square:period=0", "sine:freq=inf"}) {
     try {
       parse_signal(bad);
       ADD_FAILURE() << bad << " was accepted";

@@ -1,13 +1,13 @@
 // svhost as a user meets it: where it finds a plug-in nobody named, and the
 // warning for blocks of one model that share a port.
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "host/cli.h"
 #include "host/dynlib.h"
@@ -61,7 +61,8 @@ TEST(PluginSearch, TakesTheFirstOfItsPlacesThatHoldsThePlugin) {
   // scratch tree holds none; otherwise the search must fail and say where.
   std::string system_wide;
   for (const std::string& folder : dynlib::installed_plugin_folders())
-    if (fs::path(folder).is_absolute() && fs::exists(fs::path(folder) / file) && system_wide.empty())
+    if (fs::path(folder).is_absolute() && fs::exists(fs::path(folder) / file) &&
+        system_wide.empty())
       system_wide = (fs::path(folder) / file).string();
   if (system_wide.empty()) {
     try {
@@ -72,7 +73,8 @@ TEST(PluginSearch, TakesTheFirstOfItsPlacesThatHoldsThePlugin) {
       EXPECT_NE(text.find((root / "bin" / file).string()), std::string::npos) << text;
       EXPECT_NE(text.find("--plugin"), std::string::npos) << text;
       for (const std::string& folder : dynlib::installed_plugin_folders())
-        EXPECT_NE(text.find(folder), std::string::npos) << "does not name " << folder << ": " << text;
+        EXPECT_NE(text.find(folder), std::string::npos)
+            << "does not name " << folder << ": " << text;
     }
   } else {
     EXPECT_EQ(find_plugin(program.string(), nullptr), system_wide);
@@ -81,7 +83,8 @@ TEST(PluginSearch, TakesTheFirstOfItsPlacesThatHoldsThePlugin) {
   // Each place, from the last to the first, takes over from those after it.
   std::vector<fs::path> places;
   for (const std::string& folder : dynlib::installed_plugin_folders())
-    if (!fs::path(folder).is_absolute()) places.insert(places.begin(), root / "bin" / folder / file);
+    if (!fs::path(folder).is_absolute())
+      places.insert(places.begin(), root / "bin" / folder / file);
   places.push_back(root / "bin" / ".." / "plugin" / file);
   places.push_back(root / "bin" / file);
   for (const fs::path& place : places) {
@@ -103,8 +106,8 @@ class SharedPorts : public testing::Test {
     std::string joined;
     for (std::size_t i = 0; i < ports.size(); ++i) {
       const std::string one = (dir / ("block" + std::to_string(i) + ".model")).string();
-      EXPECT_EQ(svhost({"new", one, "--port", std::to_string(ports[i]), "--inputs", "2",
-                        "--plugin", SV_TEST_PLUGIN_PATH})
+      EXPECT_EQ(svhost({"new", one, "--port", std::to_string(ports[i]), "--inputs", "2", "--plugin",
+                        SV_TEST_PLUGIN_PATH})
                     .code,
                 cli::kExitOk);
       std::ifstream in(one, std::ios::binary);

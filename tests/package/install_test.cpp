@@ -4,16 +4,18 @@
 // used, so the DLL is tested as the stranger a host is to it.
 //   package_install_test.exe --dll <Windows path of the DLL> --version <x.y.z.w>
 #include <winsock2.h>
-#include <windows.h>
-#include <shellapi.h>
 
-#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "host/udp_probe.h"
 #include "udpsv_exports.h"
@@ -23,14 +25,16 @@ namespace {
 std::wstring g_dll_path;
 std::string g_version;
 
-std::wstring folder_of(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+std::wstring folder_of(const std::wstring& path) {
+  return path.substr(0, path.find_last_of(L'\\'));
+}
 
 std::string ansi(const std::wstring& text) {
   int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
                               nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
   return out;
 }
 
@@ -131,7 +135,8 @@ class InstalledDll : public ::testing::Test {
   // _lread and _lwrite take.
   std::wstring file(const wchar_t* name) { return folder_of(g_dll_path) + L"\\" + name; }
   HANDLE open(const std::wstring& path, DWORD access, DWORD disposition) {
-    HANDLE h = CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     return h;
   }
@@ -169,7 +174,9 @@ class InstalledDll : public ::testing::Test {
 class Receiver {
  public:
   int port() const { return probe_.port(); }
-  std::vector<std::uint8_t> frame() { return probe_.receive().value_or(std::vector<std::uint8_t>{}); }
+  std::vector<std::uint8_t> frame() {
+    return probe_.receive().value_or(std::vector<std::uint8_t>{});
+  }
 
  private:
   svhost::UdpProbe probe_;
@@ -178,7 +185,8 @@ class Receiver {
 std::vector<std::uint8_t> int32_frame(std::initializer_list<std::int32_t> values) {
   std::vector<std::uint8_t> out;
   for (std::int32_t v : values)
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+      out.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
   return out;
 }
 
@@ -189,14 +197,16 @@ std::wstring file_version(const std::wstring& path) {
   if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return L"";
   void* value = nullptr;
   UINT chars = 0;
-  if (!VerQueryValueW(block.data(), L"\\StringFileInfo\\040704E4\\FileVersion", &value, &chars)) return L"";
+  if (!VerQueryValueW(block.data(), L"\\StringFileInfo\\040704E4\\FileVersion", &value, &chars))
+    return L"";
   return std::wstring(static_cast<const wchar_t*>(value));
 }
 
 TEST_F(InstalledDll, IsTheUnpackedFileWithTheReleasedVersion) {
   wchar_t loaded[MAX_PATH * 2];
   DWORD n = GetModuleFileNameW(dll_, loaded, MAX_PATH * 2);
-  EXPECT_EQ(CompareStringOrdinal(loaded, static_cast<int>(n), g_dll_path.c_str(), -1, TRUE), CSTR_EQUAL);
+  EXPECT_EQ(CompareStringOrdinal(loaded, static_cast<int>(n), g_dll_path.c_str(), -1, TRUE),
+            CSTR_EQUAL);
   EXPECT_EQ(file_version(g_dll_path), std::wstring(g_version.begin(), g_version.end()));
 }
 
@@ -215,7 +225,8 @@ TEST_F(InstalledDll, WritesItsOwnVersionFirstInANewBlocksSection) {
 
 TEST_F(InstalledDll, SendsAFrameAtTheRunStartAndOnePerStep) {
   Receiver receiver;
-  read_section(section_version() + "\r\n127.0.0.1\r\n" + std::to_string(receiver.port()) + "\r\n3\r\n2\r\n");
+  read_section(section_version() + "\r\n127.0.0.1\r\n" + std::to_string(receiver.port()) +
+               "\r\n3\r\n2\r\n");
   ASSERT_EQ(g_raised.count, 0) << g_raised.text;
   start_(record_.data(), inputs({1.0, -2.5, 3.5}).data(), 0);
   step(inputs({7.0, 0.5, -2147483648.0}));
@@ -243,7 +254,8 @@ TEST_F(InstalledDll, FailuresCrossAsTheDocumentedStructuredException) {
   // and nothing goes out for that step: the next frame is the next step's.
   Receiver receiver;
   g_raised = Raised{};
-  read_section(section_version() + "\r\n127.0.0.1\r\n" + std::to_string(receiver.port()) + "\r\n1\r\n2\r\n");
+  read_section(section_version() + "\r\n127.0.0.1\r\n" + std::to_string(receiver.port()) +
+               "\r\n1\r\n2\r\n");
   start_(record_.data(), inputs({5.0}).data(), 0);
   step(inputs({__builtin_nan("")}));
   EXPECT_EQ(g_raised.count, 1);
@@ -274,7 +286,8 @@ int main() {
   }
   LocalFree(wargv);
   if (g_dll_path.empty() || g_version.empty()) {
-    std::fprintf(stderr, "usage: package_install_test --dll PATH --version VERSION [gtest options]\n");
+    std::fprintf(stderr,
+                 "usage: package_install_test --dll PATH --version VERSION [gtest options]\n");
     return 2;
   }
   std::vector<char*> argv;

@@ -1,21 +1,22 @@
 // The win32 platform layer on its own: Winsock loaded at run time, both name
 // lookups, the system's texts, the code page and the module's version.
-#include <gtest/gtest.h>
-
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "base/errors.h"
+#include "base/text.h"
+#include "base/wsa_codes.h"
 #include "host/udp_probe.h"
 #include "platform/codepage.h"
 #include "platform/module_version.h"
 #include "platform/net.h"
 #include "platform/system_error.h"
 #include "platform/win32/winsock_lookup.h"
-#include "base/errors.h"
-#include "base/text.h"
-#include "base/wsa_codes.h"
 #include "transmit/ipv4.h"
 #include "transmit/socket_layer.h"
 #include "transmit/udp_sender.h"
@@ -133,7 +134,9 @@ TEST(Win32Platform, SystemTextsKeepTheirWordingWithoutTheLineBreak) {
 
 TEST(Win32Platform, AnsiCodePageUsesTheDefaultCharacterNotLookAlikes) {
   if (GetACP() != 1252) GTEST_SKIP() << "ANSI code page is " << GetACP();
-  EXPECT_EQ(sv::platform::to_ansi(u"Gr\u00FC\u00DFe \u20AC"), "Gr\xFC\xDF" "e \x80");
+  EXPECT_EQ(sv::platform::to_ansi(u"Gr\u00FC\u00DFe \u20AC"),
+            "Gr\xFC\xDF"
+            "e \x80");
   // a with macron has a best-fit "a" in 1252; the text must show it is lost.
   EXPECT_EQ(sv::platform::to_ansi(u"\u0101"), "?");
   EXPECT_EQ(sv::platform::from_ansi("\x80\xFC"), u"\u20AC\u00FC");

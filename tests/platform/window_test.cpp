@@ -1,11 +1,11 @@
 // The win32 window layer on its own, on real windows (Xvfb).
-#include <gtest/gtest.h>
+#include "platform/window.h"
 
 #include <windows.h>
 
 #include <cstdint>
 
-#include "platform/window.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,8 +22,8 @@ struct CountingEvents : sv::ui::EditEvents {
 
 TEST(Win32Window, AnUnsubclassedFieldReportsNothingMore) {
   const unsigned kPrivate = WM_APP + 7;
-  HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_POPUP, 0, 0, 80, 20, nullptr, nullptr, nullptr,
-                              nullptr);
+  HWND edit =
+      CreateWindowExW(0, L"EDIT", L"", WS_POPUP, 0, 0, 80, 20, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(edit, nullptr) << GetLastError();
   const auto field = reinterpret_cast<sv::ui::Window>(edit);
   CountingEvents events;

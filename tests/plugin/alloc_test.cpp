@@ -1,18 +1,17 @@
 // A step to a dotted address makes no heap allocation once the run has
 // started: the frame lives on the stack and the address is parsed in place.
-#include <gtest/gtest.h>
-
-
 #include <atomic>
 #include <cstdlib>
 #include <new>
 #include <vector>
 
-#include "tests/common/ext80.h"
-#include "host/udp_probe.h"
-#include "udpsv_exports.h"
-#include "plugin/block_record.h"
+#include <gtest/gtest.h>
+
 #include "base/user_data.h"
+#include "host/udp_probe.h"
+#include "plugin/block_record.h"
+#include "tests/common/ext80.h"
+#include "udpsv_exports.h"
 
 namespace {
 std::atomic<long> g_allocations{0};

@@ -2,13 +2,13 @@
 // emulator, its sections on real files, its frames on real loopback UDP.
 // Uses only the host library, so the same source runs natively and under
 // Wine.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "host/block.h"
 #include "host/cli.h"
@@ -191,8 +191,10 @@ TEST(SectionFile, RoundTrips) {
   } cases[] = {
       {"42\r\n10.0.0.7\r\n-5\r\n50\r\n3\r\n", "10067\r\n10.0.0.7\r\n-5\r\n50\r\n3\r\n"},
       {"-1\r\n\r\n0\r\n0\r\n7\r\n", "10067\r\n\r\n0\r\n0\r\n7\r\n"},  // empty address
-      {"1\r\nhost.example\r\n  65535\r\n+2\r\n0x1\r\n", "10067\r\nhost.example\r\n65535\r\n2\r\n1\r\n"},
-      {"1\r\na\rb\nc\n\r\r\n1\r\n1\r\n1\r\n", "10067\r\na\rb\nc\n\r\r\n1\r\n1\r\n1\r\n"},  // lone CR, LF
+      {"1\r\nhost.example\r\n  65535\r\n+2\r\n0x1\r\n",
+       "10067\r\nhost.example\r\n65535\r\n2\r\n1\r\n"},
+      {"1\r\na\rb\nc\n\r\r\n1\r\n1\r\n1\r\n",
+       "10067\r\na\rb\nc\n\r\r\n1\r\n1\r\n1\r\n"},  // lone CR, LF
   };
   for (const auto& c : cases) {
     std::int64_t consumed = -1;
@@ -278,7 +280,8 @@ TEST_F(Wire, FramesAreByteExact) {
       {1, 1, inputs({1.0}), bytes({0, 0, 0x80, 0x3F})},
       {3, 2, inputs({0.5, -0.5, 1.5}), bytes({0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0})},
       {2, 2, inputs({2147483648.0, 4294967296.0}), bytes({0, 0, 0, 0x80, 0, 0, 0, 0})},
-      {2, 3, inputs({ext80_from_hex("7FFF8000000000000000"), ext80_from_hex("FFFF8000000000000000")}),
+      {2, 3,
+       inputs({ext80_from_hex("7FFF8000000000000000"), ext80_from_hex("FFFF8000000000000000")}),
        bytes({1, 0})},
   };
   for (const auto& c : cases) {
@@ -366,12 +369,9 @@ TEST_F(Wire, TrappedConversionFailsOnlyItsStep) {
     Ext80 bad;
     const char* text;
   } cases[] = {
-      {2, parse_constant("nan"), kInvalidOp},
-      {2, parse_constant("-inf"), kInvalidOp},
-      {3, parse_constant("nan"), kInvalidOp},
-      {3, parse_constant("snan"), kInvalidOp},
-      {1, ext80_from_double(1e39), kOverflow},
-      {0, parse_constant("snan"), kInvalidOp},
+      {2, parse_constant("nan"), kInvalidOp},  {2, parse_constant("-inf"), kInvalidOp},
+      {3, parse_constant("nan"), kInvalidOp},  {3, parse_constant("snan"), kInvalidOp},
+      {1, ext80_from_double(1e39), kOverflow}, {0, parse_constant("snan"), kInvalidOp},
   };
   for (const auto& c : cases) {
     auto block = block_for(2, c.type);

@@ -5,7 +5,7 @@
 // unmasks, the same control word and MXCSR, and every flag it masks still
 // set; a trapped condition is a failure of the call, never a hardware trap.
 // One source for both builds: natively and with the DLL under Wine.
-#include <gtest/gtest.h>
+#include "tests/common/fpu.h"
 
 #include <cstring>
 #include <functional>
@@ -14,13 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "host/block.h"
 #include "host/dynlib.h"
 #include "host/model_file.h"
 #include "host/plugin.h"
 #include "host/signals.h"
 #include "host/udp_probe.h"
-#include "tests/common/fpu.h"
 
 #ifndef SV_TEST_PLUGIN_PATH
 #error "SV_TEST_PLUGIN_PATH must name the plug-in under test"
@@ -211,14 +212,12 @@ class FpuInvariant : public Loaded {
     add("CanSimulateDLL", [x] { x.CanSimulateDLL(7); });
     add("GetParameterStruct", [x, this] { x.GetParameterStruct(scratch_.data()); });
     add("GetDialogEnableStruct", [x, this] { x.GetDialogEnableStruct(scratch_.data(), 0); });
-    add("GetNumberOfInputsOutputs2", [x, this] {
-      x.GetNumberOfInputsOutputs2(scratch_.data(), 0, idle_->user_data(), 0);
-    });
+    add("GetNumberOfInputsOutputs2",
+        [x, this] { x.GetNumberOfInputsOutputs2(scratch_.data(), 0, idle_->user_data(), 0); });
     add("GetNumberOfInputsOutputs2(null)",
         [x, this] { x.GetNumberOfInputsOutputs2(scratch_.data(), 0, nullptr, 0); });
-    add("GetLastFailureDLL", [x, this] {
-      x.GetLastFailureDLL(reinterpret_cast<char*>(scratch_.data()), 64);
-    });
+    add("GetLastFailureDLL",
+        [x, this] { x.GetLastFailureDLL(reinterpret_cast<char*>(scratch_.data()), 64); });
     add("InitUserDLL+DisposeUserDLL", [x, this] {
       x.InitUserDLL(fresh_.data());
       x.DisposeUserDLL(fresh_.data());
@@ -260,7 +259,8 @@ class FpuInvariant : public Loaded {
     for (const Bad& v : bad) {
       Block* b = running_[static_cast<std::size_t>(v.type)].get();
       auto values = std::make_shared<std::vector<unsigned char>>(inputs(v.value));
-      add("SimulateDLL2 type " + std::to_string(v.type) + " " + ext80_to_hex(v.value),
+      add(
+          "SimulateDLL2 type " + std::to_string(v.type) + " " + ext80_to_hex(v.value),
           [x, b, values] { x.SimulateDLL2(0, 0, 0, 0, 0, 0, b->record(), values->data(), 0); },
           v.trap, v.text);
     }
@@ -274,11 +274,10 @@ class FpuInvariant : public Loaded {
     ops.push_back({"InitSimulationDLL to an unresolvable name",
                    [x, this, one] { x.InitSimulationDLL(unresolvable_->record(), one->data(), 0); },
                    0, nullptr, true});
-    ops.push_back({"SimulateDLL2 with a negative count",
-                   [x, this, one] {
-                     x.SimulateDLL2(0, 0, 0, 0, 0, 0, negative_->record(), one->data(), 0);
-                   },
-                   0, nullptr, true});
+    ops.push_back(
+        {"SimulateDLL2 with a negative count",
+         [x, this, one] { x.SimulateDLL2(0, 0, 0, 0, 0, 0, negative_->record(), one->data(), 0); },
+         0, nullptr, true});
     return ops;
   }
 
@@ -322,19 +321,14 @@ class FpuInvariant : public Loaded {
 // unmasked one at a time.
 constexpr std::uint16_t kEntryWords[] = {0x1332, 0x137F, 0x137E, 0x137B, 0x1377,
                                          0x027F, 0x027E, 0x027B, 0x0277};
-constexpr std::uint16_t kEntryFlags[] = {0,
-                                         fpu::kInvalid,
-                                         fpu::kZeroDivide,
-                                         fpu::kOverflow,
-                                         fpu::kDenormal,
-                                         fpu::kPrecision,
-                                         fpu::kAll};
+constexpr std::uint16_t kEntryFlags[] = {
+    0, fpu::kInvalid, fpu::kZeroDivide, fpu::kOverflow, fpu::kDenormal, fpu::kPrecision, fpu::kAll};
 
 TEST_F(FpuInvariant, EveryExportUnderEveryControlWordAndStickyFlag) {
   for (std::uint16_t cw : kEntryWords)
     for (std::uint16_t flags : kEntryFlags) {
-      SCOPED_TRACE(::testing::Message() << std::hex << "entry control word 0x" << cw
-                                        << ", flags 0x" << flags);
+      SCOPED_TRACE(::testing::Message()
+                   << std::hex << "entry control word 0x" << cw << ", flags 0x" << flags);
       check_all(cw, flags, fpu::mxcsr());
     }
 }

@@ -1,21 +1,21 @@
 // The exports linked in-process, for what a loaded library does not show:
 // the owner window, the start-up's control word and the run-once units.
-#include <gtest/gtest.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "base/owner_window.h"
+#include "base/user_data.h"
 #include "base/x87.h"
+#include "host/udp_probe.h"
 #include "plugin/block_record.h"
 #include "plugin/boundary.h"
-#include "base/owner_window.h"
 #include "plugin/startup.h"
 #include "udpsv_exports.h"
-#include "base/user_data.h"
-#include "host/udp_probe.h"
 
 namespace {
 

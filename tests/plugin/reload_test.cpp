@@ -1,11 +1,11 @@
 // A host that loads and unloads the library again and again, and forgets a
 // run end or a dispose now and then: after each unload nothing of the
 // library may be left in the process. One source for both builds.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "host/block.h"
 #include "host/dynlib.h"
@@ -50,12 +50,15 @@ void cycle(int i, int forget_end, int forget_dispose) {
   ASSERT_FALSE(bad.ok) << "cycle " << i << ": a bad section was read without failure";
   ASSERT_EQ(bad.failure, kConvertAbc) << "cycle " << i;
   ok("ReadFromFile", plugin->call([&] { x.ReadFromFile(file.handle(), record.data()); }));
-  ok("InitSimulationDLL", plugin->call([&] { x.InitSimulationDLL(record.data(), values.data(), 0); }));
+  ok("InitSimulationDLL",
+     plugin->call([&] { x.InitSimulationDLL(record.data(), values.data(), 0); }));
   for (int k = 0; k < 3; ++k)
     ok("SimulateDLL2",
        plugin->call([&] { x.SimulateDLL2(0, 0, 0, 0, 0, 0, record.data(), values.data(), 0); }));
-  if (i % forget_end != 0) ok("EndSimulationDLL2", plugin->call([&] { x.EndSimulationDLL2(record.data()); }));
-  if (i % forget_dispose != 0) ok("DisposeUserDLL", plugin->call([&] { x.DisposeUserDLL(record.data()); }));
+  if (i % forget_end != 0)
+    ok("EndSimulationDLL2", plugin->call([&] { x.EndSimulationDLL2(record.data()); }));
+  if (i % forget_dispose != 0)
+    ok("DisposeUserDLL", plugin->call([&] { x.DisposeUserDLL(record.data()); }));
 }
 
 TEST(Reload, AThousandLoadsLeaveNothingBehind) {

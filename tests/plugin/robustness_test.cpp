@@ -1,18 +1,18 @@
 // Long-lived use and damaged input through the exports: nothing leaks, a
 // damaged model never over-reads, and a missing receiver never fails a step.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "tests/common/ext80.h"
-#include "host/udp_probe.h"
-#include "udpsv_exports.h"
-#include "plugin/block_record.h"
+#include <gtest/gtest.h>
+
 #include "base/user_data.h"
+#include "host/udp_probe.h"
+#include "plugin/block_record.h"
+#include "tests/common/ext80.h"
+#include "udpsv_exports.h"
 
 namespace {
 
@@ -81,7 +81,11 @@ TEST(Robustness, DamagedModelsLoadOrFailClearlyAndStepsStayInBounds) {
       {"no CR LF", "10067\n127.0.0.1\n1600\n1\n0\n", eof + " (Zeile 1 von 5)"},
       {"long line", "10067\r\n" + std::string(10000, 'x') + "\r\n1600\r\n1\r\n0\r\n",
        "Zeile 2 des Parameterabschnitts ist länger als 999 Zeichen"},
-      {"NUL bytes", std::string("100\0" "67\r\n127.0.0.1\0junk\r\n1600\r\n1\r\n0\r\n", 36), ""},
+      {"NUL bytes",
+       std::string("100\0"
+                   "67\r\n127.0.0.1\0junk\r\n1600\r\n1\r\n0\r\n",
+                   36),
+       ""},
       {"inputs -1", section("-1"), ""},
       {"inputs 0", section("0"), ""},
       {"inputs 51", section("51"), ""},
@@ -114,10 +118,8 @@ TEST(Robustness, DamagedModelsLoadOrFailClearlyAndStepsStayInBounds) {
     std::vector<unsigned char> in(provided * 10, 0);
     InitSimulationDLL(record.data(), in.data(), 0);
     const std::string step = last_failure();
-    if (d->Inputs < 0 || d->Inputs > 255)
-      EXPECT_EQ(step, "Fehler bei Bereichsprüfung");
-    else
-      EXPECT_EQ(step, "");
+    if (d->Inputs < 0 || d->Inputs > 255) EXPECT_EQ(step, "Fehler bei Bereichsprüfung");
+    else EXPECT_EQ(step, "");
     EndSimulationDLL2(record.data());
     DisposeUserDLL(record.data());
   }

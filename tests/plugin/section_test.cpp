@@ -1,7 +1,5 @@
 // The parameter section on real files, for what the exported round trips in
 // the contract tests do not reach: code page, long lines and cut addresses.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileio.h"
-#include "plugin/param_section.h"
+#include <gtest/gtest.h>
+
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/fileio.h"
+#include "plugin/param_section.h"
 
 namespace {
 
@@ -84,7 +84,8 @@ TEST(Section, LineLengthLimits) {
       sv::read_section(f.handle(), d);
       FAIL();
     } catch (const sv::SectionFormatError& e) {
-      EXPECT_EQ(sv::utf8(e.message()), "Zeile 2 des Parameterabschnitts ist länger als 999 Zeichen");
+      EXPECT_EQ(sv::utf8(e.message()),
+                "Zeile 2 des Parameterabschnitts ist länger als 999 Zeichen");
     }
     EXPECT_EQ(d.Version, 1);
     EXPECT_EQ(d.IPAddress, u"127.0.0.1");
@@ -99,7 +100,8 @@ TEST(Section, EndOfFileNamesTheLine) {
     sv::read_section(f.handle(), d);
     FAIL();
   } catch (const sv::SectionFormatError& e) {
-    EXPECT_EQ(sv::utf8(e.message()), "Unerwartetes Dateiende im Parameterabschnitt (Zeile 5 von 5)");
+    EXPECT_EQ(sv::utf8(e.message()),
+              "Unerwartetes Dateiende im Parameterabschnitt (Zeile 5 von 5)");
   }
   EXPECT_EQ(d.Inputs, 3);
   EXPECT_EQ(d.DataType, 0);
@@ -143,8 +145,8 @@ TEST(SectionFileIo, ReportsTheBytesItMoved) {
   ASSERT_EQ(::pipe(ends), 0);
   ASSERT_EQ(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
   const std::string big(4 * 1024 * 1024, 'x');  // more than any pipe holds
-  const std::int32_t written = sv::platform::file_write(static_cast<std::uint32_t>(ends[1]), big.data(),
-                                                        static_cast<std::uint32_t>(big.size()));
+  const std::int32_t written = sv::platform::file_write(
+      static_cast<std::uint32_t>(ends[1]), big.data(), static_cast<std::uint32_t>(big.size()));
   ::close(ends[1]);
   std::size_t drained = 0;
   std::vector<char> chunk(65536);
@@ -152,7 +154,8 @@ TEST(SectionFileIo, ReportsTheBytesItMoved) {
     drained += static_cast<std::size_t>(n);
   ::close(ends[0]);
   EXPECT_GT(written, 0);
-  EXPECT_EQ(static_cast<std::size_t>(written), drained) << "the count differs from what the pipe holds";
+  EXPECT_EQ(static_cast<std::size_t>(written), drained)
+      << "the count differs from what the pipe holds";
 
   EXPECT_EQ(sv::platform::file_write(static_cast<std::uint32_t>(ends[1]), "a", 1), -1);
   EXPECT_EQ(sv::platform::file_read(static_cast<std::uint32_t>(ends[0]), buf, 1), -1);

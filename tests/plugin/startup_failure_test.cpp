@@ -1,17 +1,18 @@
 // A settings store that start-up cannot read leaves the loaded library
 // unusable, and the host learns why from GetLastFailureDLL.
-#include <gtest/gtest.h>
+#include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -44,7 +45,8 @@ LoadResult load_with_store(const std::string& store_text) {
     std::string out = "dlopen failed\n\n";
     if (void* lib = ::dlopen(SV_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {
       auto last = reinterpret_cast<GetLastFailureFn>(::dlsym(lib, "GetLastFailureDLL"));
-      auto io = reinterpret_cast<GetNumberOfInputsOutputs2Fn>(::dlsym(lib, "GetNumberOfInputsOutputs2"));
+      auto io =
+          reinterpret_cast<GetNumberOfInputsOutputs2Fn>(::dlsym(lib, "GetNumberOfInputsOutputs2"));
       char buf[256];
       std::int32_t n = last(buf, sizeof buf);
       out = std::to_string(n) + ":" + buf + "\n";
@@ -65,7 +67,8 @@ LoadResult load_with_store(const std::string& store_text) {
   ::close(fds[1]);
   std::string got;
   char buf[512];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    got.append(buf, static_cast<std::size_t>(n));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -77,7 +80,8 @@ LoadResult load_with_store(const std::string& store_text) {
   if (nl == std::string::npos) return r;
   const std::size_t nl2 = got.find('\n', nl + 1);
   r.after_call = got.substr(nl + 1, nl2 - nl - 1);
-  if (nl2 != std::string::npos) r.describing = got.substr(nl2 + 1, got.find('\n', nl2 + 1) - nl2 - 1);
+  if (nl2 != std::string::npos)
+    r.describing = got.substr(nl2 + 1, got.find('\n', nl2 + 1) - nl2 - 1);
   return r;
 }
 

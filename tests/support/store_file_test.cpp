@@ -1,16 +1,16 @@
 // The native settings store: its file format and how the product key is
 // added to it.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
+#include "base/text.h"
 #include "platform/posix/settings_store_file.h"
 #include "platform/settings_store.h"
 #include "support/SVConfig.h"
-#include "base/text.h"
 
 namespace sv::platform {
 namespace {
@@ -51,7 +51,8 @@ TEST(StoreFile, ParsesEveryValueForm) {
   ASSERT_TRUE(r.store) << r.error << " in line " << r.error_line;
   const regfile::Store& s = *r.store;
   ASSERT_EQ(s.keys.size(), 2u);  // sections of the same key merge, whatever the case
-  const regfile::Key* k = s.find(u"HKEY_CURRENT_USER\\SOFTWARE\\Haldeck\\Sorvane 7\\General Settings");
+  const regfile::Key* k =
+      s.find(u"HKEY_CURRENT_USER\\SOFTWARE\\Haldeck\\Sorvane 7\\General Settings");
   ASSERT_NE(k, nullptr);
   ASSERT_EQ(k->values.size(), 7u);
 
@@ -205,11 +206,12 @@ TEST_F(StoreFileOnDisk, DamagedStoreGivesDefaultsAndIsLeftAsItIs) {
 }
 
 TEST_F(StoreFileOnDisk, QueriesGiveTypeSizeAndTextUpToTheFirstZero) {
-  write("Windows Registry Editor Version 5.00\n"
-        "[HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7\\General Settings]\n"
-        "\"S\"=hex(1):41,00,00,00,42,00\n"
-        "\"Odd\"=hex(2):41,00,42\n"
-        "\"D\"=dword:0000012c\n");
+  write(
+      "Windows Registry Editor Version 5.00\n"
+      "[HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7\\General Settings]\n"
+      "\"S\"=hex(1):41,00,00,00,42,00\n"
+      "\"Odd\"=hex(2):41,00,42\n"
+      "\"D\"=dword:0000012c\n");
   SettingsKey product = settings_create_user_key(u"Software\\Haldeck\\Sorvane 7");
   SettingsKey general = settings_open_key(product, u"General Settings");
   ASSERT_NE(general, 0u);

@@ -4,9 +4,9 @@
 #include <sstream>
 #include <string>
 
+#include "base/text.h"
 #include "platform/posix/settings_store_file.h"
 #include "store_fixture.h"
-#include "base/text.h"
 
 namespace sv::test {
 namespace {
@@ -46,7 +46,8 @@ void write_store() {
   std::ofstream f(file_path(), std::ios::binary | std::ios::trunc);
   f << "Windows Registry Editor Version 5.00\r\n\r\n[" << kProduct << "]\r\n";
   if (g_has_general) f << "\r\n[" << kProduct << "\\General Settings]\r\n" << g_general;
-  if (g_has_other) f << "\r\n[" << kProduct << "\\Other Settings]\r\n\"Tooltip Help\"=dword:00000001\r\n";
+  if (g_has_other)
+    f << "\r\n[" << kProduct << "\\Other Settings]\r\n\"Tooltip Help\"=dword:00000001\r\n";
 }
 
 void add_line(std::u16string_view name, const std::string& data) {
@@ -108,9 +109,7 @@ void ScopedStore::create_other_subkey() {
   write_store();
 }
 
-bool ScopedStore::product_key_exists() const {
-  return read_store().exists(u16(kProduct));
-}
+bool ScopedStore::product_key_exists() const { return read_store().exists(u16(kProduct)); }
 
 bool ScopedStore::general_settings_exist() const {
   return read_store().exists(u16(kProduct) + u"\\General Settings");

@@ -1,12 +1,13 @@
-#include <gtest/gtest.h>
+#include "support/SVConfig.h"
 
 #include <array>
 #include <functional>
 
+#include <gtest/gtest.h>
+
+#include "base/errors.h"
 #include "platform/settings_store.h"
 #include "store_fixture.h"
-#include "support/SVConfig.h"
-#include "base/errors.h"
 
 namespace sv {
 namespace {

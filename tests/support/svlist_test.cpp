@@ -1,13 +1,14 @@
-#include <gtest/gtest.h>
+#include "support/SVList.h"
 
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "dialog/svcomps.h"
-#include "base/x87.h"
-#include "support/SVList.h"
+#include <gtest/gtest.h>
+
 #include "base/errors.h"
+#include "base/x87.h"
+#include "dialog/svcomps.h"
 
 namespace sv {
 namespace {
@@ -23,12 +24,8 @@ const long double kInf = std::numeric_limits<long double>::infinity();
 // overflow) for one scope.
 class TrappingFpu {
  public:
-  TrappingFpu() : saved_(x87::control_word()) {
-    x87::load(x87::kStartupControlWord, 0);
-  }
-  ~TrappingFpu() {
-    x87::load(saved_, 0);
-  }
+  TrappingFpu() : saved_(x87::control_word()) { x87::load(x87::kStartupControlWord, 0); }
+  ~TrappingFpu() { x87::load(saved_, 0); }
 
  private:
   std::uint16_t saved_;
@@ -74,7 +71,7 @@ TEST(TExtendedList, StartValuesBoundMinimumAndMaximum) {
 void expect_nan_asymmetry() {
   TExtendedList only_nan;
   fill(only_nan, {kNaN});
-  EXPECT_EQ(only_nan.MinimumValue(), 1e30L);  // skipped
+  EXPECT_EQ(only_nan.MinimumValue(), 1e30L);         // skipped
   EXPECT_TRUE(std::isnan(only_nan.MaximumValue()));  // taken
 
   TExtendedList nan_last;

@@ -1,4 +1,5 @@
-#include <gtest/gtest.h>
+#include "support/SVString.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -6,8 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <gtest/gtest.h>
+
 #include "string_lib.h"
-#include "support/SVString.h"
 
 namespace {
 

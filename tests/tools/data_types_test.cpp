@@ -3,7 +3,7 @@
 // independently. These tests hold every copy to the block's: the receiving
 // library (which the receiver, the recipes and svhost's --type use) and the
 // Wireshark dissector.
-#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include "base/text.h"
 #include "base/user_data.h"

@@ -1,13 +1,13 @@
 #include "tools/frame_decode.h"
 
-#include <gtest/gtest.h>
-
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -113,10 +113,10 @@ TEST(FrameDecode, LengthsThatDoNotFitAreFaults) {
   EXPECT_NE(wrong.reason.find("12 bytes"), std::string::npos) << wrong.reason;
   EXPECT_EQ(decode_frame(Bytes(16, 0), ValueType::Int32, 3).fault, FrameFault::WrongLength);
   // A count whose byte size overflows must not wrap round to a match.
-  EXPECT_EQ(decode_frame(Bytes(8, 0), ValueType::Double,
-                         std::numeric_limits<std::size_t>::max() / 8 + 2)
-                .fault,
-            FrameFault::WrongLength);
+  EXPECT_EQ(
+      decode_frame(Bytes(8, 0), ValueType::Double, std::numeric_limits<std::size_t>::max() / 8 + 2)
+          .fault,
+      FrameFault::WrongLength);
   EXPECT_TRUE(decode_frame(Bytes(4, 0), ValueType::Boolean, 4).ok());
 }
 

@@ -7,13 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "platform/net.h"
 
@@ -59,10 +59,8 @@ class Client {
       if (::poll(&p, 1, 50) <= 0) continue;
       char buf[4096];
       const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0)
-        ended_ = true;
-      else
-        received_.append(buf, static_cast<std::size_t>(n));
+      if (n <= 0) ended_ = true;
+      else received_.append(buf, static_cast<std::size_t>(n));
     }
     return received_;
   }

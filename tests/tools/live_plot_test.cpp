@@ -1,10 +1,10 @@
 #include "tools/live_plot.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "tools/recipes.h"
 
-#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -72,7 +72,8 @@ TEST_F(Readme, RecipesAreTheGeneratedOnes) {
     const std::string want = show(kind);
     ASSERT_NE(want.find("4 x double = 32 bytes"), std::string::npos) << want;
     EXPECT_EQ(after_marker(readme_, std::string("<!-- generated: svhost show demo.model "
-                                                "--receiver ") + kind + " -->"),
+                                                "--receiver ") +
+                                        kind + " -->"),
               want)
         << "README's " << kind << " recipe differs from svhost's; paste the output of\n"
         << "  svhost new demo.model --inputs 4 && svhost show demo.model --receiver " << kind;

@@ -9,10 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include "tests/common/deadline.h"
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +17,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/deadline.h"
 
 extern char** environ;
 
@@ -124,9 +124,9 @@ void send_to(std::uint16_t port, const Bytes& payload) {
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                   sizeof to),
-            static_cast<ssize_t>(payload.size()));
+  EXPECT_EQ(
+      sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+      static_cast<ssize_t>(payload.size()));
   close(fd);
 }
 
@@ -173,8 +173,9 @@ TEST(UdpsvRecv, WritesCsvOfReceivedFramesAndEndsAfterCount) {
 // pass for frames.
 TEST(UdpsvRecv, MalformedFramesAreReportedAndFailExpect) {
   Receiver r;
-  ASSERT_TRUE(r.start({"--port=0", "--port-file", r.path("port"), "--type", "double", "--inputs",
-                       "2", "--count", "4", "--expect", "3", "--timeout", kReceiverTimeout, "--hex"}));
+  ASSERT_TRUE(
+      r.start({"--port=0", "--port-file", r.path("port"), "--type", "double", "--inputs", "2",
+               "--count", "4", "--expect", "3", "--timeout", kReceiverTimeout, "--hex"}));
   const std::uint16_t port = r.wait_for_port();
   ASSERT_NE(port, 0) << r.seen();
   send_to(port, {});
@@ -197,7 +198,8 @@ TEST(UdpsvRecv, MalformedFramesAreReportedAndFailExpect) {
 
 TEST(UdpsvRecv, StopsOnSigtermAndWhenIdle) {
   Receiver term;
-  ASSERT_TRUE(term.start({"--port", "0", "--port-file", term.path("port"), "--timeout", kReceiverTimeout}));
+  ASSERT_TRUE(
+      term.start({"--port", "0", "--port-file", term.path("port"), "--timeout", kReceiverTimeout}));
   ASSERT_NE(term.wait_for_port(), 0) << term.seen();
   term.signal(SIGTERM);
   EXPECT_EQ(term.wait_exit(), 0) << term.seen();
@@ -211,10 +213,17 @@ TEST(UdpsvRecv, StopsOnSigtermAndWhenIdle) {
 }
 
 TEST(UdpsvRecv, BadArgumentsExitWithTwo) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--type", "float"}, {"--port", "65536"}, {"--inputs", "0"},
-        {"--count", "-1"}, {"--timeout", "nan"}, {"--idle"}, {"--quiet=yes"}, {"extra"},
-        {"--http", "127.0.0.1:65536"}, {"--http", ":8080"}, {"--http-port-file", "p"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--type", "float"},
+                                               {"--port", "65536"},
+                                               {"--inputs", "0"},
+                                               {"--count", "-1"},
+                                               {"--timeout", "nan"},
+                                               {"--idle"},
+                                               {"--quiet=yes"},
+                                               {"extra"},
+                                               {"--http", "127.0.0.1:65536"},
+                                               {"--http", ":8080"},
+                                               {"--http-port-file", "p"}}) {
     Receiver r;
     ASSERT_TRUE(r.start(args));
     EXPECT_EQ(r.wait_exit(), 2) << args[0] << ": " << r.seen();
@@ -239,9 +248,9 @@ TEST(UdpsvRecv, APortThatIsTakenOrAFileThatCannotBeMadeExitsWithOne) {
   Receiver taken;
   ASSERT_TRUE(taken.start({"--port", port, "--timeout", "15"}));
   EXPECT_EQ(taken.wait_exit(), 1) << taken.err();
-  EXPECT_NE(taken.err().find("udpsv-recv: cannot bind 127.0.0.1:" + port +
-                             ": Address already in use\n"),
-            std::string::npos)
+  EXPECT_NE(
+      taken.err().find("udpsv-recv: cannot bind 127.0.0.1:" + port + ": Address already in use\n"),
+      std::string::npos)
       << taken.err();
   close(holder);
 

@@ -5,19 +5,19 @@
 // cleared) inside the call; the caller must find its own word and flags
 // when the export returns, and the run start's first frame must still be
 // converted under the caller's word.
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/user_data.h"
 #include "host/udp_probe.h"
 #include "platform/net.h"
 #include "plugin/block_record.h"
-#include "udpsv_exports.h"
 #include "tests/common/fpu.h"
 #include "transmit/socket_layer.h"
+#include "udpsv_exports.h"
 
 namespace {
 
@@ -87,9 +87,10 @@ class ForeignControlWord : public ::testing::Test {
   void expect_callers_state(const After& a, std::uint16_t cw, std::uint16_t flags) {
     EXPECT_EQ(a.cw & ~fpu::kReserved, cw & ~fpu::kReserved)
         << std::hex << "control word 0x" << a.cw << ", the caller's 0x" << cw;
-    EXPECT_EQ(a.sw & flags, flags) << std::hex << "status 0x" << a.sw << ": the caller's flags 0x"
-                                   << flags << " are gone";
-    EXPECT_EQ(fpu::pending(a.cw, a.sw), 0) << std::hex << "status 0x" << a.sw << " under 0x" << a.cw;
+    EXPECT_EQ(a.sw & flags, flags)
+        << std::hex << "status 0x" << a.sw << ": the caller's flags 0x" << flags << " are gone";
+    EXPECT_EQ(fpu::pending(a.cw, a.sw), 0)
+        << std::hex << "status 0x" << a.sw << " under 0x" << a.cw;
   }
 
   svhost::UdpProbe probe_;
@@ -134,7 +135,8 @@ TEST_F(ForeignControlWord, ALookupLeavesTheCallersWordAndFlags) {
   // A lookup that fails, under the start-up's word: put back before the
   // failure is handed on.
   g_lookup_answer = {LookupStatus::SocketError, {}, 11001};
-  a = call_as(0x1332, fpu::kPrecision, [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
+  a = call_as(0x1332, fpu::kPrecision,
+              [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
   EXPECT_EQ(a.failure, kHostNotFound);
   expect_callers_state(a, 0x1332, fpu::kPrecision);
 }

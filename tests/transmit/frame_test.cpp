@@ -1,12 +1,13 @@
-#include <gtest/gtest.h>
+#include "transmit/frame.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "tests/common/ext80.h"
-#include "base/x87.h"
+#include <gtest/gtest.h>
+
 #include "base/errors.h"
-#include "transmit/frame.h"
+#include "base/x87.h"
+#include "tests/common/ext80.h"
 
 namespace {
 
@@ -87,8 +88,8 @@ TEST(Frame, Int32RoundsTiesToEvenAndKeepsTheLow32Bits) {
 
 TEST(Frame, BooleanIsGreaterThanZero) {
   with_control_word(kTrapsOn, [] {
-    EXPECT_EQ(frame(sv::kBoolean, array({svtest::infinity(), svtest::infinity(true),
-                                         ext(4.9e-324), ext(-4.9e-324)})),
+    EXPECT_EQ(frame(sv::kBoolean, array({svtest::infinity(), svtest::infinity(true), ext(4.9e-324),
+                                         ext(-4.9e-324)})),
               bytes({1, 0, 1, 0}));
   });
 }
@@ -136,8 +137,8 @@ TEST(Frame, TrapsFollowTheCallersControlWord) {
       {"1e39 single", sv::kSingle, ext(1.0e39), true, bytes({0, 0, 0x80, 0x7F})},
       {"-1e39 single", sv::kSingle, ext(-1.0e39), true, bytes({0, 0, 0x80, 0xFF})},
       {"snan single", sv::kSingle, svtest::signalling_nan(), false, bytes({0, 0, 0xC0, 0x7F})},
-      {"1e4000 double", sv::kDouble, svtest::ext(0x8000000000000000ULL, 0x7FFF - 2),
-       true, bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x7F})},
+      {"1e4000 double", sv::kDouble, svtest::ext(0x8000000000000000ULL, 0x7FFF - 2), true,
+       bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x7F})},
       {"snan double", sv::kDouble, svtest::signalling_nan(), false,
        bytes({0, 0, 0, 0, 0, 0, 0xF8, 0x7F})},
   };
@@ -189,18 +190,23 @@ TEST(Frame, TrapsTheCallerSwitchedOnBeyondTheStartupSet) {
 // misjudged as safe would end the test with SIGFPE instead.
 TEST(Frame, EveryEncodingClassAgreesWithTheMaskedConversion) {
   std::vector<svtest::Ext80> values;
-  const std::uint64_t kFractions[] = {0, 1, 0x4000000000000000ULL, 0x3FFFFFFFFFFFFFFFULL,
-                                      0x7FFFFFFFFFFFFFFFULL, 0x0000000000000800ULL};
+  const std::uint64_t kFractions[] = {0,
+                                      1,
+                                      0x4000000000000000ULL,
+                                      0x3FFFFFFFFFFFFFFFULL,
+                                      0x7FFFFFFFFFFFFFFFULL,
+                                      0x0000000000000800ULL};
   // Exponents at the type limits (2^31, 2^62, 2^127, 2^1023) and their
   // neighbours, zero and the denormals, 1.0 and the specials.
-  const std::uint16_t kExponents[] = {0, 1, 0x3FFF, 16383 + 30, 16383 + 31, 16383 + 61, 16383 + 62,
-                                      16383 + 126, 16383 + 127, 16383 + 1022, 16383 + 1023,
-                                      0x7FFE, 0x7FFF};
+  const std::uint16_t kExponents[] = {
+      0,           1,           0x3FFF,       16383 + 30,   16383 + 31, 16383 + 61, 16383 + 62,
+      16383 + 126, 16383 + 127, 16383 + 1022, 16383 + 1023, 0x7FFE,     0x7FFF};
   for (std::uint16_t e : kExponents)
     for (bool integer_bit : {true, false})
       for (std::uint64_t f : kFractions)
         for (std::uint16_t sign : {0, 0x8000})
-          values.push_back(ext((integer_bit ? 1ULL << 63 : 0) | f, static_cast<std::uint16_t>(sign | e)));
+          values.push_back(
+              ext((integer_bit ? 1ULL << 63 : 0) | f, static_cast<std::uint16_t>(sign | e)));
 
   for (std::uint16_t cw : {kTrapsOn, static_cast<std::uint16_t>(kTrapsOn | 0x0800)}) {
     for (std::int32_t type : {sv::kDouble, sv::kSingle, sv::kInt32, sv::kBoolean}) {

@@ -1,7 +1,5 @@
 // The sender against real loopback sockets, and against a socket table with
 // single entries replaced where the OS cannot be made to fail on demand.
-#include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "host/udp_probe.h"
-#include "udpsv_exports.h"
-#include "platform/net.h"
+#include <gtest/gtest.h>
+
 #include "base/errors.h"
 #include "base/text.h"
+#include "host/udp_probe.h"
+#include "platform/net.h"
 #include "transmit/socket_layer.h"
 #include "transmit/udp_sender.h"
+#include "udpsv_exports.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ struct Faults {
   int closes = 0;
   int starts = 0;
   int stops = 0;
-  int open_error = 0;        // non-zero: open fails with this code
+  int open_error = 0;  // non-zero: open fails with this code
   bool bind_fails = false;
   int send_error = 0;        // non-zero: sendto fails with this code
   int interruptions = 0;     // sends still to fail as interrupted before they sent anything
@@ -216,13 +216,14 @@ TEST_F(SenderTest, BroadcastOptionOnlyWhenEnabled) {
   EXPECT_EQ(faults_.broadcast_calls, 1);
   s->SetActive(false);
   faults_.broadcast_error = 10042;
-  EXPECT_EQ(message_of([&] { s->SetActive(true); }), "Socket Error # 10042\r\nBad protocol option.");
+  EXPECT_EQ(message_of([&] { s->SetActive(true); }),
+            "Socket Error # 10042\r\nBad protocol option.");
 }
 
 TEST_F(SenderTest, LocalhostWordAndAddressesNeedNoLookup) {
   Receiver r;
-  for (const char16_t* host : {u"localhost", u"LOCALHOST", u"LocalHost", u"127.0.0.1.",
-                               u" 127 . 0 . 0 . 1"}) {
+  for (const char16_t* host :
+       {u"localhost", u"LOCALHOST", u"LocalHost", u"127.0.0.1.", u" 127 . 0 . 0 . 1"}) {
     auto s = sender_to(r, host);
     const unsigned char b = 7;
     s->Send(&b, 1);
@@ -506,7 +507,8 @@ TEST_F(SenderTest, StartFailureIsRetriedByTheNextCreate) {
     ADD_FAILURE();
   } catch (const sv::SocketLayerStartFailed& e) {
     EXPECT_EQ(e.code(), 10091);
-    EXPECT_EQ(sv::utf8(e.message()).rfind("Error on loading Winsock2 library (WS2_32.DLL): ", 0), 0u);
+    EXPECT_EQ(sv::utf8(e.message()).rfind("Error on loading Winsock2 library (WS2_32.DLL): ", 0),
+              0u);
   }
   EXPECT_EQ(sv::socket_layer::live_senders(), 0);
   faults_.start_error = 0;
@@ -567,7 +569,8 @@ TEST(SocketErrorText, EachCodeOfTheTableAndNoOther) {
               "Socket Error # " + std::to_string(t.code) + "\r\n" + t.text);
   }
   for (int code : {0, 8, 10000, 10010, 10023, 10067, 10109, 11002, 11003, 11004}) {
-    EXPECT_EQ(sv::utf8(sv::SocketError(code).message()), "Socket Error # " + std::to_string(code) + "\r\n");
+    EXPECT_EQ(sv::utf8(sv::SocketError(code).message()),
+              "Socket Error # " + std::to_string(code) + "\r\n");
   }
 }
 
@@ -580,26 +583,56 @@ TEST(PlatformSocketErrors, ErrnoBecomesTheWindowsSocketsCodeOfItsCondition) {
     int code;
   } kCodes[] = {
       {0, 0},
-      {EINTR, 10004},         {EBADF, 10009},          {EACCES, 10013},
-      {EPERM, 10013},         {EFAULT, 10014},         {EINVAL, 10022},
-      {EMFILE, 10024},        {ENFILE, 10024},         {EWOULDBLOCK, 10035},
-      {EINPROGRESS, 10036},   {EALREADY, 10037},       {ENOTSOCK, 10038},
-      {EDESTADDRREQ, 10039},  {EMSGSIZE, 10040},       {EPROTOTYPE, 10041},
-      {ENOPROTOOPT, 10042},   {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
-      {EOPNOTSUPP, 10045},    {EPFNOSUPPORT, 10046},   {EAFNOSUPPORT, 10047},
-      {EADDRINUSE, 10048},    {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},
-      {ENETUNREACH, 10051},   {ENETRESET, 10052},      {ECONNABORTED, 10053},
-      {ECONNRESET, 10054},    {ENOBUFS, 10055},        {ENOMEM, 10055},
-      {EISCONN, 10056},       {ENOTCONN, 10057},       {ESHUTDOWN, 10058},
-      {EPIPE, 10058},         {ETOOMANYREFS, 10059},   {ETIMEDOUT, 10060},
-      {ECONNREFUSED, 10061},  {ELOOP, 10062},          {ENAMETOOLONG, 10063},
-      {EHOSTDOWN, 10064},     {EHOSTUNREACH, 10065},   {ENOTEMPTY, 10066},
-      {ENOENT, ENOENT},       {EIO, EIO},
+      {EINTR, 10004},
+      {EBADF, 10009},
+      {EACCES, 10013},
+      {EPERM, 10013},
+      {EFAULT, 10014},
+      {EINVAL, 10022},
+      {EMFILE, 10024},
+      {ENFILE, 10024},
+      {EWOULDBLOCK, 10035},
+      {EINPROGRESS, 10036},
+      {EALREADY, 10037},
+      {ENOTSOCK, 10038},
+      {EDESTADDRREQ, 10039},
+      {EMSGSIZE, 10040},
+      {EPROTOTYPE, 10041},
+      {ENOPROTOOPT, 10042},
+      {EPROTONOSUPPORT, 10043},
+      {ESOCKTNOSUPPORT, 10044},
+      {EOPNOTSUPP, 10045},
+      {EPFNOSUPPORT, 10046},
+      {EAFNOSUPPORT, 10047},
+      {EADDRINUSE, 10048},
+      {EADDRNOTAVAIL, 10049},
+      {ENETDOWN, 10050},
+      {ENETUNREACH, 10051},
+      {ENETRESET, 10052},
+      {ECONNABORTED, 10053},
+      {ECONNRESET, 10054},
+      {ENOBUFS, 10055},
+      {ENOMEM, 10055},
+      {EISCONN, 10056},
+      {ENOTCONN, 10057},
+      {ESHUTDOWN, 10058},
+      {EPIPE, 10058},
+      {ETOOMANYREFS, 10059},
+      {ETIMEDOUT, 10060},
+      {ECONNREFUSED, 10061},
+      {ELOOP, 10062},
+      {ENAMETOOLONG, 10063},
+      {EHOSTDOWN, 10064},
+      {EHOSTUNREACH, 10065},
+      {ENOTEMPTY, 10066},
+      {ENOENT, ENOENT},
+      {EIO, EIO},
   };
   const Api& system = sv::net::platform_api();
   for (const auto& c : kCodes) {
     errno = c.error;
-    EXPECT_EQ(system.last_error(), c.code) << "errno " << c.error << " (" << std::strerror(c.error) << ")";
+    EXPECT_EQ(system.last_error(), c.code)
+        << "errno " << c.error << " (" << std::strerror(c.error) << ")";
   }
 
   // Two real failures: a port that is taken, and a descriptor that is no socket.

@@ -36,8 +36,7 @@ void flush() { std::fflush(stdout); }
 bool closes_with_program() { return false; }
 
 void wait_for_enter() {
-  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
-  }
+  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {}
 }
 
 // Without SA_RESTART, so that a wait in progress returns as well.

@@ -94,12 +94,10 @@ void wait_for_enter() {
   if (HANDLE console = console_of(STD_INPUT_HANDLE)) {
     wchar_t c = 0;
     DWORD read = 0;
-    while (ReadConsoleW(console, &c, 1, &read, nullptr) && read == 1 && c != L'\r' && c != L'\n') {
-    }
+    while (ReadConsoleW(console, &c, 1, &read, nullptr) && read == 1 && c != L'\r' && c != L'\n') {}
     return;
   }
-  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
-  }
+  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {}
 }
 
 void watch_stop_requests(void (*wake)()) {

@@ -29,7 +29,8 @@ int wmain(int argc, wchar_t** argv) {
     visible = found && IsWindowVisible(found);
     // WM_GETTEXTLENGTH, since GetWindowText does not ask a control of
     // another process.
-    port_length = visible ? SendMessageW(GetDlgItem(found, sv::kPortEdit), WM_GETTEXTLENGTH, 0, 0) : 0;
+    port_length =
+        visible ? SendMessageW(GetDlgItem(found, sv::kPortEdit), WM_GETTEXTLENGTH, 0, 0) : 0;
     if (port_length > 0) dialog = found;
     else Sleep(25);
   }
@@ -52,7 +53,8 @@ int wmain(int argc, wchar_t** argv) {
     for (int k = 0; k < 20 && IsWindow(dialog); ++k) Sleep(25);
   }
   if (IsWindow(dialog)) {
-    std::fprintf(stderr, "dialog_clicker: the dialog did not close within %lld s (%d clicks on OK)\n",
+    std::fprintf(stderr,
+                 "dialog_clicker: the dialog did not close within %lld s (%d clicks on OK)\n",
                  seconds, clicks);
     return 1;
   }

@@ -2,8 +2,8 @@
 // dialog through CallParameterDialogDLL and drives it in the same thread
 // from a thread timer that the modal loop dispatches. A WH_CBT hook catches
 // the dialog's window; message boxes are read and closed from the timer.
-#include <gtest/gtest.h>
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -14,13 +14,15 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "base/user_data.h"
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "host/guard.h"
 #include "plugin/block_record.h"
-#include "udpsv_exports.h"
-#include "base/user_data.h"
 #include "png_writer.h"
 #include "tests/common/deadline.h"
+#include "udpsv_exports.h"
 
 namespace {
 
@@ -51,9 +53,11 @@ BOOL WINAPI counting_beep(UINT type) {
 
 bool patch_import(HMODULE module, const char* dll, const char* function, void* replacement) {
   auto* base = reinterpret_cast<BYTE*>(module);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
   const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name;
+       ++imp) {
     if (_stricmp(reinterpret_cast<char*>(base + imp->Name), dll) != 0) continue;
     auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
     auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
@@ -98,11 +102,13 @@ class PluginEnvironment : public ::testing::Environment {
     g_dispose = export_of<DisposeUserDLL_fn>("DisposeUserDLL");
     g_dialog = export_of<CallParameterDialogDLL_fn>("CallParameterDialogDLL");
     ASSERT_TRUE(g_init && g_dispose && g_dialog);
-    ASSERT_TRUE(patch_import(g_dll, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)));
+    ASSERT_TRUE(
+        patch_import(g_dll, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)));
     g_malloc = reinterpret_cast<MallocFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "malloc")));
     ASSERT_NE(g_malloc, nullptr);
-    ASSERT_TRUE(patch_import(g_dll, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&failing_malloc)));
+    ASSERT_TRUE(
+        patch_import(g_dll, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&failing_malloc)));
   }
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new PluginEnvironment);
@@ -134,7 +140,8 @@ struct Session {
   HWND dialog = nullptr;
   std::vector<ShownBox> boxes;
   // A hang guard only: each tick takes a step as soon as the dialog can.
-  ULONGLONG deadline = GetTickCount64() +
+  ULONGLONG deadline =
+      GetTickCount64() +
       std::chrono::duration_cast<std::chrono::milliseconds>(svtest::kDeadline).count();
   bool timed_out = false;
   bool closing_box = false;
@@ -172,9 +179,11 @@ void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
   EnumThreadWindows(GetCurrentThreadId(), find_box, reinterpret_cast<LPARAM>(&box));
   if (box) {
     if (s.closing_box) return;
-    s.boxes.push_back({text_of(box), text_of(GetDlgItem(box, 0xFFFF)), GetWindow(box, GW_OWNER), nullptr});
+    s.boxes.push_back(
+        {text_of(box), text_of(GetDlgItem(box, 0xFFFF)), GetWindow(box, GW_OWNER), nullptr});
     s.closing_box = true;
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     return;
   }
   if (s.closing_box) {
@@ -242,8 +251,8 @@ class Dialog : public ::testing::Test {
     KillTimer(nullptr, timer);
     UnhookWindowsHookEx(hook);
     g_session = nullptr;
-    EXPECT_FALSE(s.timed_out) << "the session was stuck at step " << s.next << " of " << s.steps.size()
-                              << " after " << s.boxes.size() << " message boxes";
+    EXPECT_FALSE(s.timed_out) << "the session was stuck at step " << s.next << " of "
+                              << s.steps.size() << " after " << s.boxes.size() << " message boxes";
     EXPECT_NE(s.dialog, nullptr);
     EXPECT_EQ(s.next, s.steps.size());
     boxes_ = std::move(s.boxes);
@@ -330,8 +339,8 @@ std::wstring exe_dir() {
 }
 
 TEST_F(Dialog, OpensLaidOutOwnedAndOnTopWithTheFocusOnOK) {
-  HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100,
-                              nullptr, nullptr, nullptr, nullptr);
+  HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                              nullptr, nullptr, nullptr);
   ASSERT_NE(host, nullptr);
   set_owner(host);
   data_->Port = 1600;
@@ -368,9 +377,7 @@ TEST_F(Dialog, OpensLaidOutOwnedAndOnTopWithTheFocusOnOK) {
          EXPECT_EQ(text_of(item(d, sv::kDataTypeCB)), L"double");
          EXPECT_EQ(SendMessageW(d, DM_GETDEFID, 0, 0), MAKELONG(sv::kOKButton, DC_HASDEFID));
        },
-       [&](HWND d) {
-         press_enter(d);
-       }});
+       [&](HWND d) { press_enter(d); }});
   EXPECT_TRUE(IsWindowEnabled(host));
   DestroyWindow(host);
   EXPECT_EQ(data_->IPAddress, u"127.0.0.1");
@@ -398,11 +405,14 @@ TEST_F(Dialog, ALongAddressIsTypedInFullBesideTheInputsPair) {
          for (wchar_t c : typed) PostMessageW(item(d, sv::kIPEdit), WM_CHAR, c, 1);
        },
        [&](HWND d) {
-         EXPECT_EQ(GetWindowTextLengthW(item(d, sv::kIPEdit)), static_cast<int>(filler.size() + typed.size()));
+         EXPECT_EQ(GetWindowTextLengthW(item(d, sv::kIPEdit)),
+                   static_cast<int>(filler.size() + typed.size()));
          expect_inputs_pair_is_one_control(d);
-         RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+         RedrawWindow(d, nullptr, nullptr,
+                      RDW_INVALIDATE | RDW_FRAME | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
          // The field alone repainting, frame included, must not bring the seam back.
-         RedrawWindow(item(d, sv::kIntegerEdit1), nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+         RedrawWindow(item(d, sv::kIntegerEdit1), nullptr, nullptr,
+                      RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
          EXPECT_TRUE(svtest::save_window_png(d, exe_dir() + L"\\parameter-dialog.png"));
          press_enter(d);
        }});
@@ -475,8 +485,7 @@ TEST_F(Dialog, AnEmptyAddressAndAnyPortAreStored) {
            SetWindowTextW(item(d, sv::kIPEdit), L"");
            type_over(d, sv::kPortEdit, entry.first);
          },
-         [&](HWND d) { focus(d, sv::kOKButton); },
-         [&](HWND d) { click(d, sv::kOKButton); }});
+         [&](HWND d) { focus(d, sv::kOKButton); }, [&](HWND d) { click(d, sv::kOKButton); }});
     EXPECT_EQ(data_->IPAddress, u"");
     EXPECT_EQ(data_->Port, entry.second);
   }
@@ -571,8 +580,7 @@ TEST_F(Dialog, GermanRangeHelpAndErrors) {
          focus(d, sv::kIntegerEdit1);
          PostMessageW(item(d, sv::kIntegerEdit1), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
        },
-       [&](HWND d) { type_over(d, sv::kPortEdit, L"-"); },
-       [&](HWND d) { focus(d, sv::kIPEdit); },
+       [&](HWND d) { type_over(d, sv::kPortEdit, L"-"); }, [&](HWND d) { focus(d, sv::kIPEdit); },
        [&](HWND d) {
          EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"1600");
          click(d, sv::kCancelButton);
@@ -596,8 +604,7 @@ class Library : public Dialog {
          },
          [&](HWND d) { type_over(d, sv::kIntegerEdit1, L"99"); },
          [&](HWND d) { focus(d, sv::kPortEdit); },
-         [&](HWND d) { type_over(d, sv::kPortEdit, L"+"); },
-         [&](HWND d) { focus(d, sv::kIPEdit); },
+         [&](HWND d) { type_over(d, sv::kPortEdit, L"+"); }, [&](HWND d) { focus(d, sv::kIPEdit); },
          [&](HWND d) {
            dialog_ = d;
            click(d, sv::kCancelButton);

@@ -24,7 +24,8 @@ inline void put32(std::vector<unsigned char>& v, std::uint32_t x) {
   for (int s = 24; s >= 0; s -= 8) v.push_back(static_cast<unsigned char>(x >> s));
 }
 
-inline void chunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data) {
+inline void chunk(std::vector<unsigned char>& out, const char* type,
+                  const std::vector<unsigned char>& data) {
   put32(out, static_cast<std::uint32_t>(data.size()));
   std::vector<unsigned char> body(type, type + 4);
   body.insert(body.end(), data.begin(), data.end());
@@ -33,7 +34,8 @@ inline void chunk(std::vector<unsigned char>& out, const char* type, const std::
 }
 
 // rgb: height rows of width * 3 bytes.
-inline std::vector<unsigned char> encode_png(int width, int height, const std::vector<unsigned char>& rgb) {
+inline std::vector<unsigned char> encode_png(int width, int height,
+                                             const std::vector<unsigned char>& rgb) {
   std::vector<unsigned char> raw;
   for (int y = 0; y < height; ++y) {
     raw.push_back(0);  // no filter

@@ -9,7 +9,8 @@ __declspec(dllexport) BOOL __stdcall InitCommonControlsEx(const void* init) {
   return 0;
 }
 
-__declspec(dllexport) BOOL __stdcall RemoveWindowSubclass(void* window, void* proc, unsigned long id) {
+__declspec(dllexport) BOOL
+    __stdcall RemoveWindowSubclass(void* window, void* proc, unsigned long id) {
   (void)window;
   (void)proc;
   (void)id;

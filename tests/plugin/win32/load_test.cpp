@@ -1,11 +1,11 @@
 // A start-up that fails makes the DLL refuse to load. Runs alone: it gives
 // the prefix's settings a value of the wrong type for a moment.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "host/block.h"
 #include "host/plugin.h"

@@ -2,6 +2,7 @@
    SV_PLANT picks it: 0 CloseHandle, which the reviewed list has;
    1 GetWindowSubclass by name; 2 a function Windows 7 does not have. */
 #include <windows.h>
+
 #include <commctrl.h>
 
 __declspec(dllexport) FARPROC planted(void) {

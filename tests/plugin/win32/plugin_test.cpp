@@ -1,20 +1,22 @@
 // The real DLL in a real process: loaded with LoadLibrary, called through
 // stdcall pointers, failing with structured exceptions, sending over Winsock
 // and writing through _lwrite.
-#include <gtest/gtest.h>
+#include "host/plugin.h"
 
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "base/x87.h"
 #include "host/block.h"
 #include "host/model_file.h"
-#include "host/plugin.h"
 #include "host/udp_probe.h"
-#include "base/x87.h"
 #include "tests/common/ext80.h"
 
 namespace {
@@ -132,7 +134,8 @@ TEST_F(Win32Plugin, FramesOfEveryTypeAreByteExactOnTheWire) {
   EXPECT_EQ(s1, bytes({0, 0, 0x80, 0x3F}));
   EXPECT_EQ(s2, bytes({1, 0, 0x80, 0x3F}));
 
-  auto [i1, i2] = run(2, {ext(1.0), ext(-2.5), ext(3.5)}, {ext(0.5), ext(2147483648.0), ext(4294967296.0)});
+  auto [i1, i2] =
+      run(2, {ext(1.0), ext(-2.5), ext(3.5)}, {ext(0.5), ext(2147483648.0), ext(4294967296.0)});
   EXPECT_EQ(i1, bytes({1, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0}));
   EXPECT_EQ(i2, bytes({0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0}));
 

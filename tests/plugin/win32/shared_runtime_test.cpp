@@ -4,8 +4,6 @@
 // with its text, and the process must live. Each order of loading runs in a
 // process of its own (CMakeLists.txt runs one test per filter): what one
 // order leaves behind must not help or hurt the next.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "host/block.h"
 #include "host/plugin.h"
@@ -55,7 +55,8 @@ class RuntimeModule {
     const std::wstring path = runtime_path(name);
     // The folder of the DLL first, so libstdc++ finds its libgcc there.
     module_ = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    EXPECT_NE(module_, nullptr) << win32::utf8(path) << ": " << win32::system_reason(GetLastError());
+    EXPECT_NE(module_, nullptr) << win32::utf8(path) << ": "
+                                << win32::system_reason(GetLastError());
   }
   ~RuntimeModule() { unload(); }
   RuntimeModule(const RuntimeModule&) = delete;
@@ -172,7 +173,8 @@ TEST(SharedRuntime, FailedStartUpRefusesTheLoad) {
                             &key, nullptr),
             ERROR_SUCCESS);
   const DWORD one = 1;  // a number where the settings hold a text
-  RegSetValueExW(key, kSettingsValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+  RegSetValueExW(key, kSettingsValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                 sizeof one);
 
   wchar_t exe[MAX_PATH];
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
