@@ -4,7 +4,7 @@
 #                            CMake, GoogleTest and Google Benchmark (the build
 #                            configures with its tests), and dygraphs for the live plot
 #   install-deps.sh demo-wine  the above, plus mingw-w64 and Wine (i386) for --wine
-#   install-deps.sh native   everything of the native stages: clang, valgrind, dpkg-dev
+#   install-deps.sh native   everything of the native stages: clang, clang-format, valgrind, dpkg-dev
 #                            for the Debian package's dependencies, lintian and strace
 #                            for its checks, the receiving side's clients (Octave
 #                            with instrument-control, tshark, Chromium), and stress-ng
@@ -21,7 +21,7 @@ sudo=""
 
 demo=(build-essential cmake g++ python3 libgtest-dev libgmock-dev libbenchmark-dev libjs-dygraphs)
 wine=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
-native=("${demo[@]}" clang libclang-rt-14-dev valgrind dpkg-dev lintian strace
+native=("${demo[@]}" clang clang-format libclang-rt-14-dev valgrind dpkg-dev lintian strace
         octave octave-instrument-control tshark chromium stress-ng)
 win32=("${wine[@]}" g++-mingw-w64-i686-win32 xvfb xauth x11-utils fonts-wine imagemagick unzip)
 
