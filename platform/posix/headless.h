@@ -56,10 +56,12 @@ struct FormInfo {
 };
 FormInfo form_info(Window dialog);
 // Where the layer placed a control of a modal dialog, in pixels of the
-// form's client area, and the height of its list items.
+// form's client area, the height of its list items, and whether it is a
+// default push button (drawn as the one Enter presses).
 struct Placement {
   int left, top, width, height;
   int item_height;
+  bool default_button;
 };
 Placement placement(Window control);
 // Tab order of the focusable controls, as control ids.

@@ -442,7 +442,7 @@ FormInfo form_info(Window dialog) {
 Placement placement(Window control) {
   // Only a control of a modal dialog has its spec; value() throws for others.
   const ControlSpec& c = get(control).spec.value();
-  return {c.left, c.top, c.width, c.height, c.item_height};
+  return {c.left, c.top, c.width, c.height, c.item_height, c.default_button};
 }
 
 std::vector<int> tab_order(Window dialog) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -114,6 +115,7 @@ TEST_F(ParameterDialog, ControlsSitWhereTheLayoutTablePutsThem) {
       EXPECT_EQ(p.top, c.parent.top + c.top) << "top of control " << c.id;
       EXPECT_EQ(p.width, c.width) << "width of control " << c.id;
       EXPECT_EQ(p.height, c.height) << "height of control " << c.id;
+      EXPECT_EQ(p.default_button, c.id == sv::kOKButton) << "default button: control " << c.id;
       if (c.text) {
         EXPECT_EQ(sv::ui::window_text(w), c.text) << "text of control " << c.id;
       }
@@ -302,3 +304,101 @@ TEST_F(ParameterDialog, ADialogThatCannotBeShownStoresNothing) {
 }
 
 }  // namespace
+
+// The window layer's promise under every dialog: an exception from an event
+// ends the dialog, which is gone when the exception arrives at the caller.
+namespace window_layer {
+
+struct ThrowingEvents : sv::ui::DialogEvents {
+  int closings = 0;
+  void init(Window) override {}
+  void closing(Window, int) override { ++closings; }
+};
+
+TEST(HeadlessWindows, AnExceptionEndsTheDialogAndLeavesRunModalAfterTheDialogIsGone) {
+  hl::reset();
+  static constexpr sv::ui::ControlSpec kControls[] = {{.id = 1,
+                                                       .kind = sv::ui::ControlKind::push_button,
+                                                       .text = u"OK",
+                                                       .left = 0,
+                                                       .top = 0,
+                                                       .width = 75,
+                                                       .height = 23,
+                                                       .modal_result = 1}};
+  const sv::ui::FormSpec form{.caption = u"t",
+                              .client_width = 100,
+                              .client_height = 50,
+                              .font_name = u"MS Sans Serif",
+                              .font_points = 8,
+                              .controls = kControls};
+  Window shown = 0;
+  hl::set_script({[&](Window d) {
+                    shown = d;
+                    throw std::runtime_error("first");
+                  },
+                  [](Window) { ADD_FAILURE() << "the dialog went on after an exception"; }});
+  ThrowingEvents events;
+  try {
+    sv::ui::run_modal(form, 0, events);
+    ADD_FAILURE() << "run_modal returned instead of rethrowing";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "first");
+  }
+  EXPECT_EQ(events.closings, 0) << "a failed dialog still reported its closing";
+  ASSERT_NE(shown, 0u);
+  EXPECT_EQ(sv::ui::dialog_item(shown, 1), 0u) << "the dialog's OK button outlived it";
+  hl::reset();
+}
+
+// Enter in a field presses the default button, wherever it stands in the
+// tab order; a button without a result beside it changes nothing.
+TEST(HeadlessWindows, EnterInAFieldPressesTheDefaultButtonWhereverItStands) {
+  hl::reset();
+  static constexpr sv::ui::ControlSpec kControls[] = {{.id = 5,
+                                                       .kind = sv::ui::ControlKind::edit,
+                                                       .text = u"",
+                                                       .left = 0,
+                                                       .top = 0,
+                                                       .width = 50,
+                                                       .height = 21},
+                                                      {.id = 6,
+                                                       .kind = sv::ui::ControlKind::push_button,
+                                                       .text = u"Help",
+                                                       .left = 0,
+                                                       .top = 30,
+                                                       .width = 75,
+                                                       .height = 23},
+                                                      {.id = 7,
+                                                       .kind = sv::ui::ControlKind::push_button,
+                                                       .text = u"Cancel",
+                                                       .left = 80,
+                                                       .top = 30,
+                                                       .width = 75,
+                                                       .height = 23,
+                                                       .modal_result = 2},
+                                                      {.id = 8,
+                                                       .kind = sv::ui::ControlKind::push_button,
+                                                       .text = u"OK",
+                                                       .left = 160,
+                                                       .top = 30,
+                                                       .width = 75,
+                                                       .height = 23,
+                                                       .default_button = true,
+                                                       .modal_result = 1}};
+  const sv::ui::FormSpec form{.caption = u"t",
+                              .client_width = 240,
+                              .client_height = 60,
+                              .font_name = u"MS Sans Serif",
+                              .font_points = 8,
+                              .controls = kControls};
+  hl::set_script({[](Window d) {
+    hl::move_focus(sv::ui::dialog_item(d, 5));
+    hl::press_enter();
+  }});
+  ThrowingEvents events;
+  EXPECT_EQ(sv::ui::run_modal(form, 0, events), 1);
+  EXPECT_EQ(events.closings, 1);
+  hl::reset();
+}
+
+}  // namespace window_layer

@@ -33,9 +33,9 @@ const char kSample[] =
     "\r\n"
     "; a comment\r\n"
     "[HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7\\General Settings]\r\n"
-    "\"Default User\"=\"Anna \\\"A\\\" C:\\\\x\"\r\n"
+    "\"Default User\"=\"Anna \\\"A\\\" C:\\\\x \u20AC\"\r\n"
     "@=\"default\"\r\n"
-    "\"Default Color 1\"=dword:00FF0000\r\n"
+    "\"Default Color 1\"=dword:12FF0034\r\n"
     "\"Temp Path\"=hex(2):2f,00,74,00,\\\r\n"
     "  6d,00,70,00,00,00\r\n"
     "\"Blob\"=hex:\r\n"
@@ -58,10 +58,10 @@ TEST(StoreFile, ParsesEveryValueForm) {
 
   auto value = [&](std::u16string_view name) { return regfile::find_value(*k, name); };
   EXPECT_EQ(value(u"Default User")->type, regfile::kString);
-  EXPECT_EQ(value(u"Default User")->data, utf16z(u"Anna \"A\" C:\\x"));
+  EXPECT_EQ(value(u"Default User")->data, utf16z(u"Anna \"A\" C:\\x \u20AC"));
   EXPECT_EQ(value(u"")->data, utf16z(u"default"));
   EXPECT_EQ(value(u"Default Color 1")->type, regfile::kDword);
-  EXPECT_EQ(value(u"Default Color 1")->data, (std::vector<std::uint8_t>{0, 0, 0xFF, 0}));
+  EXPECT_EQ(value(u"Default Color 1")->data, (std::vector<std::uint8_t>{0x34, 0, 0xFF, 0x12}));
   EXPECT_EQ(value(u"Temp Path")->type, regfile::kExpandString);
   EXPECT_EQ(value(u"Temp Path")->data, utf16z(u"/tmp"));
   EXPECT_EQ(value(u"Blob")->type, regfile::kBinary);
@@ -120,6 +120,16 @@ TEST(StoreFile, DamagedTextIsRefusedWithItsLine) {
     EXPECT_FALSE(r.error.empty()) << text;
     EXPECT_EQ(r.error_line, line) << text;
   }
+}
+
+TEST(StoreFile, AFileOfTheLimitsSizeIsReadAndOneByteMoreIsRefused) {
+  std::string text = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n;";
+  text.resize(regfile::kMaxFileSize, 'x');  // a long comment fills it up
+  EXPECT_TRUE(regfile::parse(text).store);
+  text.push_back('x');
+  regfile::ParseResult r = regfile::parse(text);
+  EXPECT_FALSE(r.store);
+  EXPECT_EQ(r.error, "file too large");
 }
 
 TEST(StoreFile, EveryTruncationParsesOrFailsCleanly) {
@@ -211,6 +221,7 @@ TEST_F(StoreFileOnDisk, QueriesGiveTypeSizeAndTextUpToTheFirstZero) {
       "[HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7\\General Settings]\n"
       "\"S\"=hex(1):41,00,00,00,42,00\n"
       "\"Odd\"=hex(2):41,00,42\n"
+      "\"Euro\"=hex(1):ac,20,00,01,00,00\n"
       "\"D\"=dword:0000012c\n");
   SettingsKey product = settings_create_user_key(u"Software\\Haldeck\\Sorvane 7");
   SettingsKey general = settings_open_key(product, u"General Settings");
@@ -223,6 +234,7 @@ TEST_F(StoreFileOnDisk, QueriesGiveTypeSizeAndTextUpToTheFirstZero) {
   SettingsValue odd = settings_query_value(general, u"Odd");
   EXPECT_TRUE(odd.expandable);
   EXPECT_EQ(odd.text, u"A");
+  EXPECT_EQ(settings_query_value(general, u"Euro").text, u"\u20AC\u0100");  // both bytes of a unit
   SettingsValue d = settings_query_value(general, u"D");
   EXPECT_EQ(d.kind, SettingsValue::Kind::other);
   EXPECT_EQ(d.type, 4u);

@@ -100,4 +100,21 @@ TEST_F(SVString, ALibraryPlantedInTheCurrentDirectoryIsNotLoaded) {
   fs::remove_all(dir);
 }
 
+// A texts file saved by a Windows editor: its line ends are not part of
+// the texts, nor are comments or lines without a tab.
+TEST_F(SVString, TextsFileWithWindowsLineEnds) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("svstring-crlf-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "SVSTRING7.txt", std::ios::binary)
+      << "# comment\r\n1553\tWrong number format\r\n\r\nno tab\r\n1554\tline\\r\\nbreak\r\n";
+  svtest::use_string_lib("");
+  fini();
+  setenv("SV_STRINGLIB_DIR", dir.c_str(), 1);
+  init();
+  EXPECT_EQ(GetText(1553), u"Wrong number format");
+  EXPECT_EQ(GetText(1554), u"line\r\nbreak");
+  fs::remove_all(dir);
+}
+
 }  // namespace

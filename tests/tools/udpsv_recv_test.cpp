@@ -11,8 +11,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -258,6 +260,63 @@ TEST(UdpsvRecv, APortThatIsTakenOrAFileThatCannotBeMadeExitsWithOne) {
   ASSERT_TRUE(no_csv.start({"--port", "0", "--csv", no_csv.path("no/such/folder.csv")}));
   EXPECT_EQ(no_csv.wait_exit(), 1) << no_csv.err();
   EXPECT_NE(no_csv.err().find("No such file or directory"), std::string::npos) << no_csv.err();
+}
+
+// The system's view of the receiver's socket on 127.0.0.1:port from
+// /proc/net/udp: bytes waiting in its queue and datagrams dropped for a full
+// queue; nullopt while no such socket is listed.
+struct QueueState {
+  unsigned long queued = 0, drops = 0;
+};
+std::optional<QueueState> queue_state(std::uint16_t port) {
+  std::ifstream in("/proc/net/udp");
+  std::string line;
+  std::getline(in, line);  // the header
+  char wanted[16];
+  std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string slot, local, remote, state, queues, field;
+    f >> slot >> local >> remote >> state >> queues;
+    if (local != wanted) continue;
+    for (int i = 0; i < 6; ++i) f >> field;  // tr:when, retrnsmt, uid, timeout, inode, ref
+    f >> field;                              // pointer
+    QueueState q;
+    q.queued = std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16);
+    f >> q.drops;
+    return q;
+  }
+  return std::nullopt;
+}
+
+// Datagrams the system drops while the receiver does not read are counted
+// and reported in its summary, with the count the system keeps.
+TEST(UdpsvRecv, ReportsTheDatagramsLostToAFullReceiveQueue) {
+  Receiver r;
+  ASSERT_TRUE(r.start({"--port", "0", "--port-file", r.path("port"), "--quiet", "--idle", "1",
+                       "--timeout", kReceiverTimeout}));
+  const std::uint16_t port = r.wait_for_port();
+  ASSERT_NE(port, 0) << r.seen();
+  r.signal(SIGSTOP);
+  const Bytes frame(1000, 0);
+  const auto until = std::chrono::steady_clock::now() + kDeadline;
+  std::optional<QueueState> q;
+  while ((q = queue_state(port)) && q->drops == 0 && std::chrono::steady_clock::now() < until) {
+    for (int i = 0; i < 100; ++i) send_to(port, frame);
+  }
+  r.signal(SIGCONT);
+  ASSERT_TRUE(q && q->drops > 0) << "the system dropped nothing while the receiver was stopped";
+  const unsigned long drops = q->drops;
+  // The count travels with the next datagram queued after the drops.
+  while ((q = queue_state(port)) && q->queued != 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(q && q->queued == 0) << "the receiver did not empty its queue";
+  send_to(port, frame);
+  EXPECT_EQ(r.wait_exit(), 0) << r.seen();
+  EXPECT_NE(r.err().find(", " + std::to_string(drops) + " lost to a full receive queue"),
+            std::string::npos)
+      << "the system dropped " << drops << "; " << r.err();
 }
 
 }  // namespace
