@@ -1,6 +1,7 @@
 // The exports linked in-process, for what a loaded library does not show:
 // the owner window, the start-up's control word and the run-once units.
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,28 @@ TEST(Lifecycle, OwnerWindowFollowsTheLatestBlockAndAnyDisposeClearsIt) {
   EXPECT_EQ(d->Port, 1600);
   EXPECT_EQ(d->Inputs, 1);
   EXPECT_EQ(d->DataType, 0);
+  DisposeUserDLL(b.data());
+}
+
+// The host's record layout, in the host's own numbers: the owner window is
+// read at byte 5579, and the user-data slot at byte 5571 is the only thing
+// the library writes into the record.
+TEST(Lifecycle, TheRecordsSlotsSitWhereTheHostKeepsThem) {
+  constexpr std::size_t kUserDataSlot = 5571, kOwnerWindow = 5579;
+  std::vector<unsigned char> b(8192, 0);
+  const std::uintptr_t owner = 0x3333;
+  std::memcpy(b.data() + kOwnerWindow, &owner, sizeof owner);
+  const std::vector<unsigned char> before = b;
+  InitUserDLL(b.data());
+  EXPECT_EQ(sv::owner_window(), owner);
+  void* slot = nullptr;
+  std::memcpy(&slot, b.data() + kUserDataSlot, sizeof slot);
+  EXPECT_NE(slot, nullptr);
+  EXPECT_EQ(slot, sv::block_record::user_data(b.data()));
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    if (i >= kUserDataSlot && i < kUserDataSlot + sizeof slot) continue;
+    EXPECT_EQ(b[i], before[i]) << "byte " << i << " of the record changed";
+  }
   DisposeUserDLL(b.data());
 }
 

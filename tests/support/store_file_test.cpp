@@ -203,6 +203,27 @@ TEST_F(StoreFileOnDisk, KeyIsAppendedToAnExistingStore) {
   EXPECT_EQ(r.store->keys.size(), 2u);
 }
 
+// A store saved as UTF-16 gets its new key in UTF-16, both bytes of each
+// unit, so that a name beyond ASCII reads back as it was given.
+TEST_F(StoreFileOnDisk, KeyIsAppendedToAUtf16StoreInUtf16) {
+  const std::u16string before =
+      u"Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Other]\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : before) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  write(bytes);
+  const std::u16string name = u"Software\\M\u00FCller \u20AC\u0100";
+  SettingsKey key = settings_create_user_key(name);
+  ASSERT_NE(key, 0u);
+  settings_close_key(key);
+  regfile::ParseResult r = regfile::parse(contents());
+  ASSERT_TRUE(r.store) << r.error;
+  EXPECT_TRUE(r.store->exists(u"HKEY_CURRENT_USER\\" + name));
+  EXPECT_EQ(contents().compare(0, bytes.size(), bytes), 0) << "the store's text was not kept";
+}
+
 TEST_F(StoreFileOnDisk, DamagedStoreGivesDefaultsAndIsLeftAsItIs) {
   const std::string damaged =
       "Windows Registry Editor Version 5.00\n"

@@ -101,19 +101,23 @@ TEST_F(SVString, ALibraryPlantedInTheCurrentDirectoryIsNotLoaded) {
 }
 
 // A texts file saved by a Windows editor: its line ends are not part of
-// the texts, nor are comments or lines without a tab.
+// the texts, nor are comments, lines without a tab or ids out of range.
 TEST_F(SVString, TextsFileWithWindowsLineEnds) {
   namespace fs = std::filesystem;
   fs::path dir = fs::temp_directory_path() / ("svstring-crlf-" + std::to_string(getpid()));
   fs::create_directories(dir);
   std::ofstream(dir / "SVSTRING7.txt", std::ios::binary)
-      << "# comment\r\n1553\tWrong number format\r\n\r\nno tab\r\n1554\tline\\r\\nbreak\r\n";
+      << "# comment\r\n1553\tWrong number format\r\n\r\nno tab\r\n1554\tline\\r\\nbreak\r\n"
+      << "0\tfirst\r\n65535\tlast\r\n65536\tbeyond\r\n-1\tbelow\r\n";
   svtest::use_string_lib("");
   fini();
   setenv("SV_STRINGLIB_DIR", dir.c_str(), 1);
   init();
   EXPECT_EQ(GetText(1553), u"Wrong number format");
   EXPECT_EQ(GetText(1554), u"line\r\nbreak");
+  EXPECT_EQ(GetText(0), u"first");  // every id a string table can hold, and no other
+  EXPECT_EQ(GetText(65535), u"last");
+  EXPECT_EQ(GetText(0x10000), u"");
   fs::remove_all(dir);
 }
 

@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "base/x87.h"
 #include "tests/common/ext80.h"
+#include "tests/common/fpu.h"
 
 namespace {
 
@@ -163,6 +164,16 @@ TEST(Frame, TrapsFollowTheCallersControlWord) {
       EXPECT_EQ(tail, c.masked_result) << c.name;
     });
   }
+}
+
+// A caller that comes with an exception pending whose trap is on: the frame
+// is built without the next x87 instruction taking it (a SIGFPE here).
+TEST(Frame, AnExceptionAlreadyPendingIsNotTaken) {
+  const std::uint16_t saved = sv::x87::control_word();
+  svtest::fpu::set_x87(kTrapsOn, svtest::fpu::kInvalid);
+  const auto out = frame(sv::kDouble, array({ext(1.0), ext(-2.5)}));
+  svtest::fpu::set_x87(saved, 0);
+  EXPECT_EQ(out, bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0x04, 0xC0}));
 }
 
 TEST(Frame, InfinitiesAndQuietNansPassUnderTraps) {
