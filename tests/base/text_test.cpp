@@ -76,6 +76,10 @@ TEST(Utf16, SurrogatesAreOneCharacterOrNone) {
             "c\xEF\xBF\xBD");
   EXPECT_EQ(sv::platform::to_ansi(pair + u"\u20AC"), "a?b\x80");
   EXPECT_EQ(sv::platform::to_ansi(lone), "a?b?c?");
+  // The partner's range ends at U+DFFF: U+E000 after a high surrogate is a
+  // character of its own, as is U+DBFF's partner U+DFFF one of a pair.
+  EXPECT_EQ(sv::utf8(std::u16string{0xD800, 0xE000}), "\xEF\xBF\xBD\xEE\x80\x80");
+  EXPECT_EQ(sv::utf8(std::u16string{0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF");
 }
 
 // Each length of the UTF-8 form at both ends of its range, both ways.

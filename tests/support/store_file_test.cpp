@@ -1,5 +1,8 @@
 // The native settings store: its file format and how the product key is
 // added to it.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,7 +32,7 @@ std::vector<std::uint8_t> utf16z(std::u16string_view s) {
 }
 
 const char kSample[] =
-    "Windows Registry Editor Version 5.00\r\n"
+    "Windows Registry Editor Version 5.00 \t\r\n"
     "\r\n"
     "; a comment\r\n"
     "[HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7\\General Settings]\r\n"
@@ -222,6 +225,25 @@ TEST_F(StoreFileOnDisk, KeyIsAppendedToAUtf16StoreInUtf16) {
   ASSERT_TRUE(r.store) << r.error;
   EXPECT_TRUE(r.store->exists(u"HKEY_CURRENT_USER\\" + name));
   EXPECT_EQ(contents().compare(0, bytes.size(), bytes), 0) << "the store's text was not kept";
+}
+
+// A store that cannot grow (here: the process may write no larger file)
+// gives no key, at once, and keeps its text.
+TEST_F(StoreFileOnDisk, AStoreThatCannotGrowGivesNoKey) {
+  const std::string before = "Windows Registry Editor Version 5.00\r\n";
+  write(before);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = before.size();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const SettingsKey key = settings_create_user_key(u"Software\\Haldeck\\Sorvane 7");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(key, 0u);
+  settings_close_key(key);
+  EXPECT_EQ(contents(), before);
 }
 
 TEST_F(StoreFileOnDisk, DamagedStoreGivesDefaultsAndIsLeftAsItIs) {
