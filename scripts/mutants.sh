@@ -6,6 +6,12 @@
 #
 #   scripts/mutants.sh [N] [SEED]     N faults (default 20) that compile,
 #                                     drawn by SEED (default 1)
+#   scripts/mutants.sh --only FILE [N] [SEED]
+#                                     of that draw, only the faults FILE lists
+#                                     (lines as a run prints its survivors:
+#                                     FILE <TAB> ORIGINAL <TAB> MUTATED), to see
+#                                     whether new tests kill a run's survivors
+#                                     without running the rest again
 #
 # Faults: a relational, logical or arithmetic operator swapped for its
 # neighbour, an integer constant changed (0 and 1 swapped, others + 1),
@@ -35,8 +41,17 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+only=""
+if [ "${1:-}" = "--only" ]; then
+  only=${2:-}
+  [ -f "$only" ] || { echo "usage: $0 [--only FILE] [N] [SEED]" >&2; exit 2; }
+  only=$(realpath "$only")
+  shift 2
+fi
 count=${1:-20}
 seed=${2:-1}
+# With --only, the run ends once each listed fault has been met.
+[ -n "$only" ] && wanted=$(grep -c $'\t' "$only") || wanted=$count
 folders=(base platform support transmit dialog plugin)
 build=build/mutants
 equivalents=scripts/mutants-equivalent.txt
@@ -83,8 +98,10 @@ run_suite() {
   timeout --kill-after=10 $hang_guard \
     ctest --test-dir "$build" -j2 --stop-on-failure -E "$kExcluded" >"$work/ctest.log" 2>&1 ||
     status=$?
-  grep -oE "Test +#[0-9]+: [^ ]+ \.+\*+[A-Za-z]+" "$work/ctest.log" | head -n 1 |
-    sed -E 's/Test +#[0-9]+: ([^ ]+) \.+\*+(.*)/\1 (\2)/' >"$work/failed"
+  # "Foo.Bar ....***Failed", or "Foo.Bar ....Subprocess aborted***Exception: ..."
+  grep -oE "Test +#[0-9]+: [^ ]+ \.+[A-Za-z ]*\*+[A-Za-z]+" "$work/ctest.log" | head -n 1 |
+    sed -E 's/Test +#[0-9]+: ([^ ]+) \.+([A-Za-z ]+)\*+.*/\1 (\2)/; s/Test +#[0-9]+: ([^ ]+) \.+\*+(.*)/\1 (\2)/' \
+      >"$work/failed"
   [ $status -eq 124 ] && echo "hang guard of $hang_guard s" >"$work/failed"
   return $status
 }
@@ -209,23 +226,30 @@ print(text.strip().replace("\t", " ") + "\t" + lines[line - 1].strip().replace("
 PY
 }
 
-# listed FILE BEFORE AFTER: whether the equivalents file names this mutant.
+# listed FILE BEFORE AFTER [LIST]: whether LIST (the equivalents file unless
+# given) names this mutant.
 listed() {
+  local list=${4:-$equivalents}
   # Through the environment: awk -v would read backslashes of the code as escapes.
-  [ -f "$equivalents" ] &&
+  [ -f "$list" ] &&
     F="$1" B="$2" A="$3" awk -F'\t' '$1 == ENVIRON["F"] && $2 == ENVIRON["B"] && $3 == ENVIRON["A"] \
-      { found = 1 } END { exit !found }' "$equivalents"
+      { found = 1 } END { exit !found }' "$list"
 }
 planted=0 killed=0 survived=0 equivalent=0 broken=0
 survivors=()
 loop_start=$(date +%s)
-while IFS=$'\t' read -r file line col from to && [ $planted -lt "$count" ]; do
+while IFS=$'\t' read -r file line col from to && [ $planted -lt "$count" ] &&
+  [ $planted -lt "$wanted" ]; do
   mutant_start=$(date +%s)
   cp "$file" "$work/original"
   current=$file
   change=$(apply "$file" "$line" "$((col))" "$from" "$to") || exit 1
   before=${change%%$'\t'*}
   after=${change#*$'\t'}
+  if [ -n "$only" ] && ! listed "$file" "$before" "$after" "$only"; then
+    restore
+    continue
+  fi
   label="$file:$line  \`$from\` -> \`$to\`"
   if ! build_tree; then
     broken=$((broken + 1))
@@ -262,7 +286,7 @@ if [ ${#survivors[@]} -gt 0 ]; then
   echo
 fi
 scored=$((killed + survived))
-if [ $planted -lt "$count" ]; then
+if [ -z "$only" ] && [ $planted -lt "$count" ]; then
   echo "note: only $planted of $count faults could be planted ($total candidates)"
 fi
 echo "planted $planted, killed $killed, survived $survived, listed equivalents $equivalent;" \
