@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -315,22 +316,34 @@ struct ThrowingEvents : sv::ui::DialogEvents {
   void closing(Window, int) override { ++closings; }
 };
 
+using sv::ui::ControlKind;
+using sv::ui::ControlSpec;
+
+constexpr ControlSpec button(int id, std::u16string_view text, int left, int result,
+                             bool is_default = false) {
+  return {.id = id,
+          .kind = ControlKind::push_button,
+          .text = text,
+          .left = left,
+          .top = 30,
+          .width = 75,
+          .height = 23,
+          .default_button = is_default,
+          .modal_result = result};
+}
+
+sv::ui::FormSpec form_of(std::span<const ControlSpec> controls) {
+  return {.caption = u"t",
+          .client_width = 240,
+          .client_height = 60,
+          .font_name = u"MS Sans Serif",
+          .font_points = 8,
+          .controls = controls};
+}
+
 TEST(HeadlessWindows, AnExceptionEndsTheDialogAndLeavesRunModalAfterTheDialogIsGone) {
   hl::reset();
-  static constexpr sv::ui::ControlSpec kControls[] = {{.id = 1,
-                                                       .kind = sv::ui::ControlKind::push_button,
-                                                       .text = u"OK",
-                                                       .left = 0,
-                                                       .top = 0,
-                                                       .width = 75,
-                                                       .height = 23,
-                                                       .modal_result = 1}};
-  const sv::ui::FormSpec form{.caption = u"t",
-                              .client_width = 100,
-                              .client_height = 50,
-                              .font_name = u"MS Sans Serif",
-                              .font_points = 8,
-                              .controls = kControls};
+  static constexpr ControlSpec kControls[] = {button(1, u"OK", 0, 1)};
   Window shown = 0;
   hl::set_script({[&](Window d) {
                     shown = d;
@@ -339,7 +352,7 @@ TEST(HeadlessWindows, AnExceptionEndsTheDialogAndLeavesRunModalAfterTheDialogIsG
                   [](Window) { ADD_FAILURE() << "the dialog went on after an exception"; }});
   ThrowingEvents events;
   try {
-    sv::ui::run_modal(form, 0, events);
+    sv::ui::run_modal(form_of(kControls), 0, events);
     ADD_FAILURE() << "run_modal returned instead of rethrowing";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "first");
@@ -354,49 +367,22 @@ TEST(HeadlessWindows, AnExceptionEndsTheDialogAndLeavesRunModalAfterTheDialogIsG
 // tab order; a button without a result beside it changes nothing.
 TEST(HeadlessWindows, EnterInAFieldPressesTheDefaultButtonWhereverItStands) {
   hl::reset();
-  static constexpr sv::ui::ControlSpec kControls[] = {{.id = 5,
-                                                       .kind = sv::ui::ControlKind::edit,
-                                                       .text = u"",
-                                                       .left = 0,
-                                                       .top = 0,
-                                                       .width = 50,
-                                                       .height = 21},
-                                                      {.id = 6,
-                                                       .kind = sv::ui::ControlKind::push_button,
-                                                       .text = u"Help",
-                                                       .left = 0,
-                                                       .top = 30,
-                                                       .width = 75,
-                                                       .height = 23},
-                                                      {.id = 7,
-                                                       .kind = sv::ui::ControlKind::push_button,
-                                                       .text = u"Cancel",
-                                                       .left = 80,
-                                                       .top = 30,
-                                                       .width = 75,
-                                                       .height = 23,
-                                                       .modal_result = 2},
-                                                      {.id = 8,
-                                                       .kind = sv::ui::ControlKind::push_button,
-                                                       .text = u"OK",
-                                                       .left = 160,
-                                                       .top = 30,
-                                                       .width = 75,
-                                                       .height = 23,
-                                                       .default_button = true,
-                                                       .modal_result = 1}};
-  const sv::ui::FormSpec form{.caption = u"t",
-                              .client_width = 240,
-                              .client_height = 60,
-                              .font_name = u"MS Sans Serif",
-                              .font_points = 8,
-                              .controls = kControls};
+  static constexpr ControlSpec kControls[] = {{.id = 5,
+                                               .kind = ControlKind::edit,
+                                               .text = u"",
+                                               .left = 0,
+                                               .top = 0,
+                                               .width = 50,
+                                               .height = 21},
+                                              button(6, u"Help", 0, 0),
+                                              button(7, u"Cancel", 80, 2),
+                                              button(8, u"OK", 160, 1, true)};
   hl::set_script({[](Window d) {
     hl::move_focus(sv::ui::dialog_item(d, 5));
     hl::press_enter();
   }});
   ThrowingEvents events;
-  EXPECT_EQ(sv::ui::run_modal(form, 0, events), 1);
+  EXPECT_EQ(sv::ui::run_modal(form_of(kControls), 0, events), 1);
   EXPECT_EQ(events.closings, 1);
   hl::reset();
 }
