@@ -62,9 +62,12 @@ def objdump_tables(objdump, path):
             if m:
                 dll = m.group(1).upper()
                 continue
-            m = re.match(r"\s+[0-9a-fA-F]+\s+(\d+)\s+(\S+)$", line)
+            # "<address> <hint> <name>" before binutils 2.44, then
+            # "<address> <ordinal> <hint> <name>" ("<none>" where one lacks).
+            m = (re.match(r"\s+[0-9a-fA-F]+\t\s+(\d+)\s+(\S+)$", line) or
+                 re.match(r"\s+[0-9a-fA-F]+\s+(?:<none>|\d+)\s+(<none>|[0-9a-fA-F]+)\s+(\S+)$", line))
             if m and dll:
-                imports.append((dll, int(m.group(1)), m.group(2)))
+                imports.append((dll, m.group(1), m.group(2)))
             if line.startswith("The Export Tables") or line.startswith("There is an export table"):
                 section = None
     # Export addresses: the "[n] +base[ordinal] address Export RVA" lines of
