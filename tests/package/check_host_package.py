@@ -240,6 +240,8 @@ def main():
         check(a.version in body, label + " does not name version " + a.version)
         check("@" not in body, label + " has an unfilled @VARIABLE@")
     check(section_version in readme.decode("utf-8-sig"), "README.txt does not name " + section_version)
+    check(re.search(r"Built on .+\r\nwith GCC \d+ \(", changes.decode("utf-8-sig")),
+          "CHANGES.txt does not say what built the release")
 
     # The receivers: the tree's, with CR LF for Windows editors and no byte
     # order mark, which an interpreter could take for code.
