@@ -29,6 +29,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       }
       return TRUE;
     case DLL_THREAD_DETACH:
+      // The thread's failure record (its thread-local blocks go after this).
       sv::boundary::release_thread_record();
       return TRUE;
     default: return TRUE;
