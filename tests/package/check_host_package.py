@@ -52,7 +52,8 @@ def objdump_tables(objdump, path):
             section = "imports"
             continue
         if section == "names":
-            m = re.match(r"\s+\[\s*(\d+)\] (\S+)", line)
+            # "[n] <name>", or from binutils 2.44 "[n] +base[<ordinal>] <hint> <name>"
+            m = re.match(r"\s+\[\s*(\d+)\] (?:\+base\[\s*\d+\]\s+[0-9a-fA-F]+ )?(\S+)$", line)
             if m:
                 exports.append((int(m.group(1)), m.group(2)))
             elif line.strip() == "" and exports:
