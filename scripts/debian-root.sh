@@ -39,6 +39,7 @@ if [ "${SV_DEBIAN_ROOT_INSIDE:-}" = 1 ]; then
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys"
   mount -t tmpfs tmpfs "$root/run"
+  mkdir -m 700 -p "$root/run/user/0"
   mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
   mkdir -p "$root$repo" "$root/var/cache/apt/archives"
   mount --bind "$repo" "$root$repo"
@@ -46,7 +47,9 @@ if [ "${SV_DEBIAN_ROOT_INSIDE:-}" = 1 ]; then
   mount --bind "$SV_DEBIAN_APT" "$root/var/cache/apt/archives"
   # The host's name server, for apt inside.
   cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+  # As a root login on a new machine has it (Wine wants XDG_RUNTIME_DIR).
   exec chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+    XDG_RUNTIME_DIR=/run/user/0 \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     ${FUZZ_SECONDS:+FUZZ_SECONDS=$FUZZ_SECONDS} ${SOAK_STEPS:+SOAK_STEPS=$SOAK_STEPS} \
     ${SOAK_WINE_STEPS:+SOAK_WINE_STEPS=$SOAK_WINE_STEPS} \
