@@ -19,7 +19,7 @@
 #include "host/resources.h"
 #include "host/signals.h"
 #include "host/simulation.h"
-#include "tools/recipes.h"
+#include "receiving/recipes.h"
 
 namespace svhost::cli {
 namespace {

@@ -174,7 +174,7 @@ elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
   # Wireshark dissector.
   file(GLOB sv_receivers CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/docs/receivers/*")
   install(FILES ${sv_receivers} DESTINATION "${SV_SHARE_DIR}/recipes" COMPONENT tools)
-  install(FILES "${CMAKE_SOURCE_DIR}/tools/wireshark/udpsv.lua" DESTINATION "${SV_SHARE_DIR}/wireshark"
+  install(FILES "${CMAKE_SOURCE_DIR}/receiving/wireshark/udpsv.lua" DESTINATION "${SV_SHARE_DIR}/wireshark"
           COMPONENT tools)
 
   set(CPACK_GENERATOR DEB)

@@ -36,7 +36,7 @@ import harness  # noqa: E402
 import recipe_test  # noqa: E402
 
 # Folders that are not the plug-in: programs around it, tests, build files.
-NOT_PLUGIN = {"tests", "host", "tools", "bench", "fuzz", "build", "docs", "scripts", "cmake", "dist"}
+NOT_PLUGIN = {"tests", "host", "receiving", "tools", "bench", "fuzz", "build", "docs", "scripts", "cmake", "dist"}
 # Literals that never reach a user: a window class, the native settings
 # file's syntax, the dialog font.
 NOT_SHOWN = {"msctls_updown32", "hex:", "hex(", "dword:", "Windows Registry Editor Version 5.00",
