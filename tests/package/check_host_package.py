@@ -36,6 +36,12 @@ def check(condition, message):
     return condition
 
 
+def signed(pe):
+    """Whether a 32-bit PE file carries a certificate table (Authenticode)."""
+    at = int.from_bytes(pe[0x3C:0x40], "little") + 24 + 128  # optional header, directory 4
+    return int.from_bytes(pe[at + 4:at + 8], "little") != 0
+
+
 def objdump_tables(objdump, path):
     """Export names with ordinals, and imports per DLL with hint and name."""
     text = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
@@ -238,8 +244,9 @@ def main():
         check("@" not in body, label + " has an unfilled @VARIABLE@")
     guide = docs.get("user-guide.txt", b"").decode("utf-8-sig").replace("\r\n", "\n")
     check(section_version in guide, "user-guide.txt does not name " + section_version)
-    # A build without a certificate says so where users read what they got.
-    check(b"Not signed: " in docs.get("CHANGES.txt", b""), "CHANGES.txt does not say it is unsigned")
+    # Where users read what they got, CHANGES.txt says whether it is signed.
+    said = b"Signed: " if signed(dll) else b"Not signed: "
+    check(said in docs.get("CHANGES.txt", b""), "CHANGES.txt does not say %r" % said)
 
     # The receivers: the tree's, with CR LF for Windows editors and no byte
     # order mark, which an interpreter could take for code.
