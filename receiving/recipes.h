@@ -25,8 +25,9 @@ struct ReceiverSpec {
   std::optional<ValueType> type = ValueType::Double;  // nullopt: a code that sends nothing
   std::int64_t type_code = 0;                         // the code, for the text when unknown
   std::int64_t inputs = 1;
-  // Address the scripts bind to. Empty means every interface, which is what a
-  // receiver on another machine than the block needs; tests pass 127.0.0.1.
+  // Address the scripts listen on. Empty: the Python script listens on
+  // 127.0.0.1 (it takes --bind when started), the MATLAB and Octave scripts
+  // on every interface, as a receiver on another machine than the block needs.
   std::string listen;
 };
 

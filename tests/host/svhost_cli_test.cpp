@@ -1,6 +1,6 @@
 // svhost as a user meets it: where it finds a plug-in nobody named, the
-// warning for blocks of one model that share a port, and the dialog of the
-// native build.
+// warning for blocks of one model that share a port, a failure's text, and
+// the dialog of the native build.
 
 #include <filesystem>
 #include <fstream>
@@ -162,6 +162,25 @@ TEST_F(Models, PortsThatMeetOnTheWireCount) {
   const Outcome shown = svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH});
   EXPECT_NE(shown.err.find("blocks 1 and 2 send to the same port, 1600"), std::string::npos)
       << shown.err;
+}
+
+// A text of several lines reaches the user as lines below each other, not
+// with its line breaks spelt out.
+TEST(Run, ShowsAFailureOfSeveralLinesAsText) {
+  const std::string model = (scratch("run") / "nowhere.model").string();
+  ASSERT_EQ(
+      svhost({"new", model, "--host", "svhost-test..invalid", "--plugin", SV_TEST_PLUGIN_PATH})
+          .code,
+      cli::kExitOk);
+  const Outcome run = svhost({"run", SV_TEST_PLUGIN_PATH, model, "--steps", "0", "--quiet"});
+  EXPECT_EQ(run.code, cli::kExitFailure);
+  EXPECT_NE(run.err.find("run start failed: Socket Error # 11001\n" + std::string(18, ' ') +
+                         "Host not found.\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.out.find("  1 x Socket Error # 11001\n      Host not found.\n"), std::string::npos)
+      << run.out;
+  EXPECT_EQ((run.out + run.err).find("\\r"), std::string::npos);
 }
 
 #ifndef _WIN32

@@ -7,7 +7,7 @@ package, which is built without running anything, can ship them:
   docs/receivers/udpsv_receive.m          --receiver matlab    (1 x double to
   docs/receivers/udpsv_receive_octave.m   --receiver octave    127.0.0.1:1600)
   docs/receivers/simulink.txt             --receiver simulink
-  docs/user-guide.txt, between "----- NAME -----" and "----- end of NAME -----"
+  docs/user-guide.txt, between "----- simulink.txt -----" and its end marker
   README.md, after "<!-- generated: svhost show demo.model --receiver KIND -->"
                                           for 4 x double to port 1600
 
@@ -29,8 +29,9 @@ RECEIVER_FILES = {
     "udpsv_receive_octave.m": "octave",
     "simulink.txt": "simulink",
 }
-# The files of docs/receivers/ that the guide prints in full.
-IN_GUIDE = ("simulink.txt", "udpsv_receive.py", "udpsv_receive.m")
+# The files of docs/receivers/ that the guide prints in full: the settings,
+# not the scripts, which the packages ship as files.
+IN_GUIDE = ("simulink.txt",)
 README_KINDS = ("simulink", "python", "octave", "matlab")
 
 
