@@ -19,7 +19,7 @@
 #include "host/resources.h"
 #include "host/signals.h"
 #include "host/simulation.h"
-#include "tools/recipes.h"
+#include "receiving/recipes.h"
 
 namespace svhost::cli {
 namespace {
@@ -522,8 +522,8 @@ const std::vector<Command> kCommands = {
      "dialog [PLUGIN] MODEL [--block K]",
      "  Opens block K's (default 1) parameter dialog through CallParameterDialogDLL\n"
      "  and, when it is confirmed with OK, saves MODEL with the new parameters.\n"
-     "  Needs the win32 build under Wine with a display; the native build has no\n"
-     "  screen, so its dialog closes at once without OK.\n",
+     "  Needs the win32 build under Wine with a display: the native build has no\n"
+     "  dialog and fails with a message that says so.\n",
      {{"block", true}},
      1,
      2,

@@ -15,9 +15,9 @@
 #include "host/selftest_system.h"
 #include "host/signals.h"
 #include "host/udp_probe.h"
+#include "receiving/frame_decode.h"
 #include "tools/console.h"
 #include "tools/files.h"
-#include "tools/frame_decode.h"
 
 namespace svhost::selftest {
 namespace {

@@ -22,9 +22,9 @@
 #include "base/text.h"
 #include "base/wsa_codes.h"
 #include "platform/net.h"
+#include "receiving/frame_decode.h"
 #include "tools/console.h"
 #include "tools/files.h"
-#include "tools/frame_decode.h"
 #include "tools/live_plot.h"
 #include "tools/waker.h"
 

@@ -6,8 +6,9 @@ build renders them into DOCS.
   check_guide.py --docs DOCS --source-dir DIR --version V --svhost SVHOST
                  --plugin PLUGIN --recv UDPSV_RECV --selftest UDPSV_SELFTEST --packages DIR
 
-1. Every text the block can show a user stands in the guide or the support
-   notes: each u"..." literal of the plug-in's sources (messages, dialog
+1. Every text the block can show a user stands in the guide, the support
+   notes or (what only the block built for Linux shows) the tools package's
+   README: each u"..." literal of the plug-in's sources (messages, dialog
    texts, setting names), cut at its placeholders and line breaks. A text
    added to the code without a word in them fails here.
 2. The version is filled in; README.txt fits on a page; the guide and
@@ -35,7 +36,7 @@ sys.path.insert(0, HERE)
 import generated_docs  # noqa: E402
 
 # Folders that are not the plug-in: programs around it, tests, build files.
-NOT_PLUGIN = {"tests", "host", "tools", "bench", "fuzz", "build", "docs", "scripts", "cmake", "dist"}
+NOT_PLUGIN = {"tests", "host", "receiving", "tools", "bench", "fuzz", "build", "docs", "scripts", "cmake", "dist"}
 # Literals that never reach a user: a window class, the native settings
 # file's syntax, the dialog font.
 NOT_SHOWN = {"msctls_updown32", "hex:", "hex(", "dword:", "Windows Registry Editor Version 5.00",
@@ -195,12 +196,12 @@ def main():
     guide = texts["user-guide.txt"]
 
     # 1. Every text the block can show.
-    flat = normalized(guide + texts["support-notes.txt"])
+    flat = normalized(guide + texts["support-notes.txt"] + texts["README"])
     shown = shown_texts(a.source_dir)
     check(len(shown) >= 100, "only %d texts found in the sources: is the scan broken?" % len(shown))
     missing = sorted(t for t in shown if normalized(t) not in flat)
     for t in missing:
-        failures.append("not in the guide or the support notes: %r" % t)
+        failures.append("not in the guide, the support notes or the tools' README: %r" % t)
     print("%d texts of the plug-in, %d missing from the guide" % (len(shown), len(missing)))
 
     # 2. The version; one page; the users' words; no copies of shipped scripts.

@@ -5,7 +5,7 @@
 // must equal the output, for the README's example model (4 x double, port
 // 1600). The recipes' behaviour is checked by running them (tests/tools/clients).
 
-#include "tools/recipes.h"
+#include "receiving/recipes.h"
 
 #include <unistd.h>
 

@@ -1,25 +1,9 @@
-# Release packages, everything named from the project version:
-#
-#   win32   UDPSV2Simulink-<version>-win32.zip          the stripped DLL, the
-#                                                       receiver and the
-#                                                       self-test (with
-#                                                       dygraphs/), README.txt,
-#                                                       the user guide, the
-#                                                       support notes, the
-#                                                       change list, the
-#                                                       guide's receivers
-#           UDPSV2Simulink-<version>-win32-symbols.zip  the DLL's debug
-#                                                       information
-#           SHA256SUMS over both                        target package_host
-#   native  udpsv-tools_<version>_<arch>.deb            svhost, udpsv-recv, the
-#                                                       native library, the
-#                                                       receiving side's files,
-#                                                       manual pages
-#                                                       target package_tools
-#
-# The packages land in <build>/packages; scripts/release.sh builds both
-# presets and collects them in dist/. `cmake --install` of either build puts
-# the same files under a prefix.
+# The release packages, every name from the project version: on win32 the
+# host ZIP, its symbols ZIP and SHA256SUMS over both (target package_host);
+# natively the tools .deb (target package_tools). What each holds is listed
+# where they are collected, in scripts/release.sh. They land in
+# <build>/packages; `cmake --install` of either build puts the same files
+# under a prefix.
 
 # The version a block's section starts with: the file version without dots.
 string(REPLACE "." "" SV_SECTION_VERSION "${PROJECT_VERSION}")
@@ -241,7 +225,7 @@ elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
   # Wireshark dissector.
   file(GLOB sv_receivers CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/docs/receivers/*")
   install(FILES ${sv_receivers} DESTINATION "${SV_SHARE_DIR}/recipes" COMPONENT tools)
-  install(FILES "${CMAKE_SOURCE_DIR}/tools/wireshark/udpsv.lua" DESTINATION "${SV_SHARE_DIR}/wireshark"
+  install(FILES "${CMAKE_SOURCE_DIR}/receiving/wireshark/udpsv.lua" DESTINATION "${SV_SHARE_DIR}/wireshark"
           COMPONENT tools)
 
   set(CPACK_GENERATOR DEB)

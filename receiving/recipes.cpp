@@ -1,4 +1,4 @@
-#include "tools/recipes.h"
+#include "receiving/recipes.h"
 
 #include <array>
 

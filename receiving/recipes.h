@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/frame_decode.h"
+#include "receiving/frame_decode.h"
 
 namespace sv::recv {
 
