@@ -6,7 +6,7 @@ namespace sv::recv {
 namespace {
 
 // Per-type facts every recipe draws on, in one place so that the recipes and
-// the README table cannot disagree.
+// the frame table of docs/receiving.md cannot disagree.
 // The scripts carry a table of all four types, so that one script serves
 // any block once TYPE and COUNT are set.
 struct TypeFacts {

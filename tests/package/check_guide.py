@@ -14,8 +14,8 @@ build renders them into DOCS.
 2. The version is filled in; README.txt fits on a page; the guide and
    README.txt speak the users' words, not the code's; no text repeats a
    receiving script that the packages ship as a file.
-3. The Simulink settings the guide prints, and the files of docs/receivers/
-   and the README's copies, are what svhost generates (generated_docs.py
+3. The Simulink settings the guide prints, and the files of docs/receivers/,
+   are what svhost generates (generated_docs.py
    writes them anew; tests/tools/clients/recipe_test.py runs the scripts).
 4. Every svhost, udpsv-recv, udpsv-selftest and udpsv_receive.py option the
    texts name exists (the Windows programs take the options of the native
