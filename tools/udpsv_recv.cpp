@@ -548,9 +548,6 @@ int Receiver::run() {
       finish("error");
       return kExitFailure;
     }
-    // A request sets its name before it wakes the waker: one taken away here
-    // is seen at the next turn.
-    if (ready[1] && !sv::console::stop_request()) waker_.drain();
     if (!ready[0]) continue;
     if (!drain()) {
       finish("error");
