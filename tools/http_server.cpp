@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRetryAfterSeconds = 5;
 // A stream's send queue: a page that stops reading is found out once this
 // and its own receive queue are full, not after megabytes.
-constexpr int kStreamSendBuffer = 256 * 1024;
+constexpr int kStreamSendBuffer = 64 * 1024;
 // Refused connections the acceptor reads to their end at once; a further
 // one is closed at once.
 constexpr std::size_t kMaxRefused = 16;
@@ -33,6 +33,7 @@ const char* reason(int status) {
   switch (status) {
     case 200: return "OK";
     case 400: return "Bad Request";
+    case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
@@ -146,6 +147,8 @@ std::string parse_request(std::string_view head, Request* request) {
       ++hosts;
     } else if (same_ignoring_case(name, "Last-Event-ID")) {
       request->last_event_id = std::string(value);
+    } else if (same_ignoring_case(name, "Origin")) {
+      request->origin = std::string(value);
     }
   }
   if (hosts > 1) return "more than one Host header";
@@ -179,7 +182,8 @@ struct Server::Impl {
   // Answers the connection's request; true when it took a stream slot.
   bool answer(Connection* c, bool* streaming);
   Head read_head(net::SocketHandle s, Clock::time_point until, std::string* head);
-  bool own_origin(net::SocketHandle s, const Request& request) const;
+  // Whether "host[:port]" names this server as the connection reached it.
+  bool ours(net::SocketHandle s, std::string_view authority) const;
   // After the answer: reads what the client still sends until it closes,
   // for as long as a head may take.
   void linger(net::SocketHandle s);
@@ -222,12 +226,11 @@ Server::Impl::Head Server::Impl::read_head(net::SocketHandle s, Clock::time_poin
   }
 }
 
-bool Server::Impl::own_origin(net::SocketHandle s, const Request& request) const {
-  if (request.authority.empty()) return true;  // HTTP/1.0 without Host: no browser
+bool Server::Impl::ours(net::SocketHandle s, std::string_view authority) const {
   net::Ipv4 a{};
   std::uint16_t local_port = 0;
   if (net::api().local_address(s, &a, &local_port) != 0) return false;
-  std::string_view name = request.authority, port_text = "80";
+  std::string_view name = authority, port_text = "80";
   if (const std::size_t colon = name.rfind(':'); colon != std::string_view::npos) {
     port_text = name.substr(colon + 1);
     name = name.substr(0, colon);
@@ -269,8 +272,11 @@ bool Server::Impl::answer(Connection* c, bool* streaming) {
     case Head::Complete:
       if (std::string error = parse_request(head, &request); !error.empty())
         response = plain(400, error + "\n");
-      else if (!own_origin(s, request))
+      else if (!request.authority.empty() && !ours(s, request.authority))  // HTTP/1.0: no browser
         response = plain(421, "this server answers only for its own address and port\n");
+      else if (!request.origin.empty() &&
+               !(request.origin.starts_with("http://") && ours(s, request.origin.substr(7))))
+        response = plain(403, "this server answers only its own pages\n");
       else if (request.method != "GET" && request.method != "HEAD")
         response = plain(405, "only GET and HEAD\n");
       else response = handler(request);

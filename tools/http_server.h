@@ -13,7 +13,8 @@
 // - a stream whose page takes no piece for Limits::send_ms ends;
 // - it answers only requests for its own origin (421 otherwise), so that a
 //   web page elsewhere whose name a DNS server turns into this address reads
-//   nothing; and it sends no CORS header, so no other origin may read it.
+//   nothing, and only requests from pages of its own origin (403 otherwise),
+//   so that no other page holds a slot; it sends no CORS header.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +41,7 @@ struct Request {
   // What the request is for, "host[:port]": an absolute target's
   // authority, else the Host header; empty only for HTTP/1.0 without one.
   std::string authority;
+  std::string origin;  // the Origin header: the page that asks, if another
 };
 
 // Sends one piece of a stream; false once the page is gone.

@@ -210,6 +210,10 @@ TEST_F(HttpServer, AnswersEachRequestAndClosesTheConnection) {
   EXPECT_EQ(status("GET http://evil.example" + at + "/file HTTP/1.1\r\nHost: 127.0.0.1" + at +
                    "\r\n\r\n"),
             "HTTP/1.1 421 Misdirected Request");
+  EXPECT_EQ(status(request("/file", port, "Origin: http://localhost" + at + "\r\n")),
+            "HTTP/1.1 200 OK");
+  EXPECT_EQ(status(request("/file", port, "Origin: http://evil.example" + at + "\r\n")),
+            "HTTP/1.1 403 Forbidden");
   EXPECT_EQ(status(request("/nothing", port)), "HTTP/1.1 404 Not Found");
   const std::string post = get("POST /file HTTP/1.1\r\nHost: 127.0.0.1" + at + "\r\n\r\n");
   EXPECT_EQ(post.rfind("HTTP/1.1 405 Method Not Allowed\r\n", 0), 0u) << post;
