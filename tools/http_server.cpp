@@ -179,8 +179,9 @@ struct Server::Impl {
   void admit(net::SocketHandle s);
   void refuse(net::SocketHandle s, std::vector<Refused>* refused);
   void serve(Connection* c);
-  // Answers the connection's request; true when it took a stream slot.
-  bool answer(Connection* c, bool* streaming);
+  // Answers the connection's request; *streaming tells, also after an
+  // exception, whether it took a stream slot for its request slot.
+  void answer(Connection* c, bool* streaming);
   Head read_head(net::SocketHandle s, Clock::time_point until, std::string* head);
   // Whether "host[:port]" names this server as the connection reached it.
   bool ours(net::SocketHandle s, std::string_view authority) const;
@@ -256,7 +257,7 @@ void Server::Impl::linger(net::SocketHandle s) {
   }
 }
 
-bool Server::Impl::answer(Connection* c, bool* streaming) {
+void Server::Impl::answer(Connection* c, bool* streaming) {
   const net::SocketHandle s = c->socket;
   net::receive_api().set_timeouts(s, limits.send_ms);
   const auto piece_until = [this] {
@@ -266,13 +267,14 @@ bool Server::Impl::answer(Connection* c, bool* streaming) {
   Request request;
   Response response;
   switch (read_head(s, c->accepted + std::chrono::milliseconds(limits.head_ms), &head)) {
-    case Head::Gone: return false;
+    case Head::Gone: return;
     case Head::Late: response = plain(408, "the request took too long\n"); break;
     case Head::TooLarge: response = plain(431, "the request head is too large\n"); break;
     case Head::Complete:
       if (std::string error = parse_request(head, &request); !error.empty())
         response = plain(400, error + "\n");
-      else if (!request.authority.empty() && !ours(s, request.authority))  // HTTP/1.0: no browser
+      // No browser sends HTTP/1.0 without Host.
+      else if (!request.authority.empty() && !ours(s, request.authority))
         response = plain(421, "this server answers only for its own address and port\n");
       else if (!request.origin.empty() &&
                !(request.origin.starts_with("http://") && ours(s, request.origin.substr(7))))
@@ -304,7 +306,7 @@ bool Server::Impl::answer(Connection* c, bool* streaming) {
     if (send_all(s, head_of(response, true) + (body ? response.body : std::string()),
                  piece_until()))
       linger(s);
-    return *streaming;
+    return;
   }
   net::receive_api().set_send_buffer(s, kStreamSendBuffer);
   const Send send = [&](std::string_view piece) {
@@ -312,7 +314,6 @@ bool Server::Impl::answer(Connection* c, bool* streaming) {
   };
   if (send_all(s, head_of(response, false), piece_until()) && body)
     while (!stopping && response.stream(send)) {}
-  return *streaming;
 }
 
 void Server::Impl::serve(Connection* c) {
