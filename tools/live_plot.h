@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/frame_decode.h"
+#include "receiving/frame_decode.h"
 #include "tools/http_server.h"
 
 namespace sv::recv {

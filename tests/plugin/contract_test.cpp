@@ -18,10 +18,6 @@
 #include "host/signals.h"
 #include "host/udp_probe.h"
 
-#ifndef SV_TEST_PLUGIN_PATH
-#error "SV_TEST_PLUGIN_PATH must name the plug-in under test"
-#endif
-
 namespace svhost {
 namespace {
 
