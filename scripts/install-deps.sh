@@ -10,7 +10,8 @@
 #                            with instrument-control, tshark, Chromium), and stress-ng
 #                            for scripts/test-all.sh --load
 #   install-deps.sh all      the above, plus mingw-w64 (both thread models), Wine (i386),
-#                            Xvfb, and unzip for the tests of the host package
+#                            Xvfb, unzip for the tests of the host package, and the
+#                            locales whose code pages (932, 1251) the Wine tests use
 # Packages already present are not fetched again, so a warm machine skips apt.
 set -euo pipefail
 
@@ -23,7 +24,8 @@ demo=(build-essential cmake g++ python3 libgtest-dev libgmock-dev libbenchmark-d
 wine=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 native=("${demo[@]}" clang clang-format libclang-rt-14-dev valgrind dpkg-dev lintian strace
         octave octave-instrument-control tshark chromium stress-ng)
-win32=("${wine[@]}" g++-mingw-w64-i686-win32 xvfb xauth x11-utils fonts-wine imagemagick unzip)
+win32=("${wine[@]}" g++-mingw-w64-i686-win32 xvfb xauth x11-utils fonts-wine imagemagick unzip
+       locales-all)
 
 case "$scope" in
   demo) want=("${demo[@]}") ;;
