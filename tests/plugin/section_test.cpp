@@ -83,31 +83,35 @@ TEST(Section, OverlongAddressIsCutSoTheSectionStaysReadable) {
 
 TEST(Section, LineLengthLimits) {
   const std::string tail = "\r\n1600\r\n1\r\n0\r\n";
-  {
-    TempFile f;
-    f.put("1\r\n" + std::string(999, 'b') + tail);
-    sv::TUserData d;
-    sv::read_section(f.handle(), d);
-    EXPECT_EQ(d.IPAddress.size(), 999u);
-    EXPECT_EQ(d.Port, 1600);
-  }
-  {
-    TempFile f;
-    f.put("1\r\n" + std::string(10000, 'b') + tail);
-    sv::TUserData d;
-    EXPECT_EQ(section_failure(f, d), "Zeile 2 des Parameterabschnitts ist länger als 999 Zeichen");
-    EXPECT_EQ(d.Version, 1);
-    EXPECT_EQ(d.IPAddress, u"127.0.0.1");
-  }
+  TempFile f;
+  f.put("1\r\n" + std::string(999, 'b') + tail);
+  sv::TUserData d;
+  sv::read_section(f.handle(), d);
+  EXPECT_EQ(d.IPAddress.size(), 999u);
+  EXPECT_EQ(d.Port, 1600);
 }
 
-TEST(Section, EndOfFileNamesTheLine) {
-  TempFile f;
-  f.put("10067\r\n127.0.0.1\r\n1600\r\n3\r\n0\r");
-  sv::TUserData d;
-  EXPECT_EQ(section_failure(f, d), "Unerwartetes Dateiende im Parameterabschnitt (Zeile 5 von 5)");
-  EXPECT_EQ(d.Inputs, 3);
-  EXPECT_EQ(d.DataType, 0);
+// A failure names the line it met, and the lines before it are taken.
+TEST(Section, AFailureNamesItsLine) {
+  const std::string lines[] = {"10067", "recv", "1601", "3", "2"};
+  for (int bad = 1; bad <= 5; ++bad) {
+    std::string before;
+    for (int i = 0; i < bad - 1; ++i) before += lines[i] + "\r\n";
+    const std::string n = std::to_string(bad);
+    const std::pair<std::string, std::string> kFailures[] = {
+        {before + lines[bad - 1] + "\r",
+         "Unerwartetes Dateiende im Parameterabschnitt (Zeile " + n + " von 5)"},
+        {before + std::string(10000, '7') + "\r\n",
+         "Zeile " + n + " des Parameterabschnitts ist länger als 999 Zeichen"}};
+    for (const auto& [file, text] : kFailures) {
+      TempFile f;
+      f.put(file);
+      sv::TUserData d;
+      EXPECT_EQ(section_failure(f, d), text);
+      EXPECT_EQ(d.Version, bad > 1 ? 10067 : 0);
+      EXPECT_EQ(d.Inputs, bad > 4 ? 3 : 1);
+    }
+  }
 }
 
 TEST(Section, ZeroByteEndsTheLineText) {
