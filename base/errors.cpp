@@ -7,50 +7,15 @@
 namespace sv {
 namespace {
 
-// Texts of the Windows Sockets codes; a code without text gives "".
+// Texts of the Windows Sockets codes; a number without text gives "".
 std::u16string_view socket_error_text(int code) {
   switch (code) {
-    case wsa::kEintr: return u"Interrupted system call.";
-    case wsa::kEbadf: return u"Bad file number.";
-    case wsa::kEacces: return u"Access denied.";
-    case wsa::kEfault: return u"Buffer fault.";
-    case wsa::kEinval: return u"Invalid argument.";
-    case wsa::kEmfile: return u"Too many open files.";
-    case wsa::kEwouldblock: return u"Operation would block.";
-    case wsa::kEinprogress: return u"Operation now in progress.";
-    case wsa::kEalready: return u"Operation already in progress.";
-    case wsa::kEnotsock: return u"Socket operation on non-socket.";
-    case wsa::kEdestaddrreq: return u"Destination address required.";
-    case wsa::kEmsgsize: return u"Message too long.";
-    case wsa::kEprototype: return u"Protocol wrong type for socket.";
-    case wsa::kEnoprotoopt: return u"Bad protocol option.";
-    case wsa::kEprotonosupport: return u"Protocol not supported.";
-    case wsa::kEsocktnosupport: return u"Socket type not supported.";
-    case wsa::kEopnotsupp: return u"Operation not supported on socket.";
-    case wsa::kEpfnosupport: return u"Protocol family not supported.";
-    case wsa::kEafnosupport: return u"Address family not supported by protocol family.";
-    case wsa::kEaddrinuse: return u"Address already in use.";
-    case wsa::kEaddrnotavail: return u"Cannot assign requested address.";
-    case wsa::kEnetdown: return u"Network is down.";
-    case wsa::kEnetunreach: return u"Network is unreachable.";
-    case wsa::kEnetreset: return u"Net dropped connection or reset.";
-    case wsa::kEconnaborted: return u"Software caused connection abort.";
-    case wsa::kEconnreset: return u"Connection reset by peer.";
-    case wsa::kEnobufs: return u"No buffer space available.";
-    case wsa::kEisconn: return u"Socket is already connected.";
-    case wsa::kEnotconn: return u"Socket is not connected.";
-    case wsa::kEshutdown: return u"Cannot send or receive after socket is closed.";
-    case wsa::kEtoomanyrefs: return u"Too many references, cannot splice.";
-    case wsa::kEtimedout: return u"Connection timed out.";
-    case wsa::kEconnrefused: return u"Connection refused.";
-    case wsa::kEloop: return u"Too many levels of symbolic links.";
-    case wsa::kEnametoolong: return u"File name too long.";
-    case wsa::kEhostdown: return u"Host is down.";
-    case wsa::kEhostunreach: return u"No route to host.";
-    case wsa::kEnotempty: return u"Directory not empty";
-    case wsa::kHostNotFound: return u"Host not found.";
-    default: return u"";
+#define SV_WSA_CASE(name, number, text) \
+  case number: return text;
+    SV_WSA_CODES(SV_WSA_CASE)
+#undef SV_WSA_CASE
   }
+  return u"";
 }
 
 std::u16string socket_error_message(int code) {

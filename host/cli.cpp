@@ -19,7 +19,7 @@
 #include "host/resources.h"
 #include "host/signals.h"
 #include "host/simulation.h"
-#include "tools/recipes.h"
+#include "receiving/recipes.h"
 
 namespace svhost::cli {
 namespace {
@@ -59,6 +59,21 @@ std::string escape(const std::string& s) {
     } else out += static_cast<char>(c);
   }
   return out;
+}
+
+// A failure text as a host shows it: its lines (the plug-in ends them with
+// CR LF) one below the other, the later ones indented by `indent`.
+std::string as_text(std::string text, std::size_t indent) {
+  while (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+    text.resize(text.size() - 2);
+  std::string out;
+  for (std::size_t pos = 0;;) {
+    const std::size_t end = text.find("\r\n", pos);
+    out += escape(text.substr(pos, end == std::string::npos ? end : end - pos));
+    if (end == std::string::npos) return out;
+    out += "\n" + std::string(indent, ' ');
+    pos = end + 2;
+  }
 }
 
 std::string hex(const std::string& bytes) {
@@ -361,10 +376,9 @@ int cmd_run(const Args& args) {
       },
       [&](const StepFailure& f) {
         if (printed < shown) {
-          if (f.step == 0) std::fprintf(stderr, "run start failed: %s\n", escape(f.text).c_str());
-          else
-            std::fprintf(stderr, "step %llu failed: %s\n", static_cast<unsigned long long>(f.step),
-                         escape(f.text).c_str());
+          const std::string what = f.step == 0 ? std::string("run start failed: ")
+                                               : "step " + std::to_string(f.step) + " failed: ";
+          std::fprintf(stderr, "%s%s\n", what.c_str(), as_text(f.text, what.size()).c_str());
         } else if (printed == shown && shown > 0) {
           std::fprintf(stderr, "(further failures not shown)\n");
         }
@@ -379,9 +393,11 @@ int cmd_run(const Args& args) {
   std::printf("frames sent:  %llu (calls that succeeded)\n",
               static_cast<unsigned long long>(report.succeeded));
   std::printf("failures:     %llu\n", static_cast<unsigned long long>(report.failures));
-  for (const auto& [text, n] : report.failure_texts)
-    std::printf("  %llu x %s\n", static_cast<unsigned long long>(n), escape(text).c_str());
-  if (!report.end) std::printf("run end failed: %s\n", escape(report.end.failure).c_str());
+  for (const auto& [text, n] : report.failure_texts) {
+    const std::string count = "  " + std::to_string(n) + " x ";
+    std::printf("%s%s\n", count.c_str(), as_text(text, count.size()).c_str());
+  }
+  if (!report.end) std::printf("run end failed: %s\n", as_text(report.end.failure, 16).c_str());
   std::printf("elapsed:      %.3f s\n", report.elapsed);
   std::printf("rate:         %.0f calls/s\n", report.steps_per_second());
   if (resources) {
@@ -496,7 +512,8 @@ const std::vector<Command> kCommands = {
      "                     block, filled in with its port, data type and inputs:\n"
      "                     simulink (settings of the two UDP Receive blocks), matlab,\n"
      "                     octave (udpport scripts), python (a script), or all\n"
-     "    --listen ADDR    address the scripts bind to (default: every interface)\n",
+     "    --listen ADDR    address the scripts listen on (default: 127.0.0.1 for python,\n"
+     "                     every interface for matlab and octave)\n",
      {{"plugin", true}, {"receiver", true}, {"listen", true}},
      1,
      1,
@@ -505,8 +522,8 @@ const std::vector<Command> kCommands = {
      "dialog [PLUGIN] MODEL [--block K]",
      "  Opens block K's (default 1) parameter dialog through CallParameterDialogDLL\n"
      "  and, when it is confirmed with OK, saves MODEL with the new parameters.\n"
-     "  Needs the win32 build under Wine with a display; the native build has no\n"
-     "  screen, so its dialog closes at once without OK.\n",
+     "  Needs the win32 build under Wine with a display: the native build has no\n"
+     "  dialog and fails with a message that says so.\n",
      {{"block", true}},
      1,
      2,

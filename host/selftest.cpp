@@ -8,15 +8,16 @@
 #include <vector>
 
 #include "host/block.h"
+#include "host/clock.h"
 #include "host/dynlib.h"
 #include "host/host_error.h"
 #include "host/plugin.h"
 #include "host/selftest_system.h"
 #include "host/signals.h"
 #include "host/udp_probe.h"
+#include "receiving/frame_decode.h"
 #include "tools/console.h"
 #include "tools/files.h"
-#include "tools/frame_decode.h"
 
 namespace svhost::selftest {
 namespace {
@@ -44,6 +45,7 @@ constexpr const char* kNameLabel = "unresolvable name";
 constexpr const char* kNoReceiverLabel = "no receiver";
 constexpr const char* kFpuLabel = "x87 control word";
 constexpr const char* kReloadLabel = "load and unload twice";
+constexpr const char* kLookupLabel = "name lookup";
 
 std::uint16_t control_word() {
   std::uint16_t cw;
@@ -146,6 +148,7 @@ class Calls {
 };
 
 Check failed(const char* label, std::string seen) { return {label, std::move(seen), false}; }
+Check skipped(const char* label, std::string seen) { return {label, std::move(seen), false, true}; }
 
 // The input-value array of a step: `values` rotated by `step`, so that every
 // frame of a run differs from the one before.
@@ -173,9 +176,18 @@ std::string section_version(const Plugin& plugin, Calls& calls, std::string* err
   return bytes.substr(0, bytes.find('\r'));
 }
 
-Check check_plugin(const std::string& path, Calls& calls, std::unique_ptr<Plugin>* loaded) {
+Check check_plugin(const Options& options, Calls& calls, std::unique_ptr<Plugin>* loaded) {
+  const std::string& path = options.plugin;
   if (std::FILE* f = sv::files::open(path, "rb")) {
     std::fclose(f);
+  } else if (options.plugin_beside) {
+    // Most often the self-test was started from the ZIP file's own window,
+    // which unpacks nothing but the program.
+    const std::size_t cut = path.find_last_of(dynlib::path_separators());
+    return failed(kPluginLabel, path.substr(cut + 1) + " is not beside the self-test, in " +
+                                    path.substr(0, cut) +
+                                    ": unpack the whole ZIP file (Extract All), then start the "
+                                    "self-test in the unpacked folder");
   } else {
     return failed(kPluginLabel, "no file " + path);
   }
@@ -337,14 +349,34 @@ Check check_no_receiver(const Plugin& plugin, Calls& calls) {
   return {kNoReceiverLabel, target + ": every call succeeded", true};
 }
 
+// Loading sets the loading thread's word to 0x1332; every call keeps the
+// caller's word.
 Check check_control_word(std::uint16_t before, std::uint16_t after_load, const Calls& calls) {
-  std::string seen = format("0x%04X before the load, 0x%04X after it", before, after_load);
+  std::string seen = format("loading set this thread's word from 0x%04X to 0x%04X", before,
+                            after_load & ~kReservedBit);
   if ((after_load & ~kReservedBit) != kStartupControlWord)
     return failed(kFpuLabel,
                   seen + format(", where the plug-in's start-up sets 0x%04X", kStartupControlWord));
+  if (after_load & kReservedBit) seen += format(" (read as 0x%04X)", after_load);
   if (!calls.changed().empty()) return failed(kFpuLabel, seen + "; " + calls.changed());
-  return {kFpuLabel,
-          seen + format(" (the plug-in's start-up), kept by %d export calls", calls.count()), true};
+  return {kFpuLabel, seen + format(", and %d calls of the plug-in kept it", calls.count()), true};
+}
+
+// A block with a name looks it up before every frame: the host's step waits
+// that long.
+Check check_lookup(const std::string& name) {
+  const std::int64_t start = clock::now_ns();
+  std::string error;
+  const std::string address = lookup_ipv4(name, &error);
+  const double seconds = static_cast<double>(clock::now_ns() - start) / 1e9;
+  if (address.empty())
+    return failed(kLookupLabel, format("\"%s\" not found after %.3f s: ", name.c_str(), seconds) +
+                                    error + "; a block with this name fails every step");
+  return {kLookupLabel,
+          format("\"%s\" is %s, found in %.3f s: a block with this name waits that long at every "
+                 "step, one with %s not at all",
+                 name.c_str(), address.c_str(), seconds, address.c_str()),
+          true};
 }
 
 // What of the plug-in stays loaded after its unload; empty when nothing.
@@ -379,13 +411,17 @@ Check check_reload(const std::string& path, std::unique_ptr<Plugin> plugin,
 }  // namespace
 
 std::string line_of(const Check& check) {
-  return check.label + ": " + check.seen + (check.ok ? "  ok" : "  FAILED");
+  return check.label + ": " + check.seen +
+         (check.ok        ? "  ok"
+          : check.skipped ? "  skipped"
+                          : "  FAILED");
 }
 
-bool run(const std::string& plugin_path, const std::function<void(const Check&)>& report) {
+bool run(const Options& options, const std::function<void(const Check&)>& report) {
+  const std::string& plugin_path = options.plugin;
   bool all = true;
   const auto put = [&](const Check& c) {
-    all = all && c.ok;
+    all = all && (c.ok || c.skipped);
     report(c);
   };
   if (auto c = check_system()) put(*c);
@@ -396,22 +432,22 @@ bool run(const std::string& plugin_path, const std::function<void(const Check&)>
   const std::uint16_t before = control_word();
   Calls calls;
   std::unique_ptr<Plugin> plugin;
-  put(check_plugin(plugin_path, calls, &plugin));
+  put(check_plugin(options, calls, &plugin));
   const std::uint16_t after_load = control_word();
   if (!plugin) {
     for (const char* label : {"frames", kNameLabel, kNoReceiverLabel, kFpuLabel, kReloadLabel})
-      put(failed(label, "not checked: the plug-in did not load"));
-    set_control_word(before);
-    return false;
+      put(skipped(label, "not checked: the plug-in did not load"));
+  } else {
+    if (auto c = check_string_library(string_library_before)) put(*c);
+    for (ValueType type :
+         {ValueType::Double, ValueType::Single, ValueType::Int32, ValueType::Boolean})
+      put(check_frames(*plugin, type, calls));
+    put(check_unresolvable_name(*plugin, calls));
+    put(check_no_receiver(*plugin, calls));
+    put(check_control_word(before, after_load, calls));
+    put(check_reload(plugin_path, std::move(plugin), string_library_before));
   }
-  if (auto c = check_string_library(string_library_before)) put(*c);
-  for (ValueType type :
-       {ValueType::Double, ValueType::Single, ValueType::Int32, ValueType::Boolean})
-    put(check_frames(*plugin, type, calls));
-  put(check_unresolvable_name(*plugin, calls));
-  put(check_no_receiver(*plugin, calls));
-  put(check_control_word(before, after_load, calls));
-  put(check_reload(plugin_path, std::move(plugin), string_library_before));
+  if (!options.lookup.empty()) put(check_lookup(options.lookup));
   set_control_word(before);
   return all;
 }

@@ -1,7 +1,7 @@
 // The self-test of udpsv-selftest: loads the plug-in as a host does and
 // checks, line by line, what this PC does with it. Every line is a check
-// that ends in "ok" or "FAILED", with what was seen, so that the report can
-// go to support as it is.
+// that ends in "ok" or "FAILED", with what was seen, or in "skipped" when
+// what it needs is missing, so that the report can go to support as it is.
 #pragma once
 
 #include <functional>
@@ -13,14 +13,21 @@ struct Check {
   std::string label;
   std::string seen;
   bool ok = false;
+  bool skipped = false;  // not run: neither held nor failed
 };
 
-// "label: seen  ok" or "label: seen  FAILED", on one line.
+// "label: seen  ok", "... FAILED" or "... skipped", on one line.
 std::string line_of(const Check& check);
 
-// Runs every check against the plug-in at `plugin_path`, handing each to
-// `report` as soon as it is done. True when every check holds. The x87
-// control word of the calling thread is as it was when this returns.
-bool run(const std::string& plugin_path, const std::function<void(const Check&)>& report);
+struct Options {
+  std::string plugin;         // the plug-in to check
+  bool plugin_beside = true;  // the one beside the program, not one a user named
+  std::string lookup;         // a name to look up as the plug-in does; empty for none
+};
+
+// Runs every check, handing each to `report` as soon as it is done. True
+// when none failed. The x87 control word of the calling thread is as it was
+// when this returns.
+bool run(const Options& options, const std::function<void(const Check&)>& report);
 
 }  // namespace svhost::selftest

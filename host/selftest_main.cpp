@@ -20,16 +20,19 @@ constexpr int kExitUsage = 2;
 constexpr const char* kReportFile = "udpsv-selftest-report.txt";
 
 constexpr const char* kHelp =
-    R"HELP(Usage: udpsv-selftest [--plugin FILE]
+    R"HELP(Usage: udpsv-selftest [--plugin FILE] [--lookup NAME]
 
 Loads the plug-in UDPSV2Simulink beside this program as a host does and
 checks it on this PC: the system, what the plug-in needs of it, and blocks of
 every data type sending frames to a receiver on this PC (127.0.0.1 only;
 nothing goes out on the network). Each line of the report ends in "ok" or
-"FAILED" with what was seen.
+"FAILED" with what was seen, or in "skipped" where what it needs is missing.
 
   --plugin FILE   check this plug-in instead of the one beside the program,
                   for example the copy in the host's folder
+  --lookup NAME   also look NAME up as the block does before every frame,
+                  and say how long it took: a block whose IP Address is
+                  this name makes every step of the host wait as long
   --help          show this text
 
 Started by a double-click, it also writes the report to
@@ -65,15 +68,20 @@ std::string write_report(const std::vector<std::string>& lines, std::string* err
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args = sv::console::arguments(argc, argv);
-  std::string plugin =
-      sv::files::join(sv::files::program_folder(), svhost::dynlib::plugin_file_name());
+  svhost::selftest::Options options;
+  options.plugin = sv::files::join(sv::files::program_folder(), svhost::dynlib::plugin_file_name());
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
       sv::console::out(kHelp);
       return kExitOk;
     }
     if (args[i] == "--plugin" && i + 1 < args.size()) {
-      plugin = args[++i];
+      options.plugin = args[++i];
+      options.plugin_beside = false;
+      continue;
+    }
+    if (args[i] == "--lookup" && i + 1 < args.size() && !args[i + 1].empty()) {
+      options.lookup = args[++i];
       continue;
     }
     sv::console::err("udpsv-selftest: unknown argument '" + args[i] +
@@ -89,14 +97,17 @@ int main(int argc, char** argv) {
     sv::console::flush();
   };
   say("UDPSV2Simulink self-test " SV_SELFTEST_VERSION);
-  int checks = 0, failed = 0;
-  const bool all = svhost::selftest::run(plugin, [&](const svhost::selftest::Check& c) {
-    ++checks;
-    failed += c.ok ? 0 : 1;
+  int checks = 0, failed = 0, skipped = 0;
+  const bool all = svhost::selftest::run(options, [&](const svhost::selftest::Check& c) {
+    skipped += c.skipped ? 1 : 0;
+    checks += c.skipped ? 0 : 1;
+    failed += c.ok || c.skipped ? 0 : 1;
     say(svhost::selftest::line_of(c));
   });
-  say(all ? sv::console::format("result: all %d checks held  ok", checks)
-          : sv::console::format("result: %d of %d checks failed  FAILED", failed, checks));
+  const std::string not_run = skipped ? sv::console::format(", %d skipped", skipped) : "";
+  say(all ? sv::console::format("result: all %d checks held", checks) + not_run + "  ok"
+          : sv::console::format("result: %d of %d checks failed", failed, checks) + not_run +
+                "  FAILED");
 
   if (own_console) {
     std::string errors;

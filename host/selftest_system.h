@@ -33,6 +33,11 @@ std::string module_path(void* library);
 // none.
 std::string file_version(const std::string& path);
 
+// Looks `name` up for an IPv4 address through the system's resolver, as the
+// plug-in does before every frame: the address as text, or empty with the
+// reason in `error`.
+std::string lookup_ipv4(const std::string& name, std::string* error);
+
 // Whether a failing export raises a structured exception here (win32), as
 // well as recording its text.
 bool failures_are_raised();

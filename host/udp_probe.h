@@ -1,7 +1,8 @@
 // Platform service: a UDP receiver on 127.0.0.1 with an ephemeral port, for
-// checking what the plug-in puts on the wire. It is the one loopback
-// receiver of every test and benchmark, native and under Wine. Implemented
-// in host/<platform>/udp_probe.cpp.
+// checking what the plug-in puts on the wire. The self-test receives its
+// frames with it, so it is the host's; every test and benchmark uses the
+// same one, native and under Wine. Implemented in
+// host/<platform>/udp_probe.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The window layer: message boxes, the beep, and the few window services the
 // dialog and its integer fields need. On win32 these are real windows; the
-// native build has a headless window system of its own (platform/headless.h)
-// in which tests type, move the focus, click and read what was shown.
+// native build has none (posix/no_windows.cpp), and its tests link a
+// headless window system (tests/common/headless.h).
 #pragma once
 
 #include <cstdint>

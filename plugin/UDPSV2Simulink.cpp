@@ -133,8 +133,8 @@ SV_EXPORT void SV_CALL InitSimulationDLL(void* blockRecord, const void* inputVal
 }
 
 // The step, once per simulation step: flattened, so that the system's sendto
-// returns into this frame and from here straight to the host (each return
-// after a system call is a mispredicted one, some 10 ns).
+// returns into this frame and from here straight to the host (why: send_to
+// in platform/net.h).
 [[gnu::flatten]] SV_EXPORT void SV_CALL SimulateDLL2(intptr_t, intptr_t, intptr_t, intptr_t,
                                                      intptr_t, intptr_t, void* blockRecord,
                                                      const void* inputValues, intptr_t) noexcept {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/frame_decode.h"
+#include "receiving/frame_decode.h"
 
 namespace sv::recv {
 

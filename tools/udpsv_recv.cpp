@@ -22,9 +22,9 @@
 #include "base/text.h"
 #include "base/wsa_codes.h"
 #include "platform/net.h"
+#include "receiving/frame_decode.h"
 #include "tools/console.h"
 #include "tools/files.h"
-#include "tools/frame_decode.h"
 #include "tools/live_plot.h"
 #include "tools/waker.h"
 
@@ -82,7 +82,8 @@ Output:
 Live plot in the browser (beside the table and the CSV):
   --http [ADDR:]PORT serve a page on ADDR (default 127.0.0.1) that plots every
                      input as frames arrive: http://ADDR:PORT/. PORT 0 picks a
-                     free port; "http on ADDR:PORT" is reported on stderr.
+                     free port; "live plot: open http://ADDR:PORT/ in a
+                     browser" is reported on stderr.
                      The receiver sends a page at most 200 points per second
                      and input, so any frame rate can be watched.
   --http-port-file FILE  write the HTTP port to FILE (atomically)
@@ -315,9 +316,21 @@ int Receiver::open_socket() {
   // Frames lost before they reached us would otherwise go unnoticed.
   drops_counted_ = rapi.count_drops(socket_) == 0;
   if (api.bind(socket_, found.address, opt_.port) != 0) {
-    sv::console::err(format("udpsv-recv: cannot bind %s:%u: %s\n",
-                            address_text(found.address).c_str(), static_cast<unsigned>(opt_.port),
-                            net::error_text(api.last_error()).c_str()));
+    const int code = api.last_error();
+    const std::string at = address_text(found.address) + ":" + std::to_string(opt_.port);
+    // What the two likely codes mean for the user, and what to do.
+    const std::string remedy =
+        code == sv::wsa::kEaddrinuse
+            ? "another program already receives on port " + std::to_string(opt_.port) +
+                  " (another udpsv-recv, a script or a Simulink model): close it, or choose "
+                  "another port with --port and give the block the same port\n"
+        : code == sv::wsa::kEacces
+            ? "the system does not let this program use port " + std::to_string(opt_.port) +
+                  " (reserved, or held by another program alone): choose another port with "
+                  "--port and give the block the same port\n"
+            : "";
+    sv::console::err("udpsv-recv: cannot bind " + at + ": " + net::error_text(code) + "\n" +
+                     (remedy.empty() ? "" : "udpsv-recv: " + remedy));
     return kExitFailure;
   }
   net::Ipv4 address{};
@@ -356,8 +369,10 @@ int Receiver::start_plot() {
                               opt_.http_port_file.c_str(), error.c_str()));
       return kExitFailure;
     }
-  sv::console::err(
-      format("http on %s:%u\n", plot_->host().c_str(), static_cast<unsigned>(plot_->port())));
+  // An address that means every adapter is no address to open.
+  const std::string host = plot_->host() == "0.0.0.0" ? "127.0.0.1" : plot_->host();
+  sv::console::err(format("live plot: open http://%s:%u/ in a browser\n", host.c_str(),
+                          static_cast<unsigned>(plot_->port())));
   return kExitOk;
 }
 
@@ -592,12 +607,25 @@ int main(int argc, char** argv) {
     sv::console::flush();
     return kExitOk;
   }
-  SocketLibrary sockets;
-  if (sockets.code() != 0) {
-    sv::console::err(
-        "udpsv-recv: cannot start the socket library: " + net::error_text(sockets.code()) + "\n");
-    return kExitFailure;
+  // Started by a double-click, its window would close with it, and what it
+  // said with it.
+  const bool own_console = sv::console::closes_with_program();
+  int status = kExitFailure;
+  {
+    SocketLibrary sockets;
+    if (sockets.code() != 0) {
+      sv::console::err(
+          "udpsv-recv: cannot start the socket library: " + net::error_text(sockets.code()) + "\n");
+    } else {
+      Receiver receiver(options);
+      status = receiver.run();
+    }
   }
-  Receiver receiver(options);
-  return receiver.run();
+  // A console closed by its user is gone: the wait ends at once.
+  if (own_console) {
+    sv::console::out("\nPress Enter to close this window.\n");
+    sv::console::flush();
+    sv::console::wait_for_enter();
+  }
+  return status;
 }

@@ -85,7 +85,7 @@ class UdpSender {
 
 // A step's path: inline up to the system call, so that nothing of the
 // plug-in but the export itself lies between the system's return and the
-// host's (every return after a system call is a mispredicted one).
+// host's (why: send_to in platform/net.h).
 inline void UdpSender::Send(const std::uint8_t* data, std::size_t size) {
   net::SocketAddress named;
   const net::SocketAddress* to = &literal_to_;

@@ -2,34 +2,38 @@
 # Receives the sample frames of block 1 "UDP Sorvane2Simulink":
 # 1 x double = 8 bytes per frame, sent to 127.0.0.1:1600, one UDP datagram per host
 # step and one at run start, little-endian, no header. Prints one line per frame.
+#   udpsv_receive.py [PORT [TYPE [COUNT]]] [--bind ADDR]
+import argparse
 import socket
 import struct
 import sys
 
 PORT = 1600
-LISTEN = ""      # every interface: the block may send from another host
 TYPE = "double"   # double | single | int32 | boolean
 COUNT = 1          # values per frame: the block's inputs
-# The three can also be given when starting it: PORT [TYPE [COUNT]]
-if len(sys.argv) > 1:
-    PORT = int(sys.argv[1])
-if len(sys.argv) > 2:
-    TYPE = sys.argv[2]
-if len(sys.argv) > 3:
-    COUNT = int(sys.argv[3])
+LISTEN = "127.0.0.1"   # this PC only; 0.0.0.0 for frames from other PCs too
 
 # Little-endian, and the width the block sends: 8, 4, 4 and 1 bytes. Boolean
 # bytes are 0 or 1: "B" keeps a stray byte visible, where "?" would hide it.
 FORMATS = {"double": "d", "single": "f", "int32": "i", "boolean": "B"}
-if TYPE not in FORMATS:
-    sys.exit("TYPE must be double, single, int32 or boolean, not %s" % TYPE)
-frame = struct.Struct("<%d%s" % (COUNT, FORMATS[TYPE]))
+
+p = argparse.ArgumentParser(description="Prints the frames of one block, one a line.")
+p.add_argument("port", nargs="?", type=int, default=PORT)
+p.add_argument("type", nargs="?", default=TYPE, choices=list(FORMATS))
+p.add_argument("count", nargs="?", type=int, default=COUNT)
+p.add_argument("--bind", default=LISTEN, metavar="ADDR",
+               help="address to listen on (default: %(default)s)")
+a = p.parse_args()
+frame = struct.Struct("<%d%s" % (a.count, FORMATS[a.type]))
 
 sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-sock.bind((LISTEN, PORT))
+try:
+    sock.bind((a.bind, a.port))
+except OSError as e:
+    sys.exit("cannot bind %s:%d: %s" % (a.bind, a.port, e.strerror))
 sock.settimeout(0.5)  # wakes up now and then, so that Ctrl+C works on Windows too
 print("listening on %s:%d for %d x %s (%d bytes)"
-      % (LISTEN or "0.0.0.0", PORT, COUNT, TYPE, frame.size), file=sys.stderr, flush=True)
+      % (a.bind, a.port, a.count, a.type, frame.size), file=sys.stderr, flush=True)
 try:
     while True:
         try:
@@ -38,7 +42,7 @@ try:
             continue
         if len(data) != frame.size:
             print("%s:%d sent %d bytes, expected %d (%d x %s); skipped"
-                  % (host, port, len(data), frame.size, COUNT, TYPE), file=sys.stderr, flush=True)
+                  % (host, port, len(data), frame.size, a.count, a.type), file=sys.stderr, flush=True)
             continue
         print(" ".join(repr(v) for v in frame.unpack(data)), flush=True)
 except KeyboardInterrupt:

@@ -2,7 +2,9 @@
 // of the host to check, and its failures are not raised.
 #include "host/selftest_system.h"
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <netdb.h>
 
 namespace svhost::selftest {
 
@@ -20,6 +22,25 @@ std::string module_path(void* library) {
 
 // Shared objects carry no version resource.
 std::string file_version(const std::string&) { return {}; }
+
+std::string lookup_ipv4(const std::string& name, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list); rc != 0) {
+    *error = ::gai_strerror(rc);
+    return {};
+  }
+  char text[INET_ADDRSTRLEN] = "";
+  for (const addrinfo* p = list; p && !*text; p = p->ai_next)
+    if (p->ai_family == AF_INET && p->ai_addr)
+      ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr, text,
+                  sizeof text);
+  ::freeaddrinfo(list);
+  if (!*text) *error = "no IPv4 address";
+  return text;
+}
 
 bool failures_are_raised() { return false; }
 

@@ -14,7 +14,8 @@ void* open(const std::string& path, std::string* error) {
       LoadLibraryExW(win32::wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   DWORD code = GetLastError();
   SetErrorMode(old);
-  if (!library && error) *error = win32::system_reason(code);
+  if (!library && error)
+    *error = win32::system_reason(code, path.substr(path.find_last_of("\\/") + 1));
   return reinterpret_cast<void*>(library);
 }
 

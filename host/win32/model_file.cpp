@@ -12,7 +12,7 @@ namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
   DWORD code = GetLastError();
-  throw HostError(what + " " + path + ": " + win32::system_reason(code));
+  throw HostError(what + " " + path + ": " + win32::system_reason(code, path));
 }
 
 HFILE hfile(std::intptr_t handle) { return static_cast<HFILE>(handle); }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "tools/win32/system_text.h"
+
 namespace svhost::win32 {
 namespace {
 
@@ -30,12 +32,8 @@ std::wstring wide(std::string_view s) { return to_wide(CP_UTF8, s); }
 std::string utf8(std::wstring_view s) { return from_wide(CP_UTF8, s); }
 std::string ansi(std::wstring_view s) { return from_wide(CP_ACP, s); }
 
-std::string system_reason(unsigned long code) {
-  wchar_t buf[512];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, buf, sizeof buf / sizeof buf[0], nullptr);
-  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
-  std::string text = utf8(std::wstring_view(buf, n));
+std::string system_reason(unsigned long code, std::string_view subject) {
+  std::string text = sv::win32_text::system_text(code, subject);
   if (text.empty()) text = "system error";
   return text + " (" + std::to_string(code) + ")";
 }

@@ -10,7 +10,8 @@ namespace svhost::win32 {
 std::wstring wide(std::string_view utf8);
 std::string utf8(std::wstring_view text);
 std::string ansi(std::wstring_view text);
-// The system's reason for an error code, e.g. "The system cannot find the file specified. (2)".
-std::string system_reason(unsigned long code);
+// The system's reason for an error code, e.g. "The system cannot find the file specified. (2)";
+// `subject` names what a text with an insert is about ("%1 is not a valid Win32 application.").
+std::string system_reason(unsigned long code, std::string_view subject = {});
 
 }  // namespace svhost::win32

@@ -1,11 +1,13 @@
-// The one table between Linux error numbers and Windows Sockets codes, by
-// condition: the socket entries translate errno through it, and the error
-// texts translate back. Several numbers may name one condition; the first
-// of them is the one a code translates back to.
+// The one table between Linux error numbers and the Windows Sockets codes
+// of base/wsa_codes.h, by condition: the socket entries translate errno
+// through it, and the error texts translate back. Several numbers may name
+// one condition; the first of them is the one a code translates back to.
+// Every code has one at least, or this does not compile.
 #pragma once
 
 #include <netdb.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "base/wsa_codes.h"
@@ -14,7 +16,7 @@ namespace sv::net::posix {
 
 struct CodePair {
   int os;
-  int wsa;
+  wsa::Code wsa;
 };
 
 inline constexpr CodePair kErrnoCodes[] = {
@@ -79,5 +81,15 @@ inline constexpr CodePair kLookupCodes[] = {
     {EAI_SERVICE, wsa::kTypeNotFound},
     {EAI_SOCKTYPE, wsa::kEsocktnosupport},
 };
+
+constexpr bool has_condition(wsa::Code code) {
+  for (const CodePair& c : kErrnoCodes)
+    if (c.wsa == code) return true;
+  for (const CodePair& c : kLookupCodes)
+    if (c.wsa == code) return true;
+  return false;
+}
+static_assert(std::ranges::all_of(wsa::kAll, has_condition),
+              "a Windows Sockets code without its Linux condition");
 
 }  // namespace sv::net::posix

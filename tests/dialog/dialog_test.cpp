@@ -9,7 +9,7 @@
 #include "base/text.h"
 #include "dialog/UDPSV2SimulinkDlg.h"
 #include "dialog/UDPSV2SimulinkForm.h"
-#include "platform/posix/headless.h"
+#include "tests/common/headless.h"
 #include "tests/support/string_lib.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "base/text.h"
 #include "base/x87.h"
 #include "dialog/IntegerEdit.h"
-#include "platform/posix/headless.h"
 #include "tests/common/edge_text.h"
+#include "tests/common/headless.h"
 #include "tests/support/string_lib.h"
 
 namespace {

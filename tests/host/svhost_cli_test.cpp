@@ -1,8 +1,10 @@
-// svhost as a user meets it: where it finds a plug-in nobody named, and the
-// warning for blocks of one model that share a port.
+// svhost as a user meets it: where it finds a plug-in nobody named, the
+// warning for blocks of one model that share a port, a failure's text, and
+// the dialog of the native build.
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,7 +100,7 @@ TEST(PluginSearch, TakesTheFirstOfItsPlacesThatHoldsThePlugin) {
   fs::remove_all(root);
 }
 
-class SharedPorts : public testing::Test {
+class Models : public testing::Test {
  protected:
   // A model of one block per port given, written by svhost new and joined.
   std::string model_with_ports(const std::string& name, const std::vector<int>& ports) {
@@ -129,7 +131,7 @@ class SharedPorts : public testing::Test {
   }
 };
 
-TEST_F(SharedPorts, ShowWarnsOncePerSharedPortAndKeepsStdoutClean) {
+TEST_F(Models, ShowWarnsOncePerSharedPortAndKeepsStdoutClean) {
   const std::string model = model_with_ports("shared", {1600, 5005, 1600, 5005, 1600, 7007});
   const Outcome shown = svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH});
   EXPECT_EQ(shown.code, cli::kExitOk) << shown.err;
@@ -147,7 +149,7 @@ TEST_F(SharedPorts, ShowWarnsOncePerSharedPortAndKeepsStdoutClean) {
   EXPECT_EQ(script.out.find("warning"), std::string::npos) << "stdout is the script only";
 }
 
-TEST_F(SharedPorts, NoWarningForPortsOfTheirOwn) {
+TEST_F(Models, NoWarningForPortsOfTheirOwn) {
   const std::string model = model_with_ports("own", {1600, 1601, 65535});
   const Outcome shown = svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH});
   EXPECT_EQ(shown.code, cli::kExitOk) << shown.err;
@@ -155,12 +157,50 @@ TEST_F(SharedPorts, NoWarningForPortsOfTheirOwn) {
 }
 
 // The port is taken modulo 65536 by the block, so 67136 is 1600 on the wire.
-TEST_F(SharedPorts, PortsThatMeetOnTheWireCount) {
+TEST_F(Models, PortsThatMeetOnTheWireCount) {
   const std::string model = model_with_ports("wrapped", {1600, 67136});
   const Outcome shown = svhost({"show", model, "--plugin", SV_TEST_PLUGIN_PATH});
   EXPECT_NE(shown.err.find("blocks 1 and 2 send to the same port, 1600"), std::string::npos)
       << shown.err;
 }
+
+// A text of several lines reaches the user as lines below each other, not
+// with its line breaks spelt out.
+TEST(Run, ShowsAFailureOfSeveralLinesAsText) {
+  const std::string model = (scratch("run") / "nowhere.model").string();
+  ASSERT_EQ(
+      svhost({"new", model, "--host", "svhost-test..invalid", "--plugin", SV_TEST_PLUGIN_PATH})
+          .code,
+      cli::kExitOk);
+  const Outcome run = svhost({"run", SV_TEST_PLUGIN_PATH, model, "--steps", "0", "--quiet"});
+  EXPECT_EQ(run.code, cli::kExitFailure);
+  EXPECT_NE(run.err.find("run start failed: Socket Error # 11001\n" + std::string(18, ' ') +
+                         "Host not found.\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.out.find("  1 x Socket Error # 11001\n      Host not found.\n"), std::string::npos)
+      << run.out;
+  EXPECT_EQ((run.out + run.err).find("\\r"), std::string::npos);
+}
+
+#ifndef _WIN32
+// The native build has no parameter dialog: svhost dialog fails with the
+// plug-in's words for it and leaves the model as it was.
+TEST_F(Models, DialogOfTheNativeBuildFailsAndSaysWhereTheDialogIs) {
+  const std::string model = model_with_ports("dialog", {1600});
+  std::ifstream before_file(model, std::ios::binary);
+  const std::string before{std::istreambuf_iterator<char>(before_file), {}};
+  const Outcome opened = svhost({"dialog", SV_TEST_PLUGIN_PATH, model});
+  EXPECT_NE(opened.code, cli::kExitOk);
+  EXPECT_NE(opened.err.find("CallParameterDialogDLL failed: The parameter dialog needs the "
+                            "Windows build of the block (UDPSV2Simulink.dll)"),
+            std::string::npos)
+      << opened.err;
+  EXPECT_EQ(opened.out.find("unchanged"), std::string::npos) << opened.out;
+  std::ifstream after_file(model, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after_file), {}), before);
+}
+#endif
 
 }  // namespace
 }  // namespace svhost

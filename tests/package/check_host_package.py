@@ -36,6 +36,12 @@ def check(condition, message):
     return condition
 
 
+def signed(pe):
+    """Whether a 32-bit PE file carries a certificate table (Authenticode)."""
+    at = int.from_bytes(pe[0x3C:0x40], "little") + 24 + 128  # optional header, directory 4
+    return int.from_bytes(pe[at + 4:at + 8], "little") != 0
+
+
 def objdump_tables(objdump, path):
     """Export names with ordinals, and imports per DLL with hint and name."""
     text = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
@@ -109,14 +115,14 @@ def main():
     receivers = ("udpsv_receive.py", "udpsv_receive.m")
     programs = ("udpsv-recv.exe", "udpsv-selftest.exe")
     chart = ("dygraphs/dygraph.min.js", "dygraphs/dygraph.min.css", "dygraphs/LICENSE.txt")
-    shipped = ("UDPSV2Simulink.dll", "README.txt", "CHANGES.txt") + receivers + programs + chart
+    texts = ("README.txt", "user-guide.txt", "support-notes.txt", "CHANGES.txt")
+    shipped = ("UDPSV2Simulink.dll",) + texts + receivers + programs + chart
     with zipfile.ZipFile(host_zip) as z:
         names = sorted(n for n in z.namelist() if not n.endswith("/"))
         check(names == sorted(folder + "/" + n for n in shipped), "host ZIP lists %s" % names)
         check(z.testzip() is None, "host ZIP has a damaged member")
         dll = z.read(folder + "/UDPSV2Simulink.dll")
-        readme = z.read(folder + "/README.txt")
-        changes = z.read(folder + "/CHANGES.txt")
+        docs = {n: z.read(folder + "/" + n) for n in texts if folder + "/" + n in z.namelist()}
         scripts = {n: z.read(folder + "/" + n) for n in receivers if folder + "/" + n in z.namelist()}
         tools = {n: z.read(folder + "/" + n) for n in programs + chart if folder + "/" + n in z.namelist()}
     with zipfile.ZipFile(symbols_zip) as z:
@@ -230,13 +236,17 @@ def main():
     # The texts: UTF-8 with a byte order mark and CR LF line ends, the
     # version filled in.
     section_version = a.version.replace(".", "")
-    for label, text in (("README.txt", readme), ("CHANGES.txt", changes)):
+    for label, text in docs.items():
         check(text.startswith(b"\xef\xbb\xbf"), label + " has no byte order mark")
         check(b"\n" not in text.replace(b"\r\n", b""), label + " has line ends other than CR LF")
         body = text.decode("utf-8-sig")
         check(a.version in body, label + " does not name version " + a.version)
         check("@" not in body, label + " has an unfilled @VARIABLE@")
-    check(section_version in readme.decode("utf-8-sig"), "README.txt does not name " + section_version)
+    guide = docs.get("user-guide.txt", b"").decode("utf-8-sig").replace("\r\n", "\n")
+    check(section_version in guide, "user-guide.txt does not name " + section_version)
+    # Where users read what they got, CHANGES.txt says whether it is signed.
+    said = b"Signed: " if signed(dll) else b"Not signed: "
+    check(said in docs.get("CHANGES.txt", b""), "CHANGES.txt does not say %r" % said)
 
     # The receivers: the tree's, with CR LF for Windows editors and no byte
     # order mark, which an interpreter could take for code.
@@ -248,13 +258,12 @@ def main():
         check(text.replace(b"\r\n", b"\n") == tree, name + " differs from docs/receivers/" + name)
 
     # The guide's list of what the package holds names every file of it.
-    guide = readme.decode("utf-8-sig").replace("\r\n", "\n")
-    listed = re.search(r"^2\. What is in the package\n-+\n(.*?)^\d+\. ", guide, re.M | re.S)
-    if check(listed, "README.txt has no chapter 'What is in the package'"):
+    listed = re.search(r"^1\. What is in the package\n-+\n(.*?)^\d+\. ", guide, re.M | re.S)
+    if check(listed, "user-guide.txt has no chapter 'What is in the package'"):
         # A file in a folder of the package is named with its folder.
         for name in sorted({n.split("/")[0] + "\\" if "/" in n else n for n in shipped}):
             check(re.search(r"^  %s\s" % re.escape(name), listed.group(1), re.M),
-                  "README.txt's list of the package lacks " + name)
+                  "user-guide.txt's list of the package lacks " + name)
 
     for f in failures:
         print("FAILED:", f)

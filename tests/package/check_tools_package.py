@@ -55,7 +55,8 @@ def expected_files(source_dir):
     Debian documents, the manual pages and the receiving side's files."""
     doc = "usr/share/doc/udpsv-tools/"
     files = {"usr/bin/svhost", "usr/bin/udpsv-recv", "usr/lib/udpsv2simulink/UDPSV2Simulink.so",
-             doc + "user-guide.txt", doc + "CHANGES.txt", doc + "copyright", doc + "changelog.gz",
+             doc + "README", doc + "user-guide.txt", doc + "support-notes.txt", doc + "CHANGES.txt",
+             doc + "copyright", doc + "changelog.gz",
              "usr/share/man/man1/svhost.1.gz", "usr/share/man/man1/udpsv-recv.1.gz",
              "usr/share/udpsv2simulink/wireshark/udpsv.lua"}
     receivers = os.path.join(source_dir, "docs", "receivers")

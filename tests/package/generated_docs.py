@@ -7,9 +7,7 @@ package, which is built without running anything, can ship them:
   docs/receivers/udpsv_receive.m          --receiver matlab    (1 x double to
   docs/receivers/udpsv_receive_octave.m   --receiver octave    127.0.0.1:1600)
   docs/receivers/simulink.txt             --receiver simulink
-  docs/user-guide.txt, between "----- NAME -----" and "----- end of NAME -----"
-  README.md, after "<!-- generated: svhost show demo.model --receiver KIND -->"
-                                          for 4 x double to port 1600
+  docs/user-guide.txt, between "----- simulink.txt -----" and its end marker
 
 check_guide.py fails when one of them differs from the generator; this
 writes them all anew after the generator changed:
@@ -29,9 +27,9 @@ RECEIVER_FILES = {
     "udpsv_receive_octave.m": "octave",
     "simulink.txt": "simulink",
 }
-# The files of docs/receivers/ that the guide prints in full.
-IN_GUIDE = ("simulink.txt", "udpsv_receive.py", "udpsv_receive.m")
-README_KINDS = ("simulink", "python", "octave", "matlab")
+# The files of docs/receivers/ that the guide prints in full: the settings,
+# not the scripts, which the packages ship as files.
+IN_GUIDE = ("simulink.txt",)
 
 
 def guide_block(guide, name):
@@ -47,24 +45,13 @@ def replace_guide_block(guide, name, text):
     return guide[:a] + text + guide[guide.index(end, a):]
 
 
-def readme_block(readme, kind):
-    marker = "<!-- generated: svhost show demo.model --receiver %s -->" % kind
-    at = readme.find(marker)
-    if at < 0:
-        return None, None
-    start = readme.index("\n", readme.index("```", at)) + 1
-    return start, readme.index("```", start)
-
-
 class Generator:
-    """svhost's recipes for a new block and for the README's example."""
+    """svhost's recipes for a new block."""
 
     def __init__(self, svhost, plugin, work):
         self.svhost, self.plugin = svhost, plugin
         self.default_model = os.path.join(work, "default.model")
-        self.demo_model = os.path.join(work, "demo.model")
         self._run("new", self.default_model)
-        self._run("new", self.demo_model, "--inputs", "4")
 
     def _run(self, *args):
         r = subprocess.run([self.svhost] + list(args) + ["--plugin", self.plugin],
@@ -75,9 +62,6 @@ class Generator:
 
     def receiver_file(self, name):
         return self._run("show", self.default_model, "--receiver", RECEIVER_FILES[name])
-
-    def readme(self, kind):
-        return self._run("show", self.demo_model, "--receiver", kind)
 
 
 def read(path):
@@ -95,7 +79,6 @@ def differences(source_dir, generator):
     out = []
     receivers = os.path.join(source_dir, "docs", "receivers")
     guide = read(os.path.join(source_dir, "docs", "user-guide.txt"))
-    readme = read(os.path.join(source_dir, "README.md"))
     for name in RECEIVER_FILES:
         want = generator.receiver_file(name)
         path = os.path.join(receivers, name)
@@ -103,10 +86,6 @@ def differences(source_dir, generator):
             out.append(("docs/receivers/" + name, path))
         if name in IN_GUIDE and guide_block(guide, name) != want:
             out.append(("the guide's " + name, None))
-    for kind in README_KINDS:
-        start, end = readme_block(readme, kind)
-        if start is None or readme[start:end] != generator.readme(kind):
-            out.append(("README.md's %s recipe" % kind, None))
     return out
 
 
@@ -114,18 +93,13 @@ def update(source_dir, generator):
     receivers = os.path.join(source_dir, "docs", "receivers")
     os.makedirs(receivers, exist_ok=True)
     guide_path = os.path.join(source_dir, "docs", "user-guide.txt")
-    readme_path = os.path.join(source_dir, "README.md")
-    guide, readme = read(guide_path), read(readme_path)
+    guide = read(guide_path)
     for name in RECEIVER_FILES:
         text = generator.receiver_file(name)
         write(os.path.join(receivers, name), text)
         if name in IN_GUIDE:
             guide = replace_guide_block(guide, name, text)
-    for kind in README_KINDS:
-        start, end = readme_block(readme, kind)
-        readme = readme[:start] + generator.readme(kind) + readme[end:]
     write(guide_path, guide)
-    write(readme_path, readme)
 
 
 def main():
@@ -135,7 +109,7 @@ def main():
     a = p.parse_args()
     with tempfile.TemporaryDirectory() as work:
         update(a.source_dir, Generator(a.svhost, a.plugin, work))
-    print("docs/receivers/, the guide's and the README's recipes written anew")
+    print("docs/receivers/ and the guide's recipes written anew")
 
 
 if __name__ == "__main__":

@@ -19,10 +19,6 @@
 #include "host/udp_probe.h"
 #include "tests/common/code_page.h"
 
-#ifndef SV_TEST_PLUGIN_PATH
-#error "SV_TEST_PLUGIN_PATH must name the plug-in under test"
-#endif
-
 namespace svhost {
 namespace {
 

@@ -23,10 +23,6 @@
 #include "host/signals.h"
 #include "host/udp_probe.h"
 
-#ifndef SV_TEST_PLUGIN_PATH
-#error "SV_TEST_PLUGIN_PATH must name the plug-in under test"
-#endif
-
 namespace svhost {
 namespace {
 
@@ -157,6 +153,13 @@ After measure(const std::function<void()>& export_call, std::uint16_t cw, std::u
   return a;
 }
 
+// The native build has no parameter dialog.
+#ifdef _WIN32
+constexpr bool kNoDialog = false;
+#else
+constexpr bool kNoDialog = true;
+#endif
+
 // One export call of the operation list, with the condition that makes it
 // fail: 0 for a call that succeeds whatever the traps, or the x87 exception
 // whose trap makes it fail with `text`.
@@ -230,10 +233,14 @@ class FpuInvariant : public Loaded {
       file_->seek(0);
       x.ReadFromFile(file_->handle(), idle_->record());
     });
-    add("CallParameterDialogDLL", [x, this] {
-      std::uint8_t byte = 0;
-      x.CallParameterDialogDLL(idle_->record(), &byte);
-    });
+    // Under Wine without a display the dialog ends at once; natively there
+    // is none, and the export fails.
+    ops.push_back({"CallParameterDialogDLL",
+                   [x, this] {
+                     std::uint8_t byte = 0;
+                     x.CallParameterDialogDLL(idle_->record(), &byte);
+                   },
+                   0, nullptr, kNoDialog});
     // Every data type: a value that converts under any word, and one that
     // fails where its condition is trapped (NaN for int32 and boolean, an
     // overflow for double and single, a signalling NaN for double).

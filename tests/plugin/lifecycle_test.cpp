@@ -14,10 +14,10 @@
 #include "base/x87.h"
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "host/udp_probe.h"
-#include "platform/posix/headless.h"
 #include "plugin/block_record.h"
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
+#include "tests/common/headless.h"
 #include "udpsv_exports.h"
 
 namespace {

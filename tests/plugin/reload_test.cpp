@@ -14,10 +14,6 @@
 #include "host/resources.h"
 #include "host/signals.h"
 
-#ifndef SV_TEST_PLUGIN_PATH
-#error "SV_TEST_PLUGIN_PATH must name the plug-in under test"
-#endif
-
 namespace svhost {
 namespace {
 

@@ -43,7 +43,7 @@ LoadResult load_with_store(const std::string& store_text) {
     ::close(fds[0]);
     ::setenv("UDPSV_REGISTRY_FILE", file.c_str(), 1);
     std::string out = "dlopen failed\n\n";
-    if (void* lib = ::dlopen(SV_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {
+    if (void* lib = ::dlopen(SV_TEST_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {
       auto last = reinterpret_cast<GetLastFailureFn>(::dlsym(lib, "GetLastFailureDLL"));
       auto io =
           reinterpret_cast<GetNumberOfInputsOutputs2Fn>(::dlsym(lib, "GetNumberOfInputsOutputs2"));

@@ -16,8 +16,8 @@
 
 #include "base/text.h"
 #include "base/user_data.h"
-#include "tools/frame_decode.h"
-#include "tools/recipes.h"
+#include "receiving/frame_decode.h"
+#include "receiving/recipes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/frame_decode.h"
+#include "receiving/frame_decode.h"
 
 #include <bit>
 #include <charconv>

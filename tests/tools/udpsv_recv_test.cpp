@@ -234,8 +234,8 @@ TEST(UdpsvRecv, BadArgumentsExitWithTwo) {
   }
 }
 
-// A port that another socket holds fails the start with the system's words,
-// as does a CSV file that cannot be made.
+// A port that another socket holds fails the start with the system's words
+// and what they mean, as does a CSV file that cannot be made.
 TEST(UdpsvRecv, APortThatIsTakenOrAFileThatCannotBeMadeExitsWithOne) {
   const int holder = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_GE(holder, 0);
@@ -253,6 +253,11 @@ TEST(UdpsvRecv, APortThatIsTakenOrAFileThatCannotBeMadeExitsWithOne) {
   EXPECT_NE(
       taken.err().find("udpsv-recv: cannot bind 127.0.0.1:" + port + ": Address already in use\n"),
       std::string::npos)
+      << taken.err();
+  EXPECT_NE(taken.err().find("another program already receives on port " + port +
+                             " (another udpsv-recv, a script or a Simulink model): close it, "
+                             "or choose another port with --port"),
+            std::string::npos)
       << taken.err();
   close(holder);
 

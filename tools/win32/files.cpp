@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/win32/system_text.h"
 #include "tools/win32/utf.h"
 
 namespace sv::files {
@@ -13,12 +14,9 @@ namespace {
 using win32_text::utf8;
 using win32_text::wide;
 
-std::string system_text(DWORD code) {
-  wchar_t buf[512];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, buf, sizeof buf / sizeof buf[0], nullptr);
-  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
-  return n ? utf8(std::wstring_view(buf, n)) : "system error " + std::to_string(code);
+std::string system_text(DWORD code, const std::string& path) {
+  const std::string text = win32_text::system_text(code, path);
+  return text.empty() ? "system error " + std::to_string(code) : text;
 }
 
 }  // namespace
@@ -32,7 +30,7 @@ std::string write_whole(const std::string& path, std::string_view text) {
   const std::wstring tmp = target + L".tmp." + std::to_wstring(GetCurrentProcessId());
   HANDLE f = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return system_text(GetLastError());
+  if (f == INVALID_HANDLE_VALUE) return system_text(GetLastError(), path);
   DWORD written = 0;
   const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                   written == text.size();
@@ -43,7 +41,7 @@ std::string write_whole(const std::string& path, std::string_view text) {
     code = GetLastError();
   if (!ok || code != 0) {
     DeleteFileW(tmp.c_str());
-    return system_text(code);
+    return system_text(code, path);
   }
   return {};
 }

@@ -3,7 +3,9 @@
 all, a file that is no library, a library without the exports, and a proxy
 that passes everything on to the real plug-in but spoils one thing (see
 proxy_plugin.cpp). The real plug-in and the faithful proxy pass every
-check; each fault fails the line that checks it, with what was seen.
+check; each fault fails the line that checks it, with what was seen, and a
+plug-in that does not load fails that one line and skips those that need
+it. --lookup adds a line with the address of a name.
 
     selftest_test.py --selftest EXE --plugin LIB --proxy LIB --not-a-plugin LIB
                      --workdir DIR [--wine PREFIX]
@@ -51,8 +53,8 @@ class SelfTest:
         p = os.path.abspath(p)
         return "Z:" + p.replace("/", "\\") if self.wine else p
 
-    def run(self, plugin, env=None):
-        command = [self.exe, "--plugin", self.path(plugin)]
+    def run(self, plugin, env=None, args=()):
+        command = [self.exe, "--plugin", self.path(plugin)] + list(args)
         if self.wine:
             command = [os.path.join(ROOT, "scripts", "wine-prefix.sh"), "run", self.wine] + command
         r = subprocess.run(command, env={**os.environ, **(env or {})}, stdin=subprocess.DEVNULL,
@@ -66,32 +68,43 @@ def report(name, lines):
     checks = {}
     check(lines and lines[0].startswith("UDPSV2Simulink self-test "), "%s: title %r" % (name, lines[:1]))
     for line in lines[1:]:
-        if not check(line.endswith("  ok") or line.endswith("  FAILED"),
-                     "%s: a line ends in neither ok nor FAILED: %r" % (name, line)):
+        if not check(line.endswith(("  ok", "  FAILED", "  skipped")),
+                     "%s: a line ends in neither ok, FAILED nor skipped: %r" % (name, line)):
             continue
         label = line.split(": ", 1)[0]
         checks.setdefault(label, []).append(line)
     return checks
 
 
-def expect_pass(self_test, name, plugin, labels, env=None):
-    rc, lines, err = self_test.run(plugin, env)
+def expect_pass(self_test, name, plugin, labels, env=None, args=()):
+    rc, lines, err = self_test.run(plugin, env, args)
     checks = report(name, lines)
     check(rc == 0, "%s: exit %s, want 0:\n%s%s" % (name, rc, "\n".join(lines), err))
     check(list(checks) == labels + ["result"], "%s: lines %s, want %s" % (name, list(checks), labels))
-    failed = [l for l in lines if l.endswith("FAILED")]
+    failed = [l for l in lines[1:] if not l.endswith("  ok")]
     check(not failed, "%s: %s" % (name, failed))
     print("%s: %d lines, all ok" % (name, len(lines)), flush=True)
+    return checks
 
 
 def expect_failure(self_test, name, plugin, label, said, env=None):
+    """The line `label` FAILED, saying `said`; when the plug-in did not load,
+    every other line is ok or skipped."""
     rc, lines, err = self_test.run(plugin, env)
     checks = report(name, lines)
     check(rc == 1, "%s: exit %s, want 1:\n%s%s" % (name, rc, "\n".join(lines), err))
     line = (checks.get(label) or [""])[0]
-    check(line.endswith("  FAILED") and said in line,
+    check(line.endswith("  FAILED") and said in line and "%1" not in line,
           "%s: want the line %r FAILED with %r, got %r" % (name, label, said, line))
-    check(any(l.startswith("result: ") and l.endswith("FAILED") for l in lines),
+    if label == "plug-in":
+        failed = [l for l in lines[1:-1] if l.endswith("  FAILED")]
+        skipped = [l for l in lines if l.endswith("  skipped")]
+        check(failed == [line] and len(skipped) >= 5 and
+              lines[-1].startswith("result: 1 of ") and
+              lines[-1].endswith(", %d skipped  FAILED" % len(skipped)),
+              "%s: want the plug-in line alone FAILED, the checks that need it skipped:\n%s"
+              % (name, "\n".join(lines)))
+    check(lines[-1].startswith("result: ") and lines[-1].endswith("FAILED"),
           "%s: the result line does not say FAILED" % name)
     print("%s: %s" % (name, line), flush=True)
 
@@ -120,7 +133,10 @@ def run_checks(a):
     self_test = SelfTest(a.selftest, a.wine)
     labels = WINDOWS_LABELS if a.wine else NATIVE_LABELS
 
-    expect_pass(self_test, "real plug-in", a.plugin, labels)
+    lookup = expect_pass(self_test, "real plug-in", a.plugin, labels + ["name lookup"],
+                         args=["--lookup", "localhost"])
+    check('"localhost" is 127.0.0.1, found in ' in (lookup.get("name lookup") or [""])[0],
+          "the lookup of localhost: %r" % lookup.get("name lookup"))
 
     missing = os.path.join(a.workdir, "missing", os.path.basename(a.plugin))
     expect_failure(self_test, "no plug-in", missing, "plug-in", "no file ")

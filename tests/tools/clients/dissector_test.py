@@ -1,4 +1,4 @@
-"""Runs tools/wireshark/udpsv.lua in tshark on frames that svhost sent
+"""Runs receiving/wireshark/udpsv.lua in tshark on frames that svhost sent
 through the plug-in, captured on loopback, for all four data types, and
 checks every decoded value bit for bit, and that lengths that do not fit are
 flagged.

@@ -116,8 +116,10 @@ class Host:
         return path
 
     def recipe(self, model, kind):
+        # The Python recipe listens on 127.0.0.1 by itself.
+        listen = [] if kind == "python" else ["--listen", "127.0.0.1"]
         out = subprocess.run([self.svhost, "show", model, "--plugin", self.plugin,
-                              "--receiver", kind, "--listen", "127.0.0.1"],
+                              "--receiver", kind] + listen,
                              check=True, stdout=subprocess.PIPE, text=True)
         return out.stdout
 

@@ -44,7 +44,8 @@ def check_type(client, host, type_name, failures):
     try:
         if not failures.wait("%s %s: the recipe says it is listening" % (client, type_name),
                              lambda: (read(err_path), proc.poll()),
-                             done=lambda v: "listening on" in v[0],
+                             done=lambda v: ("listening on 127.0.0.1:%d" % port if client == "python"
+                                             else "listening on") in v[0],
                              seen=lambda v: "stderr %r, exit status %s" % v):
             return
         host.run(model, 2, harness.signal_args(values))  # run start + 2 steps = 3 frames

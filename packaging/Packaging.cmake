@@ -1,24 +1,9 @@
-# Release packages, everything named from the project version:
-#
-#   win32   UDPSV2Simulink-<version>-win32.zip          the stripped DLL, the
-#                                                       receiver and the
-#                                                       self-test (with
-#                                                       dygraphs/), the user
-#                                                       guide (README.txt), the
-#                                                       change list, the
-#                                                       guide's receivers
-#           UDPSV2Simulink-<version>-win32-symbols.zip  the DLL's debug
-#                                                       information
-#           SHA256SUMS over both                        target package_host
-#   native  udpsv-tools_<version>_<arch>.deb            svhost, udpsv-recv, the
-#                                                       native library, the
-#                                                       receiving side's files,
-#                                                       manual pages
-#                                                       target package_tools
-#
-# The packages land in <build>/packages; scripts/release.sh builds both
-# presets and collects them in dist/. `cmake --install` of either build puts
-# the same files under a prefix.
+# The release packages, every name from the project version: on win32 the
+# host ZIP, its symbols ZIP and SHA256SUMS over both (target package_host);
+# natively the tools .deb (target package_tools). What each holds is listed
+# where they are collected, in scripts/release.sh. They land in
+# <build>/packages; `cmake --install` of either build puts the same files
+# under a prefix.
 
 # The version a block's section starts with: the file version without dots.
 string(REPLACE "." "" SV_SECTION_VERSION "${PROJECT_VERSION}")
@@ -35,6 +20,9 @@ function(sv_render_text source output style)
   set(path "${CMAKE_SOURCE_DIR}/docs/${source}")
   set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
   file(READ "${path}" text)
+  # Filled in first, so that the line ends of what is filled in are
+  # converted too.
+  string(CONFIGURE "${text}" text @ONLY)
   set(newline LF)
   if(style STREQUAL "windows")
     string(ASCII 239 187 191 bom)
@@ -63,7 +51,33 @@ set(CPACK_ARCHIVE_THREADS 1)
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
   # ---- The host package --------------------------------------------------
-  sv_render_text(user-guide.txt README.txt windows)
+  # Authenticode signatures on the DLL and the two programs, for whoever
+  # ships them (scripts/release.sh --sign); the certificate's password comes
+  # from the environment when the files are built (scripts/sign.sh).
+  set(SV_SIGN_CERT "" CACHE FILEPATH "PKCS#12 file to sign the host package's files with (empty: unsigned)")
+  set(SV_SIGN_TIMESTAMP "" CACHE STRING "RFC 3161 time-stamp server for the signatures (empty: none)")
+  set(sv_sign "")
+  if(SV_SIGN_CERT)
+    set(sv_sign bash "${CMAKE_SOURCE_DIR}/scripts/sign.sh" --cert "${SV_SIGN_CERT}")
+    if(SV_SIGN_TIMESTAMP)
+      list(APPEND sv_sign --timestamp "${SV_SIGN_TIMESTAMP}")
+    endif()
+    set(SV_SIGNATURE_NOTE "Signed: UDPSV2Simulink.dll, udpsv-selftest.exe and udpsv-recv.exe
+carry a digital signature (Authenticode); the tab Digital Signatures of
+their Properties names the signer.
+
+")
+  else()
+    set(SV_SIGNATURE_NOTE "Not signed: UDPSV2Simulink.dll, udpsv-selftest.exe and udpsv-recv.exe
+carry no digital signature. Windows may warn at the programs' first
+start, and Windows 11's Smart App Control blocks the DLL; user-guide.txt,
+chapter 3, \"Unsigned files\", says what to do.
+
+")
+  endif()
+  sv_render_text(README.txt README.txt windows)
+  sv_render_text(user-guide.txt user-guide.txt windows)
+  sv_render_text(support-notes.txt support-notes.txt windows)
   sv_render_text(CHANGES.txt CHANGES.txt windows)
   sv_render_text(SYMBOLS.txt SYMBOLS.txt windows)
   # The receivers the guide's quick start and MATLAB chapter use.
@@ -81,13 +95,22 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   set(sv_dll "${stage}/UDPSV2Simulink.dll")
   set(sv_dll_debug "${stage}/UDPSV2Simulink.dll.debug")
   file(MAKE_DIRECTORY "${stage}")
+  # Makefiles miss a changed command: this file changes with the signing
+  # settings, and the files are made anew.
+  set(sv_signing "${stage}/signing.txt")
+  file(CONFIGURE OUTPUT "${sv_signing}" CONTENT "${SV_SIGN_CERT} ${SV_SIGN_TIMESTAMP}\n")
+  set(sv_sign_dll "")
+  if(sv_sign)
+    set(sv_sign_dll COMMAND ${sv_sign} "${sv_dll}")
+  endif()
   add_custom_command(
     OUTPUT "${sv_dll}" "${sv_dll_debug}"
     COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:UDPSV2Simulink>" "${sv_dll_debug}"
     COMMAND "${CMAKE_OBJCOPY}" --strip-all "$<TARGET_FILE:UDPSV2Simulink>" "${sv_dll}"
     # Run in the stage, so that the link names the bare file.
     COMMAND "${CMAKE_OBJCOPY}" --add-gnu-debuglink=UDPSV2Simulink.dll.debug "${sv_dll}"
-    DEPENDS UDPSV2Simulink
+    ${sv_sign_dll}
+    DEPENDS UDPSV2Simulink "${sv_signing}" ${SV_SIGN_CERT}
     WORKING_DIRECTORY "${stage}"
     COMMENT "Stripping UDPSV2Simulink.dll, debug information to UDPSV2Simulink.dll.debug"
     VERBATIM)
@@ -100,18 +123,24 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   set(sv_host_tools "")
   foreach(tool udpsv-recv udpsv-selftest)
     set(out "${stage}/${tool}.exe")
+    set(sv_sign_tool "")
+    if(sv_sign)
+      set(sv_sign_tool COMMAND ${sv_sign} "${out}")
+    endif()
     add_custom_command(
       OUTPUT "${out}"
       COMMAND "${CMAKE_OBJCOPY}" --strip-all "$<TARGET_FILE:${tool}>" "${out}"
-      DEPENDS ${tool}
+      ${sv_sign_tool}
+      DEPENDS ${tool} "${sv_signing}" ${SV_SIGN_CERT}
       COMMENT "Stripping ${tool}.exe"
       VERBATIM)
     list(APPEND sv_host_tools "${out}")
   endforeach()
   add_custom_target(sv_release_tools ALL DEPENDS ${sv_host_tools})
 
-  install(FILES "${sv_dll}" ${sv_host_tools} "${SV_DOCS_DIR}/README.txt"
-                "${SV_DOCS_DIR}/CHANGES.txt" ${sv_host_receiver_files}
+  set(sv_host_texts README.txt user-guide.txt support-notes.txt CHANGES.txt)
+  list(TRANSFORM sv_host_texts PREPEND "${SV_DOCS_DIR}/")
+  install(FILES "${sv_dll}" ${sv_host_tools} ${sv_host_texts} ${sv_host_receiver_files}
           DESTINATION . COMPONENT host)
   install(FILES ${SV_DYGRAPHS_FILES} DESTINATION dygraphs COMPONENT host)
   install(FILES "${sv_dll_debug}" "${SV_DOCS_DIR}/SYMBOLS.txt" DESTINATION . COMPONENT symbols)
@@ -138,8 +167,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
             "-DSTAGE=${CPACK_PACKAGE_DIRECTORY}" "-DOUT=${SV_PACKAGE_DIR}"
             "-DFILES=${SV_HOST_ZIP}.zip;${SV_SYMBOLS_ZIP}.zip" -DSUMS=SHA256SUMS
             -P "${SV_PACKAGE_SCRIPT}"
-    DEPENDS "${sv_dll}" "${sv_dll_debug}" ${sv_host_tools} ${SV_DYGRAPHS_FILES}
-            "${SV_DOCS_DIR}/README.txt" "${SV_DOCS_DIR}/CHANGES.txt"
+    DEPENDS "${sv_dll}" "${sv_dll_debug}" ${sv_host_tools} ${SV_DYGRAPHS_FILES} ${sv_host_texts}
             "${SV_DOCS_DIR}/SYMBOLS.txt" ${sv_host_receiver_files}
     COMMENT "Host packages in ${SV_PACKAGE_DIR}"
     VERBATIM)
@@ -153,8 +181,14 @@ elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
   # lies in the reserved .invalid domain, which no mail can reach. The guide
   # says what to put in a report instead.
   set(SV_DEB_MAINTAINER "UDPSV2Simulink developers <udpsv2simulink@packages.invalid>")
+  # The Windows files' signature is the host package's business.
+  set(SV_SIGNATURE_NOTE "")
+  sv_render_text(linux-tools.txt README unix)
   sv_render_text(user-guide.txt user-guide.txt unix)
+  sv_render_text(support-notes.txt support-notes.txt unix)
   sv_render_text(CHANGES.txt CHANGES.txt unix)
+  # Not shipped here, but checked with the others (tests/package/check_guide.py).
+  sv_render_text(README.txt README.txt unix)
   sv_render_text(man/svhost.1 svhost.1 unix)
   sv_render_text(man/udpsv-recv.1 udpsv-recv.1 unix)
   # The Debian changelog, dated by the build (or SOURCE_DATE_EPOCH).
@@ -179,8 +213,10 @@ elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
   # The native library is a plug-in, loaded by path: a folder of its own
   # rather than the linker's search path. svhost looks there by itself.
   install(TARGETS UDPSV2Simulink LIBRARY DESTINATION "${SV_PLUGIN_INSTALL_DIR}" COMPONENT tools)
-  install(FILES "${SV_DOCS_DIR}/user-guide.txt" "${SV_DOCS_DIR}/CHANGES.txt"
-                "${SV_DOCS_DIR}/changelog.gz" "${CMAKE_CURRENT_LIST_DIR}/debian/copyright"
+  set(sv_tools_texts README user-guide.txt support-notes.txt CHANGES.txt)
+  list(TRANSFORM sv_tools_texts PREPEND "${SV_DOCS_DIR}/")
+  install(FILES ${sv_tools_texts} "${SV_DOCS_DIR}/changelog.gz"
+                "${CMAKE_CURRENT_LIST_DIR}/debian/copyright"
           DESTINATION "${SV_DOC_DIR}" COMPONENT tools)
   install(FILES "${SV_DOCS_DIR}/svhost.1.gz" "${SV_DOCS_DIR}/udpsv-recv.1.gz"
           DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT tools)
@@ -189,7 +225,7 @@ elseif(NOT CMAKE_CROSSCOMPILING AND NOT sv_sanitized)
   # Wireshark dissector.
   file(GLOB sv_receivers CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/docs/receivers/*")
   install(FILES ${sv_receivers} DESTINATION "${SV_SHARE_DIR}/recipes" COMPONENT tools)
-  install(FILES "${CMAKE_SOURCE_DIR}/tools/wireshark/udpsv.lua" DESTINATION "${SV_SHARE_DIR}/wireshark"
+  install(FILES "${CMAKE_SOURCE_DIR}/receiving/wireshark/udpsv.lua" DESTINATION "${SV_SHARE_DIR}/wireshark"
           COMPONENT tools)
 
   set(CPACK_GENERATOR DEB)
@@ -232,8 +268,7 @@ on Linux. With the receiving side's recipes and a Wireshark dissector.")
             "-DSTAGE=${CPACK_PACKAGE_DIRECTORY}" "-DOUT=${SV_PACKAGE_DIR}"
             "-DFILES=${SV_TOOLS_DEB}"
             -P "${SV_PACKAGE_SCRIPT}"
-    DEPENDS svhost udpsv-recv UDPSV2Simulink "${SV_DOCS_DIR}/user-guide.txt"
-            "${SV_DOCS_DIR}/CHANGES.txt" ${sv_gzipped}
+    DEPENDS svhost udpsv-recv UDPSV2Simulink ${sv_tools_texts} ${sv_gzipped}
     COMMENT "Tools package in ${SV_PACKAGE_DIR}"
     VERBATIM)
 endif()

@@ -1,8 +1,6 @@
-// The native build's window layer: a headless window system. Nothing is
-// displayed; message boxes and beeps are recorded for tests
-// (platform/headless.h), and modal dialogs are driven by a test script.
-#include "platform/window.h"
-
+// The native test programs' window layer: a headless window system. Nothing
+// is displayed; message boxes and beeps are recorded (headless.h), and modal
+// dialogs are driven by a test script.
 #include <deque>
 #include <exception>
 #include <memory>
@@ -10,7 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/posix/headless.h"
+#include "platform/window.h"
+#include "tests/common/headless.h"
 
 namespace sv::ui {
 namespace {

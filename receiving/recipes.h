@@ -2,8 +2,9 @@
 // user receives with: settings of the two Simulink "UDP Receive" blocks, a
 // udpport script for MATLAB and Octave, and a dependency-free Python script.
 // Each recipe is filled in with the block's real port, data type and count,
-// so what a user copies is right for that block. The README's receiving-side
-// sections are the output of this file too; a test keeps them equal.
+// so what a user copies is right for that block. The frame table and the
+// troubleshooting list of docs/receiving.md are the output of this file too;
+// a test keeps them equal.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/frame_decode.h"
+#include "receiving/frame_decode.h"
 
 namespace sv::recv {
 
@@ -25,8 +26,9 @@ struct ReceiverSpec {
   std::optional<ValueType> type = ValueType::Double;  // nullopt: a code that sends nothing
   std::int64_t type_code = 0;                         // the code, for the text when unknown
   std::int64_t inputs = 1;
-  // Address the scripts bind to. Empty means every interface, which is what a
-  // receiver on another machine than the block needs; tests pass 127.0.0.1.
+  // Address the scripts listen on. Empty: the Python script listens on
+  // 127.0.0.1 (it takes --bind when started), the MATLAB and Octave scripts
+  // on every interface, as a receiver on another machine than the block needs.
   std::string listen;
 };
 
@@ -46,10 +48,10 @@ std::size_t frame_bytes(const ReceiverSpec& spec);
 // gets a short note instead of settings that could never match.
 std::string recipe(Recipe which, const ReceiverSpec& spec);
 
-// The README's frame table and its notes (markdown).
+// docs/receiving.md's frame table (markdown).
 std::string frame_table();
 
-// The README's list for "nothing arrives" (markdown).
+// docs/receiving.md's list for "nothing arrives" (markdown).
 std::string troubleshooting();
 
 }  // namespace sv::recv

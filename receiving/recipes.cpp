@@ -1,4 +1,4 @@
-#include "tools/recipes.h"
+#include "receiving/recipes.h"
 
 #include <array>
 
@@ -6,7 +6,7 @@ namespace sv::recv {
 namespace {
 
 // Per-type facts every recipe draws on, in one place so that the recipes and
-// the README table cannot disagree.
+// the frame table of docs/receiving.md cannot disagree.
 // The scripts carry a table of all four types, so that one script serves
 // any block once TYPE and COUNT are set.
 struct TypeFacts {
@@ -80,7 +80,10 @@ std::string simulink(const ReceiverSpec& s) {
   out += "Simulink, for " + s.label + ":\n" + shape(s) + " per frame to " + s.address + ":" + port +
          "\n\n";
 
-  out += "DSP System Toolbox > Sources > UDP Receive: one frame per sample.\n";
+  // The one to use: it takes datagrams from any sending port, one a sample.
+  out +=
+      "Use DSP System Toolbox > Sources > UDP Receive. It outputs one frame per\n"
+      "sample and takes frames from any sending port.\n";
   out += row(kDspColumn, "Local IP port", port);
   out += row(kDspColumn, "Remote IP address ('0.0.0.0' to accept all)", "'0.0.0.0'",
              "or the address of the PC that sends");
@@ -97,49 +100,42 @@ std::string simulink(const ReceiverSpec& s) {
                  n +
                  " on a step that took a frame, 0 on a step that\n"
                  "found none");
-  out += row(kDspColumn, "Sample time", "the host's step period", "(see Timing below)");
+  out += row(kDspColumn, "Sample time", "the host's step size",
+             "the simulated time per host step, such as 0.01 (see Timing)");
   out += "\n";
+  out +=
+      "Timing: the block sends one frame at run start and one per host step\n"
+      "(N steps give N + 1 frames). With the host's step size as sample time,\n"
+      "one sample of the model stands for one step of the host. But neither\n"
+      "program waits for the other, and each computes as fast as it can unless\n"
+      "it is paced: a model that samples faster than frames arrive gets samples\n"
+      "with Length 0; one that samples more slowly lets frames queue up and\n"
+      "arrive late, and once the buffer is full new ones are lost. To keep the\n"
+      "two together, run both in real time: the host paced to its step size\n"
+      "(if it can be), Simulink with Simulation Pacing at one second of\n"
+      "simulation per second. Frames sent while the model is not running are\n"
+      "lost.\n\n";
 
   out +=
-      "Instrument Control Toolbox > UDP Receive: Data size values per step,\n"
-      "taken from a queue of bytes.\n";
+      "Alternative: Instrument Control Toolbox > UDP Receive, where the model\n"
+      "must take every frame in order: in blocking mode each sample waits for\n"
+      "the next frame, so the model follows the host's pace.\n";
   out += row(kIctColumn, "Local port", port);
   out += row(kIctColumn, "Remote address", "the address of the PC that sends",
              "(127.0.0.1 when it is this PC)");
-  out += row(kIctColumn, "Remote port", "leave it (see below)");
-  out += row(kIctColumn, "Data size", "[" + n + " 1]");
+  out += row(kIctColumn, "Data size", "[" + n + " 1]", "any other size shifts every later frame");
   out += row(
       kIctColumn, "Data type", f.ict_type,
       s.type == ValueType::Boolean ? "the block has no boolean type; the bytes are 0 or 1" : "");
   out += row(kIctColumn, "Byte order", "little-endian");
-  out += row(kIctColumn, "Enable blocking mode", "on",
-             "each step waits for a frame; off adds a Status port: 1 on a\n"
-             "step that took a frame, 0 on one that found none");
-  out += row(kIctColumn, "Timeout", "longer than the host's step period");
-  out += row(kIctColumn, "Block sample time", "the host's step period (see Timing below)");
-  out += "\n";
-
+  out += row(kIctColumn, "Enable blocking mode", "on");
+  out += row(kIctColumn, "Timeout", "longer than the host's slowest step");
+  out += row(kIctColumn, "Block sample time", "the host's step size");
   out +=
-      "Where the two differ: the DSP block takes one datagram per sample and\n"
-      "cuts one longer than Maximum length for Message. The Instrument Control\n"
-      "block takes Data size values from its queue whatever the datagrams: a\n"
-      "Data size other than [" +
-      n +
-      " 1] shifts every later frame. It needs the byte\n"
-      "order set; the DSP block reads the PC's own, little-endian on every PC\n"
-      "that runs Simulink. A step that finds no frame still outputs values,\n"
-      "which are not a frame: Length (DSP) or Status tells such steps apart.\n\n";
-  out +=
-      "Remote port: the block sends from a port that the sending PC picks anew\n"
-      "for every run, so no value can name it. Should frames reach a script on\n"
-      "the receiving PC but not the Instrument Control block, that block holds\n"
-      "to its Remote port: use the DSP block there.\n\n";
-  out +=
-      "Timing: the block sends one frame at run start and one per host step\n"
-      "(N steps give N + 1 frames), as fast as the host computes. Nothing paces\n"
-      "the host and Simulink to each other: a model that samples more slowly\n"
-      "lets frames queue up and arrive late, and once the queue is full new\n"
-      "ones are lost. Frames sent while the model is not running are lost.\n";
+      "Its caveat: the block sends from a port that the sending PC picks anew\n"
+      "for every run, and this Simulink block may hold to its Remote port. If\n"
+      "frames reach udpsv-recv or a script on the receiving PC but not this\n"
+      "block, use the DSP block.\n";
   return out;
 }
 
@@ -210,36 +206,44 @@ std::string udpport_script(const ReceiverSpec& s, bool octave) {
 }
 
 std::string python(const ReceiverSpec& s) {
+  // Like udpsv-recv, it listens on this PC only unless told otherwise: no
+  // firewall question for a check on one PC.
+  const std::string listen = s.listen.empty() ? "127.0.0.1" : s.listen;
   std::string out;
   out += "#!/usr/bin/env python3\n";
   out += "# Receives the sample frames of " + s.label + ":\n";
   out += "# " + shape(s) + " per frame, sent to " + s.address + ":" +
          num(static_cast<std::int64_t>(s.port)) + ", one UDP datagram per host\n";
   out += "# step and one at run start, little-endian, no header. Prints one line per frame.\n";
-  out += "import socket\nimport struct\nimport sys\n\n";
+  out += "#   udpsv_receive.py [PORT [TYPE [COUNT]]] [--bind ADDR]\n";
+  out += "import argparse\nimport socket\nimport struct\nimport sys\n\n";
   out += "PORT = " + num(static_cast<std::int64_t>(s.port)) + "\n";
-  out += "LISTEN = \"" + s.listen + "\"" +
-         (s.listen.empty() ? "      # every interface: the block may send from another host" : "") +
-         "\n";
   out += "TYPE = \"" + type_name(*s.type) + "\"   # double | single | int32 | boolean\n";
   out += "COUNT = " + num(s.inputs) + "          # values per frame: the block's inputs\n";
-  out += "# The three can also be given when starting it: PORT [TYPE [COUNT]]\n";
-  out += "if len(sys.argv) > 1:\n    PORT = int(sys.argv[1])\n";
-  out += "if len(sys.argv) > 2:\n    TYPE = sys.argv[2]\n";
-  out += "if len(sys.argv) > 3:\n    COUNT = int(sys.argv[3])\n\n";
+  out += "LISTEN = \"" + listen + "\"" +
+         (listen == "127.0.0.1" ? "   # this PC only; 0.0.0.0 for frames from other PCs too" : "") +
+         "\n\n";
   out += "# Little-endian, and the width the block sends: 8, 4, 4 and 1 bytes. Boolean\n";
   out += "# bytes are 0 or 1: \"B\" keeps a stray byte visible, where \"?\" would hide it.\n";
-  out += "FORMATS = {\"double\": \"d\", \"single\": \"f\", \"int32\": \"i\", \"boolean\": \"B\"}\n";
-  out += "if TYPE not in FORMATS:\n";
-  out += "    sys.exit(\"TYPE must be double, single, int32 or boolean, not %s\" % TYPE)\n";
-  out += "frame = struct.Struct(\"<%d%s\" % (COUNT, FORMATS[TYPE]))\n\n";
+  out +=
+      "FORMATS = {\"double\": \"d\", \"single\": \"f\", \"int32\": \"i\", \"boolean\": \"B\"}\n\n";
+  out +=
+      "p = argparse.ArgumentParser(description=\"Prints the frames of one block, one a line.\")\n";
+  out += "p.add_argument(\"port\", nargs=\"?\", type=int, default=PORT)\n";
+  out += "p.add_argument(\"type\", nargs=\"?\", default=TYPE, choices=list(FORMATS))\n";
+  out += "p.add_argument(\"count\", nargs=\"?\", type=int, default=COUNT)\n";
+  out += "p.add_argument(\"--bind\", default=LISTEN, metavar=\"ADDR\",\n";
+  out += "               help=\"address to listen on (default: %(default)s)\")\n";
+  out += "a = p.parse_args()\n";
+  out += "frame = struct.Struct(\"<%d%s\" % (a.count, FORMATS[a.type]))\n\n";
   out += "sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n";
-  out += "sock.bind((LISTEN, PORT))\n";
+  out += "try:\n";
+  out += "    sock.bind((a.bind, a.port))\n";
+  out += "except OSError as e:\n";
+  out += "    sys.exit(\"cannot bind %s:%d: %s\" % (a.bind, a.port, e.strerror))\n";
   out += "sock.settimeout(0.5)  # wakes up now and then, so that Ctrl+C works on Windows too\n";
   out += "print(\"listening on %s:%d for %d x %s (%d bytes)\"\n";
-  out +=
-      "      % (LISTEN or \"0.0.0.0\", PORT, COUNT, TYPE, frame.size), file=sys.stderr, "
-      "flush=True)\n";
+  out += "      % (a.bind, a.port, a.count, a.type, frame.size), file=sys.stderr, flush=True)\n";
   out += "try:\n";
   out += "    while True:\n";
   out += "        try:\n";
@@ -249,7 +253,7 @@ std::string python(const ReceiverSpec& s) {
   out += "        if len(data) != frame.size:\n";
   out += "            print(\"%s:%d sent %d bytes, expected %d (%d x %s); skipped\"\n";
   out +=
-      "                  % (host, port, len(data), frame.size, COUNT, TYPE), "
+      "                  % (host, port, len(data), frame.size, a.count, a.type), "
       "file=sys.stderr, flush=True)\n";
   out += "            continue\n";
   out += "        print(\" \".join(repr(v) for v in frame.unpack(data)), flush=True)\n";
@@ -335,8 +339,9 @@ std::string troubleshooting() {
          "  receiver (another model, `udpsv-recv`, a script) fails to bind or gets nothing.\n"
          "  `ss -ulpn 'sport = :P'` names the owner on Linux, `netstat -ano -p udp` on Windows.\n"
          "- **Bound to 127.0.0.1 while the block sends from another host.** A socket bound\n"
-         "  to the loopback address hears only its own machine. Bind to every interface\n"
-         "  (`\"\"` in Python, `0.0.0.0`), as the generated recipes do.\n"
+         "  to the loopback address hears only its own machine. `udpsv-recv` and the\n"
+         "  Python recipe listen there unless given `--bind 0.0.0.0` (every interface);\n"
+         "  the MATLAB and Octave recipes listen on every interface.\n"
          "- **Filtering on the remote port.** Each run sends from a new source port; filter\n"
          "  on the sender's address, or accept all.\n"
          "- **The maximum length left at its default.** The DSP System Toolbox block's\n"

@@ -1,6 +1,6 @@
-// Test access to the native build's headless window layer: create fields,
+// The headless window layer of the native test programs: create fields,
 // type, move the focus, click, and read the message boxes and beeps that
-// were shown (recorded, not displayed). Native build only.
+// were shown (recorded, not displayed).
 #pragma once
 
 #include <functional>
