@@ -300,10 +300,9 @@ TEST(IntegerEditReaders, StayWithinTheirText) {
   EXPECT_FALSE(sv::integer_edit::read_real(std::u16string_view(longer).substr(0, 2), v));
 }
 
-// Nineteen significant digits count on either side of the point, leading
-// zeros not among them; later ones only scale (before the point) or drop
-// (after it). Exponents saturate to infinity and to zero, through the
-// smallest subnormal numbers.
+// Nineteen significant digits count, leading zeros not among them; later
+// ones scale before the point and drop after it. Exponents saturate to
+// infinity and, past the subnormal numbers, to zero.
 TEST(IntegerEditReaders, RealNumbersToTheirDigitAndExponentLimits) {
   constexpr long double kInf = std::numeric_limits<long double>::infinity();
   constexpr long double kDigits = 1e-18L, kPowers = 1e-12L;  // relative error allowed
