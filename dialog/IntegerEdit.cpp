@@ -197,6 +197,9 @@ TIntegerEdit::TIntegerEdit(ui::Window edit) : handle_(edit) {
     self.ShowRangeHelp(b, x, y);
   };
   ui::subclass_edit(handle_, this, WM_INTEGEREDIT_ERROR);
+  // An East Asian input method would compose full-width digits, which the
+  // key filter refuses; without it the keys give the digits as typed.
+  ui::keep_input_method_off(handle_);
 }
 
 TIntegerEdit::~TIntegerEdit() { ui::unsubclass_edit(handle_); }
@@ -310,5 +313,9 @@ void TIntegerEdit::mouse_down(ui::MouseButton button, int x, int y) {
 }
 
 void TIntegerEdit::private_message(std::uintptr_t, std::intptr_t lparam) { ShowError(lparam); }
+
+// Enter confirms the form without moving the focus: the entry is checked
+// as if the field were left, and an error keeps the form open.
+bool TIntegerEdit::accept() { return Validate(); }
 
 }  // namespace sv

@@ -1,7 +1,8 @@
 // TIntegerEdit (unit svcomps): a single-line edit field for whole numbers.
 // It filters typed keys, checks its text when the focus leaves it for
-// another control of the form, reports entry errors through a posted
-// message and a message box, and shows its range on a right click.
+// another control of the form and when Enter would confirm the form,
+// reports entry errors through a posted message and a message box, and
+// shows its range on a right click.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +73,7 @@ class TIntegerEdit : private ui::EditEvents {
   void exit() override;
   void mouse_down(ui::MouseButton button, int x, int y) override;
   void private_message(std::uintptr_t wparam, std::intptr_t lparam) override;
+  bool accept() override;
 
   ui::Window handle_;
 };

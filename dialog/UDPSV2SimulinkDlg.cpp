@@ -53,8 +53,8 @@ std::unique_ptr<TIntegerEdit> make_field(ui::Window edit, const FieldProperties&
 
 class ParameterDialog final : public ui::DialogEvents {
  public:
-  ParameterDialog(TUserData& data, std::uint8_t* inputs_byte)
-      : data_(data), inputs_byte_(inputs_byte) {}
+  ParameterDialog(TUserData& data, std::uint8_t* inputs_byte, const bool* block_gone)
+      : data_(data), inputs_byte_(inputs_byte), block_gone_(block_gone) {}
 
   void init(ui::Window dialog) override {
     port_edit_ = make_field(ui::dialog_item(dialog, kPortEdit), kPortEditProperties);
@@ -64,13 +64,16 @@ class ParameterDialog final : public ui::DialogEvents {
     ui::set_window_text(ui::dialog_item(dialog, kIPEdit), data_.IPAddress);
     port_edit_->SetValue(data_.Port);
     // The up-down's position is a signed 16-bit number: the low 16 bits.
-    ui::updown_set_position(ui::dialog_item(dialog, kUpDown2),
-                            static_cast<std::int16_t>(data_.Inputs & 0xFFFF));
+    const ui::Window up_down = ui::dialog_item(dialog, kUpDown2);
+    ui::updown_set_position(up_down, static_cast<std::int16_t>(data_.Inputs & 0xFFFF));
+    // The field's last accepted value is the number shown, so that an entry
+    // error returns to the block's number, not to the form's 1.
+    integer_edit1_->SetValue(ui::updown_position(up_down));
     ui::list_set_index(ui::dialog_item(dialog, kDataTypeCB), data_.DataType);
   }
 
   void closing(ui::Window dialog, int modal_result) override {
-    if (modal_result != 1) return;
+    if (modal_result != 1 || (block_gone_ && *block_gone_)) return;
     data_.IPAddress = ui::window_text(ui::dialog_item(dialog, kIPEdit));
     data_.Port = port_edit_->GetValue();
     data_.Inputs = ui::updown_position(ui::dialog_item(dialog, kUpDown2));
@@ -81,14 +84,15 @@ class ParameterDialog final : public ui::DialogEvents {
  private:
   TUserData& data_;
   std::uint8_t* inputs_byte_;
+  const bool* block_gone_;
   std::unique_ptr<TIntegerEdit> port_edit_;
   std::unique_ptr<TIntegerEdit> integer_edit1_;
 };
 
 }  // namespace
 
-void run_parameter_dialog(TUserData& data, std::uint8_t* inputs_byte) {
-  ParameterDialog dialog(data, inputs_byte);
+void run_parameter_dialog(TUserData& data, std::uint8_t* inputs_byte, const bool* block_gone) {
+  ParameterDialog dialog(data, inputs_byte, block_gone);
   ui::run_modal(form::kParameterForm, owner_window(), dialog);
 }
 

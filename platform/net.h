@@ -105,6 +105,10 @@ struct ReceiveApi {
   // The receive queue's size in bytes (SO_RCVBUF), a wish the system may
   // cut; 0 or -1.
   int (*set_receive_buffer)(SocketHandle, int bytes);
+  // The send queue's size in bytes (SO_SNDBUF); 0 or -1. A stream whose
+  // peer stops reading then blocks after this much more, not after what
+  // the system would let the queue grow to.
+  int (*set_send_buffer)(SocketHandle, int bytes);
   // Makes the system count the datagrams it drops for a full receive queue
   // and hand the count along with the next datagram received; 0, or -1
   // with kEnoprotoopt where the system keeps no such count (Windows).
@@ -129,6 +133,13 @@ struct ReceiveApi {
   // Ends both directions of a stream, so that a receive or send blocked on
   // it in another thread returns; the socket stays open. 0 or -1.
   int (*shutdown_both)(SocketHandle);
+  // Ends the sending direction only: the peer reads the end of the stream
+  // after what was sent, and what it still sends can be read. 0 or -1.
+  int (*shutdown_send)(SocketHandle);
+  // Two connected stream sockets, both non-blocking, that nothing outside
+  // the process can reach: what one end sends only the other receives.
+  // 0 or -1.
+  int (*open_pair)(SocketHandle ends[2]);
   // Waits until a socket of sockets[0..count) has something to read: a
   // datagram, a connection to accept, data or the end of a stream; at most
   // timeout_ms, or without limit when it is negative. ready[i] tells which.

@@ -49,6 +49,9 @@ class EditEvents {
   virtual void mouse_down(MouseButton button, int x, int y) = 0;
   // The private message given to subclass_edit, posted to the field.
   virtual void private_message(std::uintptr_t wparam, std::intptr_t lparam) = 0;
+  // The dialog's default button is about to act (Enter) while the field has
+  // the focus; false keeps the dialog open.
+  virtual bool accept() = 0;
 
  protected:
   ~EditEvents() = default;
@@ -56,9 +59,12 @@ class EditEvents {
 
 void subclass_edit(Window edit, EditEvents* events, unsigned private_message);
 void unsubclass_edit(Window edit);
+// No input method composes text in the field: keys reach it as typed.
+void keep_input_method_off(Window edit);
 
 // A form described by data. Positions are pixels at 96 dpi relative to the
-// form's client area; the order of the controls is the tab order.
+// form's client area, scaled with the font to the DPI the form is shown at;
+// the order of the controls is the tab order.
 enum class ControlKind { push_button, group_box, label, edit, drop_down_list, up_down };
 
 struct ControlSpec {
@@ -95,7 +101,8 @@ class DialogEvents {
 
 // Shows the form modally, stays on top, centred on the screen, owned by
 // owner (0: none), with the focus on the first control of the tab order.
-// The close box gives 2; Escape presses nothing. Returns the modal result,
+// The close box gives 2; Escape presses nothing; the default button acts
+// only once a focused edit field accepts. Returns the modal result,
 // or -1 when the form cannot be shown. An exception from the events or from
 // an edit field ends the dialog and is rethrown here once it is gone.
 int run_modal(const FormSpec& form, Window owner, DialogEvents& events);

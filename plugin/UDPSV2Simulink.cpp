@@ -12,6 +12,7 @@
 #include "plugin/block_record.h"
 #include "plugin/blocks.h"
 #include "plugin/boundary.h"
+#include "plugin/dialog_export.h"
 #include "plugin/param_section.h"
 #include "transmit/run.h"
 #include "udpsv_exports.h"
@@ -113,11 +114,6 @@ SV_EXPORT void SV_CALL DisposeUserDLL(void* blockRecord) noexcept {
   });
 }
 
-SV_EXPORT void SV_CALL CallParameterDialogDLL(void* blockRecord, uint8_t* inputsByte) noexcept {
-  sv::boundary::run(
-      [&] { sv::run_parameter_dialog(*sv::block_record::user_data(blockRecord), inputsByte); });
-}
-
 SV_EXPORT void SV_CALL WriteToFile(intptr_t fileHandle, void* blockRecord) noexcept {
   sv::boundary::run([&] {
     sv::write_section(file_handle(fileHandle), *sv::block_record::user_data(blockRecord));
@@ -159,3 +155,10 @@ SV_EXPORT int32_t SV_CALL GetLastFailureDLL(char* buffer, int32_t size) noexcept
 }
 
 }  // extern "C"
+
+// CallParameterDialogDLL's entry is the platform's (dialog_export.cpp).
+void sv::parameter_dialog(void* blockRecord, std::uint8_t* inputsByte) {
+  TUserData* data = block_record::user_data(blockRecord);
+  blocks::DialogScope scope(data);
+  run_parameter_dialog(*data, inputsByte, &scope.disposed());
+}

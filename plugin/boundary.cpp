@@ -31,6 +31,7 @@ Record& thread_record() {
   }
   return *std::launder(reinterpret_cast<Record*>(t_record_storage));
 }
+void (*g_next_call_work)() = nullptr;
 bool g_startup_failed = false;
 // A pointer, so it is initialised before any load hook runs: the shared
 // object's constructor may run before this unit's dynamic initialisers.
@@ -63,6 +64,21 @@ void clear() {
   Record& r = *std::launder(reinterpret_cast<Record*>(t_record_storage));
   set_failed(r, false);
   r.text.clear();
+}
+
+void at_next_call(void (*work)()) {
+  g_next_call_work = work;
+  detail::g_attention.fetch_or(detail::kWorkAtNextCall, std::memory_order_relaxed);
+}
+
+void attend() {
+  clear();
+  if (void (*work)() = g_next_call_work) {
+    g_next_call_work = nullptr;
+    detail::g_attention.fetch_and(~detail::kWorkAtNextCall, std::memory_order_relaxed);
+    work();
+  }
+  if (startup_failed()) throw_startup_failure();
 }
 
 void record(std::u16string_view message) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "base/x87.h"
 
@@ -21,12 +22,22 @@ namespace detail {
 // count moves only in the thread whose record changes, so a thread with a
 // failure recorded always reads it as non-zero.
 inline constexpr std::uint32_t kStartupFailed = 0x80000000u;
+inline constexpr std::uint32_t kWorkAtNextCall = 0x40000000u;
 extern std::atomic<std::uint32_t> g_attention;
 inline bool needs_attention() { return g_attention.load(std::memory_order_relaxed) != 0; }
 }  // namespace detail
 
 // Clears the calling thread's failure record.
 void clear();
+
+// Work put off until the next export's entry, on whichever thread: a
+// moment when the host holds the library, since it calls it. One kind of
+// work; registering it again before it ran runs it once.
+void at_next_call(void (*work)());
+
+// The entry's slow path: the record cleared, work put off done, a failed
+// start-up raised.
+void attend();
 
 // Frees the calling thread's failure record; the platform's unload hook
 // calls it.
@@ -55,16 +66,14 @@ void deliver();
 // the body is gone before the failure is delivered, since a structured
 // exception skips destructors. A body that takes an x87::Settled gets the
 // word the entry read. The body may run code that is not ours: the
-// caller's word is put back at the exit.
+// caller's word is put back at the exit. run_recorded only records a
+// failure and tells whether there was one; run() delivers it at once.
 template <class Body>
-inline void run(Body&& body) {
+inline bool run_recorded(Body&& body) {
   const x87::Settled settled = x87::drop_pending();
   bool failed = false;
   try {
-    if (detail::needs_attention()) {
-      clear();
-      if (startup_failed()) throw_startup_failure();
-    }
+    if (detail::needs_attention()) attend();
     if constexpr (std::is_invocable_v<Body&, x87::Settled>) body(settled);
     else body();
   } catch (...) {
@@ -72,7 +81,12 @@ inline void run(Body&& body) {
     failed = true;
   }
   x87::restore(settled);
-  if (failed) deliver();
+  return failed;
+}
+
+template <class Body>
+inline void run(Body&& body) {
+  if (run_recorded(std::forward<Body>(body))) deliver();
 }
 
 }  // namespace sv::boundary

@@ -11,8 +11,9 @@
 #                            with instrument-control, tshark, Chromium), and stress-ng
 #                            for scripts/test-all.sh --load
 #   install-deps.sh all      the above, plus mingw-w64 (both thread models), Wine (i386),
-#                            Xvfb, unzip for the tests of the host package, and
-#                            osslsigncode to sign it
+#                            Xvfb, unzip for the tests of the host package,
+#                            osslsigncode to sign it, and the locales whose code
+#                            pages (932, 1251) the Wine tests also run under
 #   install-deps.sh root     mmdebstrap, which scripts/debian-root.sh makes a fresh root
 #                            of a Debian release with
 # Packages already present are not fetched again, so a warm machine skips apt.
@@ -42,7 +43,7 @@ wine=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine w
 native=("${demo[@]}" clang clang-format libclang-rt-dev valgrind dpkg-dev lintian strace
         octave octave-instrument-control tshark chromium stress-ng)
 win32=("${wine[@]}" g++-mingw-w64-i686-win32 xvfb xauth x11-utils fonts-wine imagemagick unzip
-       osslsigncode)
+       osslsigncode locales-all)
 
 case "$scope" in
   demo) want=("${demo[@]}") ;;

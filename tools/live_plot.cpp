@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 #include "tools/files.h"
 #include "tools/http_server.h"
@@ -30,10 +31,9 @@ constexpr double kBucketSeconds = 0.01;
 constexpr auto kBatchPeriod = std::chrono::milliseconds(100);
 // A comment line this often lets a stream find out that its page is gone.
 constexpr auto kHeartbeat = std::chrono::seconds(1);
-// Batches kept for pages that open later: 60 s of history.
+// Batches kept for pages that open later: 60 s of history, within
+// LivePlotOptions::history_bytes.
 constexpr std::size_t kHistoryBatches = 600;
-// Each open stream holds one connection of the server.
-constexpr int kMaxStreams = 16;
 
 double value_order(const Value& v) { return to_double(v); }
 
@@ -48,14 +48,16 @@ std::string json_value(const Value& v) {
   return format_value(v);
 }
 
-std::string json_point(const PlotPoint& p) {
-  std::string out = "[" + std::to_string(p.frame) + ",";
-  char t[32];
-  std::snprintf(t, sizeof t, "%.6f", p.seconds);
-  out += t;
-  out += "," + std::to_string(p.merged);
-  for (const auto& v : p.values) out += "," + json_value(v);
-  return out + "]";
+void append_json_point(const PlotPoint& p, std::string* out) {
+  char t[80];
+  std::snprintf(t, sizeof t, "[%llu,%.6f,%lu", static_cast<unsigned long long>(p.frame), p.seconds,
+                static_cast<unsigned long>(p.merged));
+  *out += t;
+  for (const auto& v : p.values) {
+    *out += ',';
+    *out += json_value(v);
+  }
+  *out += ']';
 }
 
 }  // namespace
@@ -103,97 +105,154 @@ void PlotDecimator::add(std::uint64_t frame, double seconds, const std::vector<V
   ++count_;
 }
 
+// ---- PlotHistory -----------------------------------------------------------
+
+void PlotHistory::add(PlotBatchPtr batch) {
+  held_ += batch->text.size();
+  batches_.push_back(std::move(batch));
+  while (batches_.size() > 1 && (batches_.size() > count_ || held_ > bytes_)) {
+    held_ -= batches_.front()->text.size();
+    batches_.pop_front();
+  }
+}
+
+std::vector<PlotBatchPtr> PlotHistory::after(std::uint64_t cursor, std::size_t bytes) const {
+  std::vector<PlotBatchPtr> out;
+  if (newest() <= cursor) return out;
+  const std::uint64_t oldest = batches_.front()->id;
+  std::size_t taken = 0;
+  for (std::size_t i = cursor < oldest ? 0 : cursor + 1 - oldest; i < batches_.size(); ++i) {
+    taken += batches_[i]->text.size();
+    if (!out.empty() && taken > bytes) break;
+    out.push_back(batches_[i]);
+  }
+  return out;
+}
+
 // ---- LivePlot -------------------------------------------------------------
+
+namespace {
+
+struct Counts {
+  std::uint64_t frames, malformed, lost;
+};
+
+}  // namespace
 
 struct LivePlot::Impl {
   explicit Impl(LivePlotOptions o) : options(std::move(o)) {}
 
-  // Everything below `mutex` is shared by the receive loop and the streams.
-  std::string batch_json(const std::vector<PlotPoint>& points);
-  // Turns finished buckets into one batch, at most once per kBatchPeriod.
-  void maybe_batch(Clock::time_point now);
+  // The batcher's thread: a batch of the finished buckets every kBatchPeriod.
+  void batch_loop();
+  std::string event_text(std::uint64_t id, Counts counts, const std::vector<PlotPoint>& points);
   bool stream(const http::Send& send, std::uint64_t* cursor, Clock::time_point* beat);
   http::Response respond(const http::Request& request);
 
   LivePlotOptions options;
   std::unique_ptr<http::Server> server;
   std::string dygraph_js, dygraph_css;
+  std::thread batcher;
 
+  // Shared by the receive loop, the batcher and the streams, each of which
+  // holds it only to move points or to take batch pointers.
   std::mutex mutex;
-  std::condition_variable wake;
+  std::condition_variable batched;  // a batch came, or stopping
   bool stopping = false;
-  int streams = 0;
-  Clock::time_point start = Clock::now();
   std::optional<Clock::time_point> first_frame;
   PlotDecimator decimator{kBucketSeconds};
   std::vector<PlotPoint> finished;
-  std::deque<std::pair<std::uint64_t, std::string>> history;  // (id, event data)
-  std::uint64_t next_id = 1;
-  Clock::time_point last_batch = Clock::now();
-  std::uint64_t frames = 0, malformed = 0, lost = 0, points = 0;
+  std::uint64_t frames = 0, malformed = 0, lost = 0;
+  PlotHistory history{kHistoryBatches, options.history_bytes};
+
+  // The batcher's own.
+  std::uint64_t points = 0;
   // Frame counts of the last second's batches, for the rate.
   std::deque<std::pair<Clock::time_point, std::uint64_t>> rate_window;
 };
 
-std::string LivePlot::Impl::batch_json(const std::vector<PlotPoint>& batch) {
-  while (!rate_window.empty() && Clock::now() - rate_window.front().first > std::chrono::seconds(1))
+std::string LivePlot::Impl::event_text(std::uint64_t id, Counts counts,
+                                       const std::vector<PlotPoint>& batch) {
+  const auto now = Clock::now();
+  while (!rate_window.empty() && now - rate_window.front().first > std::chrono::seconds(1))
     rate_window.pop_front();
   double rate = 0;
   if (!rate_window.empty()) {
-    const double span =
-        std::chrono::duration<double>(Clock::now() - rate_window.front().first).count();
-    if (span > 0) rate = static_cast<double>(frames - rate_window.front().second) / span;
+    const double span = std::chrono::duration<double>(now - rate_window.front().first).count();
+    if (span > 0) rate = static_cast<double>(counts.frames - rate_window.front().second) / span;
   }
-  rate_window.emplace_back(Clock::now(), frames);
+  rate_window.emplace_back(now, counts.frames);
+  points += batch.size();
 
-  std::string out = "{\"type\":\"" + std::string(value_type_name(options.type)) + "\",\"inputs\":";
+  std::string out = "id: " + std::to_string(id) + "\ndata: {\"type\":\"" +
+                    std::string(value_type_name(options.type)) + "\",\"inputs\":";
   out += options.inputs ? std::to_string(*options.inputs) : "null";
   char r[32];
   std::snprintf(r, sizeof r, "%.1f", rate);
-  out += ",\"frames\":" + std::to_string(frames) + ",\"malformed\":" + std::to_string(malformed) +
-         ",\"lost\":" + (options.drops_counted ? std::to_string(lost) : "null") + ",\"rate\":" + r +
-         ",\"points_sent\":" + std::to_string(points) + ",\"points\":[";
+  out += ",\"frames\":" + std::to_string(counts.frames) +
+         ",\"malformed\":" + std::to_string(counts.malformed) +
+         ",\"lost\":" + (options.drops_counted ? std::to_string(counts.lost) : "null") +
+         ",\"rate\":" + r + ",\"points_sent\":" + std::to_string(points) + ",\"points\":[";
   for (std::size_t i = 0; i < batch.size(); ++i) {
-    if (i) out += ",";
-    out += json_point(batch[i]);
+    if (i) out += ',';
+    append_json_point(batch[i], &out);
   }
-  return out + "]}";
+  return out + "]}\n\n";
 }
 
-void LivePlot::Impl::maybe_batch(Clock::time_point now) {
-  if (now - last_batch < kBatchPeriod) return;
-  last_batch = now;
-  if (first_frame)
-    decimator.close_before(std::chrono::duration<double>(now - *first_frame).count(), &finished);
-  points += finished.size();
-  history.emplace_back(next_id++, batch_json(finished));
-  finished.clear();
-  while (history.size() > kHistoryBatches) history.pop_front();
-  wake.notify_all();
+void LivePlot::Impl::batch_loop() {
+  std::vector<PlotPoint> taken;
+  std::uint64_t next_id = 1;
+  for (auto next = Clock::now() + kBatchPeriod;; next += kBatchPeriod) {
+    Counts counts;
+    {
+      std::unique_lock lock(mutex);
+      batched.wait_until(lock, next, [this] { return stopping; });
+      if (stopping) return;
+      if (first_frame)
+        decimator.close_before(std::chrono::duration<double>(Clock::now() - *first_frame).count(),
+                               &finished);
+      taken.swap(finished);
+      counts = {frames, malformed, lost};
+    }
+    next = std::max(next, Clock::now() - kBatchPeriod);  // no burst after a stall
+    try {
+      auto batch =
+          std::make_shared<PlotBatch>(PlotBatch{next_id, event_text(next_id, counts, taken)});
+      std::lock_guard lock(mutex);
+      history.add(std::move(batch));
+      ++next_id;
+    } catch (const std::bad_alloc&) {
+      // These points are lost to the pages; the receiver goes on.
+    }
+    taken.clear();
+    batched.notify_all();
+  }
 }
 
-// Sends what the page has not seen yet; false when the page is gone or the
-// server stops, which ends this stream only.
+// Sends what the page has not seen yet, at most options.page_bytes at a
+// time; false when the page is gone or the server stops, which ends this
+// stream only.
 bool LivePlot::Impl::stream(const http::Send& send, std::uint64_t* cursor,
                             Clock::time_point* beat) {
-  std::string out;
+  std::vector<PlotBatchPtr> due;
   {
     std::unique_lock lock(mutex);
-    wake.wait_for(lock, kBatchPeriod,
-                  [&] { return stopping || (!history.empty() && history.back().first > *cursor); });
+    batched.wait_until(lock, *beat + kHeartbeat,
+                       [&] { return stopping || history.newest() > *cursor; });
     if (stopping) return false;
-    maybe_batch(Clock::now());
-    for (const auto& [id, data] : history) {
-      if (id <= *cursor) continue;
-      out += "id: " + std::to_string(id) + "\ndata: " + data + "\n\n";
-      *cursor = id;
-    }
+    due = history.after(*cursor, options.page_bytes);
   }
-  const auto now = Clock::now();
-  if (out.empty() && now - *beat >= kHeartbeat) out = ": alive\n\n";
-  if (out.empty()) return true;
-  *beat = now;
-  return send(out);
+  if (due.empty()) {
+    if (Clock::now() - *beat < kHeartbeat) return true;
+    *beat = Clock::now();
+    return send(": alive\n\n");
+  }
+  for (const PlotBatchPtr& batch : due) {
+    if (!send(batch->text)) return false;
+    *cursor = batch->id;
+  }
+  *beat = Clock::now();
+  return true;
 }
 
 http::Response LivePlot::Impl::respond(const http::Request& request) {
@@ -211,15 +270,6 @@ http::Response LivePlot::Impl::respond(const http::Request& request) {
   } else if (request.path == "/dygraph.min.css") {
     file(dygraph_css, "text/css; charset=utf-8");
   } else if (request.path == "/events") {
-    {
-      std::lock_guard lock(mutex);
-      if (stopping || streams >= kMaxStreams) {
-        r.status = 503;
-        file("too many open pages\n", "text/plain; charset=utf-8");
-        return r;
-      }
-      ++streams;
-    }
     // A page that reconnects says what it saw last, and gets only what follows.
     auto cursor = std::make_shared<std::uint64_t>(0);
     const std::string& seen = request.last_event_id;
@@ -228,10 +278,6 @@ http::Response LivePlot::Impl::respond(const http::Request& request) {
     r.type = "text/event-stream";
     r.stream = [this, cursor, beat](const http::Send& send) {
       return stream(send, cursor.get(), beat.get());
-    };
-    r.done = [this] {
-      std::lock_guard lock(mutex);
-      --streams;
     };
   } else {
     r.status = 404;
@@ -255,7 +301,9 @@ std::string LivePlot::start() {
            " (" SV_CHART_LIBRARY_HINT ")";
   d.dygraph_js = std::move(*js);
   d.dygraph_css = std::move(*css);
-  d.server = std::make_unique<http::Server>([&d](const http::Request& r) { return d.respond(r); });
+  d.batcher = std::thread(&Impl::batch_loop, &d);
+  d.server = std::make_unique<http::Server>([&d](const http::Request& r) { return d.respond(r); },
+                                            d.options.limits);
   return d.server->start(d.options.host, d.options.port);
 }
 
@@ -270,9 +318,6 @@ void LivePlot::frame(std::uint64_t number, double seconds, const std::vector<Val
                                        std::chrono::duration<double>(seconds));
   ++d.frames;
   d.decimator.add(number, seconds, values, &d.finished);
-  // Batches form here too, so that finished buckets never pile up while no
-  // page is open.
-  d.maybe_batch(Clock::now());
 }
 
 void LivePlot::malformed() {
@@ -292,7 +337,8 @@ void LivePlot::stop() {
     if (d.stopping) return;
     d.stopping = true;
   }
-  d.wake.notify_all();
+  d.batched.notify_all();
+  if (d.batcher.joinable()) d.batcher.join();
   if (d.server) d.server->stop();
 }
 

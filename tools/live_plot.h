@@ -6,18 +6,22 @@
 // The receive loop must never wait for a browser, and a browser must never
 // see more than a screen can show, however fast frames come. So the loop only
 // hands each frame to a PlotDecimator under a short lock; the decimator merges
-// frames into buckets of fixed width; and every open page gets the finished
-// buckets in batches a few times a second, each from its own server thread.
-// A page that goes away ends its own thread and nothing else.
+// frames into buckets of fixed width; a thread of the plot turns the finished
+// buckets into one batch of text ten times a second, outside that lock; and
+// every open page gets the batches, shared and never copied, from its own
+// server thread. A page that goes away ends its own thread and nothing else.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "receiving/frame_decode.h"
+#include "tools/http_server.h"
 
 namespace sv::recv {
 
@@ -54,6 +58,31 @@ class PlotDecimator {
   PlotPoint first_, last_, min_, max_;
 };
 
+// One batch of the plot as every page gets it: the event's whole text.
+struct PlotBatch {
+  std::uint64_t id;
+  std::string text;
+};
+using PlotBatchPtr = std::shared_ptr<const PlotBatch>;
+
+// The batches kept for pages that open later: the newest `count` within
+// `bytes`, and always the newest one. Ids follow each other. Batches are
+// shared, so a page that takes some copies pointers only.
+class PlotHistory {
+ public:
+  PlotHistory(std::size_t count, std::size_t bytes) : count_(count), bytes_(bytes) {}
+  void add(PlotBatchPtr batch);
+  // The batches after `cursor` (from the oldest kept when the cursor is
+  // behind them) that fit in `bytes`, and at least one when there is one.
+  std::vector<PlotBatchPtr> after(std::uint64_t cursor, std::size_t bytes) const;
+  std::uint64_t newest() const { return batches_.empty() ? 0 : batches_.back()->id; }
+  std::size_t bytes() const { return held_; }
+
+ private:
+  std::size_t count_, bytes_, held_ = 0;
+  std::deque<PlotBatchPtr> batches_;
+};
+
 struct LivePlotOptions {
   std::string host = "127.0.0.1";
   std::uint16_t port = 0;  // 0 picks a free port
@@ -64,6 +93,20 @@ struct LivePlotOptions {
   // Whether the system counts datagrams lost to a full queue; the page
   // shows the count as unknown otherwise.
   bool drops_counted = true;
+
+  // Memory. A batch holds the points of 100 ms, at most 22 (two per 10 ms
+  // bucket), each about 25 bytes of text per input (a double's shortest
+  // text and a comma) and 40 more: with N inputs a second of plot is about
+  // 200 x (25 N + 40) bytes, 5 kB per input. The batches kept for pages
+  // that open later, shared by every page, are the last 60 s but at most
+  // history_bytes: the full minute up to about 55 inputs (a block sends 50
+  // at most), 3 s of 1,000 inputs. A page takes at most page_bytes of them
+  // at a time (one batch when it is larger, past about 1,900 inputs) and
+  // holds them while it sends them. So the plot takes at most
+  // history_bytes + limits.streams x page_bytes, 32 MiB with the defaults.
+  std::size_t history_bytes = std::size_t{16} << 20;
+  std::size_t page_bytes = std::size_t{1} << 20;
+  http::Limits limits;
 };
 
 class LivePlot {

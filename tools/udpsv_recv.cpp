@@ -85,7 +85,18 @@ Live plot in the browser (beside the table and the CSV):
                      free port; "live plot: open http://ADDR:PORT/ in a
                      browser" is reported on stderr.
                      The receiver sends a page at most 200 points per second
-                     and input, so any frame rate can be watched.
+                     and input, so any frame rate can be watched. A page
+                     opened later gets the last 60 s, at most 16 MB (about
+                     5 kB per input and second: the whole minute up to 55
+                     inputs, 3 s of 1,000). The plot takes at most 32 MB,
+                     however many pages open; 16 at a time, one more is
+                     asked to come back in a few seconds.
+                     The page answers only to http://ADDR:PORT/ with ADDR as
+                     given or as the address it stands for, and on 127.0.0.1
+                     to http://localhost:PORT/. With an ADDR other than
+                     127.0.0.1 (0.0.0.0: every network adapter), every
+                     computer that reaches it can watch the frames; there is
+                     no password. Nothing can be changed through the page.
   --http-port-file FILE  write the HTTP port to FILE (atomically)
 
 Stopping (whichever comes first; also on Ctrl+C, and on SIGTERM on Linux):
@@ -563,9 +574,6 @@ int Receiver::run() {
       finish("error");
       return kExitFailure;
     }
-    // A request sets its name before it wakes the waker: one taken away here
-    // is seen at the next turn.
-    if (ready[1] && !sv::console::stop_request()) waker_.drain();
     if (!ready[0]) continue;
     if (!drain()) {
       finish("error");

@@ -2,37 +2,19 @@
 
 namespace sv::recv {
 
-namespace {
-constexpr net::Ipv4 kLoopback{{127, 0, 0, 1}};
-}
-
 Waker::~Waker() {
-  if (socket_ != net::kNoSocket) net::api().shutdown_close(socket_);
+  for (net::SocketHandle s : ends_)
+    if (s != net::kNoSocket) net::api().shutdown_close(s);
 }
 
 std::string Waker::open() {
-  const net::Api& api = net::api();
-  socket_ = api.open_dgram();
-  net::Ipv4 address{};
-  std::uint16_t port = 0;
-  if (socket_ == net::kNoSocket || api.bind(socket_, kLoopback, 0) != 0 ||
-      api.local_address(socket_, &address, &port) != 0 ||
-      net::receive_api().set_blocking(socket_, 0) != 0)
-    return net::error_text(api.last_error());
-  self_ = net::socket_address(kLoopback, port);
+  if (net::receive_api().open_pair(ends_) != 0) return net::error_text(net::api().last_error());
   return {};
-}
-
-void Waker::drain() const {
-  char byte[1];
-  std::uint32_t dropped = 0;
-  if (socket_ != net::kNoSocket)
-    net::receive_api().receive_datagram(socket_, byte, sizeof byte, &dropped);
 }
 
 void Waker::wake() const {
   static const char kByte = 0;
-  if (socket_ != net::kNoSocket) net::api().send_to(socket_, &kByte, 1, &self_);
+  if (ends_[1] != net::kNoSocket) net::receive_api().send(ends_[1], &kByte, 1);
 }
 
 }  // namespace sv::recv

@@ -44,6 +44,10 @@ int set_receive_buffer(SocketHandle s, int bytes) {
   return ::setsockopt(fd(s), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : -1;
 }
 
+int set_send_buffer(SocketHandle s, int bytes) {
+  return ::setsockopt(fd(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0 ? 0 : -1;
+}
+
 int count_drops(SocketHandle s) {
   int on = 1;
   return ::setsockopt(fd(s), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) == 0 ? 0 : -1;
@@ -91,6 +95,17 @@ std::intptr_t send_stream(SocketHandle s, const void* data, std::size_t size) {
 
 int shutdown_both(SocketHandle s) { return ::shutdown(fd(s), SHUT_RDWR) == 0 ? 0 : -1; }
 
+int shutdown_send(SocketHandle s) { return ::shutdown(fd(s), SHUT_WR) == 0 ? 0 : -1; }
+
+// A socket pair of the local domain has no address at all.
+int open_pair(SocketHandle ends[2]) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return -1;
+  ends[0] = fds[0];
+  ends[1] = fds[1];
+  return 0;
+}
+
 int wait_readable(const SocketHandle* sockets, std::size_t count, int timeout_ms, bool* ready) {
   std::vector<pollfd> fds(count);
   for (std::size_t i = 0; i < count; ++i) fds[i] = pollfd{fd(sockets[i]), POLLIN, 0};
@@ -100,10 +115,10 @@ int wait_readable(const SocketHandle* sockets, std::size_t count, int timeout_ms
   return n;
 }
 
-constexpr ReceiveApi kPlatform{open_stream,        own_port,    listen_on,    accept_next,
-                               set_receive_buffer, count_drops, set_blocking, set_timeouts,
-                               receive_datagram,   receive,     send_stream,  shutdown_both,
-                               wait_readable};
+constexpr ReceiveApi kPlatform{open_stream,        own_port,         listen_on,   accept_next,
+                               set_receive_buffer, set_send_buffer,  count_drops, set_blocking,
+                               set_timeouts,       receive_datagram, receive,     send_stream,
+                               shutdown_both,      shutdown_send,    open_pair,   wait_readable};
 
 }  // namespace
 

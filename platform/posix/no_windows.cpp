@@ -30,6 +30,7 @@ bool edit_read_only(Window) { no_windows(); }
 void set_edit_read_only(Window, bool) { no_windows(); }
 void subclass_edit(Window, EditEvents*, unsigned) { no_windows(); }
 void unsubclass_edit(Window) { no_windows(); }
+void keep_input_method_off(Window) { no_windows(); }
 int run_modal(const FormSpec&, Window, DialogEvents&) { no_windows(); }
 Window dialog_item(Window, int) { no_windows(); }
 void updown_set_position(Window, int) { no_windows(); }

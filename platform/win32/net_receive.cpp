@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 
 #include "platform/net.h"
@@ -24,6 +25,7 @@ using send_t = int(WSAAPI*)(SOCKET, const char*, int, int);
 using shutdown_t = int(WSAAPI*)(SOCKET, int);
 using select_t = int(WSAAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*);
 using WSASetLastError_t = void(WSAAPI*)(int);
+using connect_t = int(WSAAPI*)(SOCKET, const sockaddr*, int);
 
 // One WS2_32.DLL entry, bound at its first call after each start().
 template <class Fn>
@@ -67,6 +69,7 @@ Entry<send_t> e_send("send");
 Entry<shutdown_t> e_shutdown("shutdown");
 Entry<select_t> e_select("select");
 Entry<WSASetLastError_t> e_WSASetLastError("WSASetLastError");
+Entry<connect_t> e_connect("connect");
 
 SOCKET sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 
@@ -106,6 +109,10 @@ SocketHandle accept_next(SocketHandle s) {
 
 int set_receive_buffer(SocketHandle s, int bytes) {
   return set_option(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+int set_send_buffer(SocketHandle s, int bytes) {
+  return set_option(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
 // Windows counts no datagrams it drops.
@@ -155,6 +162,60 @@ int shutdown_both(SocketHandle s) {
   return fn(sock(s), SD_BOTH) == 0 ? 0 : -1;
 }
 
+int shutdown_send(SocketHandle s) {
+  auto fn = e_shutdown.get();
+  if (!fn) return -1;
+  return fn(sock(s), SD_SEND) == 0 ? 0 : -1;
+}
+
+// Windows has no socket pair: a loopback connection to a listener of our
+// own stands in. The listener's port is exclusive, so no other program can
+// bind over it, and of what it accepts only the connection from our own
+// end is kept: another program of this PC may connect first.
+int open_pair(SocketHandle ends[2]) {
+  auto connect_fn = e_connect.get();
+  auto accept_fn = e_accept.get();
+  if (!connect_fn || !accept_fn) return -1;
+  const Ipv4 loopback{{127, 0, 0, 1}};
+  const Api& api = net::api();
+  const SocketHandle listener = open_stream();
+  ends[0] = ends[1] = kNoSocket;
+  Ipv4 address{};
+  std::uint16_t port = 0;
+  bool ok = listener != kNoSocket && own_port(listener) == 0 &&
+            api.bind(listener, loopback, 0) == 0 && listen_on(listener) == 0 &&
+            api.local_address(listener, &address, &port) == 0 &&
+            (ends[1] = open_stream()) != kNoSocket;
+  SocketAddress ours{};
+  if (ok) {
+    const SocketAddress to = socket_address(loopback, port);
+    ok = connect_fn(sock(ends[1]), reinterpret_cast<const sockaddr*>(to.bytes),
+                    sizeof(sockaddr_in)) == 0 &&
+         api.local_address(ends[1], &address, &port) == 0;
+    ours = socket_address(loopback, port);
+  }
+  for (int tries = 0; ok && ends[0] == kNoSocket && tries < 16; ++tries) {
+    sockaddr_in from{};
+    int size = sizeof from;
+    const SOCKET c = accept_fn(sock(listener), reinterpret_cast<sockaddr*>(&from), &size);
+    ok = c != INVALID_SOCKET;
+    // Family, port and address: the first 8 bytes of an IPv4 socket address.
+    if (ok && std::memcmp(&from, ours.bytes, 8) == 0) ends[0] = static_cast<SocketHandle>(c);
+    else if (ok) api.shutdown_close(static_cast<SocketHandle>(c));
+  }
+  ok = ok && ends[0] != kNoSocket && set_blocking(ends[0], 0) == 0 && set_blocking(ends[1], 0) == 0;
+  const int error = api.last_error();
+  if (listener != kNoSocket) api.shutdown_close(listener);
+  if (!ok) {
+    for (int i = 0; i < 2; ++i)
+      if (ends[i] != kNoSocket) api.shutdown_close(ends[i]);
+    ends[0] = ends[1] = kNoSocket;
+    if (auto set_error = e_WSASetLastError.get()) set_error(error);
+    return -1;
+  }
+  return 0;
+}
+
 int wait_readable(const SocketHandle* sockets, std::size_t count, int timeout_ms, bool* ready) {
   auto fn = e_select.get();
   if (!fn) return -1;
@@ -179,10 +240,10 @@ int wait_readable(const SocketHandle* sockets, std::size_t count, int timeout_ms
   return n == SOCKET_ERROR ? -1 : n;
 }
 
-constexpr ReceiveApi kPlatform{open_stream,        own_port,    listen_on,    accept_next,
-                               set_receive_buffer, count_drops, set_blocking, set_timeouts,
-                               receive_datagram,   receive,     send_stream,  shutdown_both,
-                               wait_readable};
+constexpr ReceiveApi kPlatform{open_stream,        own_port,         listen_on,   accept_next,
+                               set_receive_buffer, set_send_buffer,  count_drops, set_blocking,
+                               set_timeouts,       receive_datagram, receive,     send_stream,
+                               shutdown_both,      shutdown_send,    open_pair,   wait_readable};
 
 }  // namespace
 

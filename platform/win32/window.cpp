@@ -1,20 +1,23 @@
 // The window layer on Win32: real windows. The form becomes an in-memory
 // dialog template shown with DialogBoxIndirectParamW; its controls are then
-// put at their exact pixel positions. Integer fields are edit controls
-// subclassed with SetWindowSubclass. No C++ exception leaves a window or
-// subclass procedure: one that is thrown ends the modal dialog and is
-// rethrown by run_modal after the dialog is gone.
+// put at their pixel positions, scaled to the dialog's DPI. Integer fields
+// are edit controls subclassed with SetWindowSubclass. No C++ exception
+// leaves a window or subclass procedure: one that is thrown ends the modal
+// dialog and is rethrown by run_modal after the dialog is gone.
 #include "platform/window.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
+#include <imm.h>
 #include <windowsx.h>
 
 #include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
+
+#include "base/errors.h"
 
 namespace sv::ui {
 namespace {
@@ -31,6 +34,7 @@ struct ModalState {
   bool ended = false;
   std::exception_ptr failure;
   ModalState* outer = nullptr;  // the modal loop this one runs inside, if any
+  HFONT font = nullptr;         // the form's font at the dialog's DPI
 };
 
 // The innermost modal loop of the thread. A plain pointer: a thread_local
@@ -52,6 +56,14 @@ UINT unsubclass_message() {
   static const UINT msg = RegisterWindowMessageW(L"UDPSV2Simulink.IntegerEdit.Unsubclass");
   return msg;
 }
+
+// Asked of the focused control before the default button acts: a field
+// answers kRefused to keep the dialog open; any other window answers 0.
+UINT accept_message() {
+  static const UINT msg = RegisterWindowMessageW(L"UDPSV2Simulink.IntegerEdit.Accept");
+  return msg;
+}
+constexpr LRESULT kAccepted = 1, kRefused = 2;
 
 void end_with_failure(std::exception_ptr failure) {
   if (!t_modal) return;  // no modal loop to carry it out of
@@ -128,6 +140,7 @@ LRESULT CALLBACK edit_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, 
           hook->events->exit();
           return 0;
         }
+        if (msg == accept_message()) return hook->events->accept() ? kAccepted : kRefused;
         break;
     }
   } catch (...) {
@@ -226,6 +239,44 @@ std::vector<WORD> build_template(const FormSpec& form) {
   return t.take();
 }
 
+// --- Scaling ---------------------------------------------------------------
+
+// The form is given in pixels at 96 dpi and shown at its window's DPI: the
+// monitor's for a host aware of each monitor's DPI, else the system's (a
+// host unaware of DPI gets 96, and the system stretches the whole window).
+// Positions, sizes and the font scale together. Windows 7 knows only the
+// system's DPI; GetDpiForWindow exists from Windows 10 1607 on.
+UINT window_dpi(HWND h) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto for_window = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (UINT dpi = for_window ? for_window(h) : 0) return dpi;
+  HDC dc = GetDC(h);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(h, dc);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+int scaled(int px, UINT dpi) { return MulDiv(px, static_cast<int>(dpi), 96); }
+
+// A control's rectangle at the DPI. Edges are scaled rather than sizes, so
+// that controls which touch at 96 dpi touch at every DPI.
+RECT scaled(const ControlSpec& c, UINT dpi) {
+  return {scaled(c.left, dpi), scaled(c.top, dpi), scaled(c.left + c.width, dpi),
+          scaled(c.top + c.height, dpi)};
+}
+
+// The form's font at the DPI, made as the dialog manager makes a template's.
+HFONT form_font(const FormSpec& form, UINT dpi) {
+  LOGFONTW lf{};
+  lf.lfHeight = -MulDiv(form.font_points, static_cast<int>(dpi), 72);
+  lf.lfWeight = FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  const std::size_t n = std::min(form.font_name.size(), std::size(lf.lfFaceName) - 1);
+  std::copy_n(form.font_name.begin(), n, lf.lfFaceName);
+  return CreateFontIndirectW(&lf);
+}
+
 // Labels size themselves to their text, as the form's labels do: the
 // font's metrics differ between systems.
 int text_width(HWND label) {
@@ -249,33 +300,27 @@ int text_width(HWND label) {
 // place and width and the field reaching under it by its border. The field's
 // window region leaves out that strip, so the field never paints its border
 // over the arrows, whichever of the two repaints last.
-constexpr int kBuddyBorder = 2;  // WS_EX_CLIENTEDGE of the field
+constexpr int kBuddyBorder = 2;  // WS_EX_CLIENTEDGE of the field, at every DPI
 
-void join_up_down(HWND dialog, const ControlSpec& up_down, const ControlSpec& buddy) {
+void join_up_down(HWND dialog, const ControlSpec& up_down, const ControlSpec& buddy, UINT dpi) {
+  const RECT u = scaled(up_down, dpi), b = scaled(buddy, dpi);
   HWND field = GetDlgItem(dialog, buddy.id);
-  const int width = up_down.left + kBuddyBorder - buddy.left;
-  MoveWindow(field, buddy.left, buddy.top, width, buddy.height, FALSE);
-  MoveWindow(GetDlgItem(dialog, up_down.id), up_down.left, up_down.top, up_down.width,
-             up_down.height, FALSE);
+  const int width = u.left + kBuddyBorder - b.left;
+  MoveWindow(field, b.left, b.top, width, b.bottom - b.top, FALSE);
+  MoveWindow(GetDlgItem(dialog, up_down.id), u.left, u.top, u.right - u.left, u.bottom - u.top,
+             FALSE);
   // The system owns the region once it is set.
-  SetWindowRgn(field, CreateRectRgn(0, 0, width - kBuddyBorder, buddy.height), FALSE);
+  SetWindowRgn(field, CreateRectRgn(0, 0, width - kBuddyBorder, b.bottom - b.top), FALSE);
 }
 
-// Pixel layout, the up-down's buddy and range, the list's items, the
-// client size, on top and centred on the screen.
-void lay_out(HWND dialog, const FormSpec& form) {
+// What a form's controls get once: the up-down's buddy and range, the
+// list's items, the fields' length.
+void fill(HWND dialog, const FormSpec& form) {
   for (const ControlSpec& c : form.controls) {
     HWND h = GetDlgItem(dialog, c.id);
-    if (!h) continue;
-    int height = c.height;
     if (c.kind == ControlKind::drop_down_list) {
       for (auto item : c.items)
         SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
-      if (c.item_height > 0) SendMessageW(h, CB_SETITEMHEIGHT, 0, c.item_height);
-      // The field is c.height high; the window's height includes the
-      // dropped-down list.
-      SendMessageW(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), c.height - 6);
-      height = c.height + 2 + c.item_height * static_cast<int>(c.items.size() + 1);
     }
     if (c.kind == ControlKind::up_down) {
       SendMessageW(h, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(dialog, c.buddy_id)), 0);
@@ -286,23 +331,60 @@ void lay_out(HWND dialog, const FormSpec& form) {
     // (30,000 characters under Wine, 32,767 on Windows) would cut a long
     // host name. 0 asks for the largest limit there is.
     if (c.kind == ControlKind::edit) SendMessageW(h, EM_SETLIMITTEXT, 0, 0);
-    int width = c.width;
+  }
+}
+
+// The controls' font, places and sizes at the DPI.
+void lay_out(HWND dialog, const FormSpec& form, UINT dpi, HFONT font) {
+  for (const ControlSpec& c : form.controls) {
+    HWND h = GetDlgItem(dialog, c.id);
+    if (!h) continue;
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    const RECT r = scaled(c, dpi);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    if (c.kind == ControlKind::drop_down_list) {
+      const int item = scaled(c.item_height, dpi);
+      if (item > 0) SendMessageW(h, CB_SETITEMHEIGHT, 0, item);
+      // The field is as high as the form says, its border included; the
+      // window's height includes the dropped-down list.
+      SendMessageW(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), height - 6);
+      height += 2 + item * static_cast<int>(c.items.size() + 1);
+    }
     if (c.kind == ControlKind::label) width = std::max(width, text_width(h));
-    MoveWindow(h, c.left, c.top, width, height, FALSE);
+    MoveWindow(h, r.left, r.top, width, height, FALSE);
   }
   for (const ControlSpec& c : form.controls) {
     if (c.kind != ControlKind::up_down) continue;
     for (const ControlSpec& b : form.controls) {
-      if (b.id == c.buddy_id) join_up_down(dialog, c, b);
+      if (b.id == c.buddy_id) join_up_down(dialog, c, b, dpi);
     }
   }
-  RECT rc{0, 0, form.client_width, form.client_height};
+}
+
+// The client size at the DPI, on top and centred on the screen.
+void place(HWND dialog, const FormSpec& form, UINT dpi) {
+  RECT rc{0, 0, scaled(form.client_width, dpi), scaled(form.client_height, dpi)};
   AdjustWindowRectEx(&rc, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
   int w = rc.right - rc.left, h = rc.bottom - rc.top;
   int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
   SetWindowPos(dialog, HWND_TOPMOST, x, y, w, h, SWP_NOACTIVATE);
+}
+
+// Lays the form out again at a new DPI; the old font goes once no control
+// uses it any more.
+void rescale(ModalState& st, UINT dpi) {
+  HFONT old = st.font;
+  st.font = form_font(*st.form, dpi);
+  lay_out(st.dialog, *st.form, dpi, st.font);
+  if (old) DeleteObject(old);
+}
+
+// The default button acts only when the focused field takes its entry.
+bool focused_field_accepts(HWND dialog) {
+  HWND f = GetFocus();
+  return !f || !IsChild(dialog, f) || SendMessageW(f, accept_message(), 0, 0) != kRefused;
 }
 
 INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -313,7 +395,10 @@ INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       SetWindowLongPtrW(h, DWLP_USER, reinterpret_cast<LONG_PTR>(st));
       st->dialog = h;
       try {
-        lay_out(h, *st->form);
+        fill(h, *st->form);
+        const UINT dpi = window_dpi(h);
+        rescale(*st, dpi);
+        place(h, *st->form, dpi);
         st->events->init(handle(h));
         for (const ControlSpec& c : st->form->controls) {
           if (c.kind == ControlKind::label || c.kind == ControlKind::group_box) continue;
@@ -327,11 +412,23 @@ INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       }
       return FALSE;  // the focus is set
     }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI (hosts aware of each monitor's):
+      // laid out anew, in the rectangle the system suggests.
+      if (!st) return FALSE;
+      rescale(*st, LOWORD(wp));
+      const RECT* r = reinterpret_cast<const RECT*>(lp);
+      SetWindowPos(h, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      return TRUE;
+    }
     case WM_COMMAND: {
       if (!st || HIWORD(wp) != BN_CLICKED) return FALSE;
       // Escape sends IDCANCEL, which no control of the form bears: ignored.
       for (const ControlSpec& c : st->form->controls) {
         if (c.id == LOWORD(wp) && c.modal_result != 0) {
+          if (c.default_button && !focused_field_accepts(h)) return TRUE;
           finish(st, c.modal_result);
           return TRUE;
         }
@@ -417,6 +514,8 @@ void subclass_edit(Window edit, EditEvents* events, unsigned private_message) {
     delete hook;
 }
 
+void keep_input_method_off(Window edit) { ImmAssociateContextEx(hwnd(edit), nullptr, 0); }
+
 void unsubclass_edit(Window edit) {
   // A field that is gone took its hook with it (WM_NCDESTROY); one that was
   // never subclassed passes the message to the edit control, which ignores it.
@@ -426,8 +525,17 @@ void unsubclass_edit(Window edit) {
 int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {
   // A handle that names no window would make the dialog fail to open.
   if (owner && !IsWindow(hwnd(owner))) owner = 0;
-  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&icc);
+  // Only what the common controls 5.82 know: a process without a version 6
+  // manifest gets that version. Its buttons, fields and lists are the
+  // system's own classes.
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_UPDOWN_CLASS};
+  WNDCLASSEXW up_down{};
+  up_down.cbSize = sizeof up_down;
+  if (!InitCommonControlsEx(&icc) && !GetClassInfoExW(this_module(), UPDOWN_CLASSW, &up_down)) {
+    throw Error(
+        u"Der Parameterdialog kann nicht geöffnet werden: Das Auf-Ab-Feld der Common Controls "
+        u"(COMCTL32.DLL) fehlt.");
+  }
   std::vector<WORD> tmpl = build_template(form);
 
   std::vector<HWND> disabled;
@@ -440,6 +548,7 @@ int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {
   INT_PTR r = DialogBoxIndirectParamW(this_module(), reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()),
                                       hwnd(owner), dialog_proc, reinterpret_cast<LPARAM>(&st));
   t_modal = st.outer;
+  if (st.font) DeleteObject(st.font);
   for (HWND h : disabled) {
     if (h != hwnd(owner) && IsWindow(h)) EnableWindow(h, TRUE);
   }

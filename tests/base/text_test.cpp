@@ -31,12 +31,19 @@ TEST(IntegerReader, AcceptsTheLibraryForms) {
   EXPECT_EQ(parse_int32(u"$FFFFFFFF"), -1);
   EXPECT_EQ(parse_int32(u"$80000000"), INT32_MIN);
   EXPECT_EQ(parse_int32(u"$000000001"), 1);
+  // Each end of each range of digits.
+  EXPECT_EQ(parse_int32(u"$09AFaf"), 0x09AFAF);
+  EXPECT_EQ(parse_int32(u"0x0FFFFFFF"), 0x0FFFFFFF);
+  EXPECT_EQ(parse_int32(u"09"), 9);
 }
 
 TEST(IntegerReader, RefusesEverythingElse) {
   for (const char16_t* bad :
-       {u"", u" ", u"-", u"+", u"$", u"0x", u"x", u"1600 ", u"16 00", u"1.0", u"2147483648",
-        u"-2147483649", u"$100000000", u"12a", u"\t5", u"--1", u"0x-1", u"99999999999999999999"}) {
+       {u"",           u" ",     u"-",         u"+",   u"$",          u"0x",
+        u"x",          u"1600 ", u"16 00",     u"1.0", u"2147483648", u"-2147483649",
+        u"$100000000", u"12a",   u"\t5",       u"--1", u"0x-1",       u"99999999999999999999",
+        u"/",          u"1:",    u"$/",        u"$:",  u"$@",         u"$G",
+        u"$`",         u"$g",    u"x1FFFFFFFF"}) {
     EXPECT_FALSE(parse_int32(bad).has_value()) << sv::utf8(bad);
   }
 }

@@ -36,7 +36,7 @@ void type(Window edit, std::u16string_view chars);  // one WM_CHAR per character
 void move_focus(Window to);
 void mouse_down(Window window, MouseButton button, int x = 4, int y = 4);
 void click(Window button);  // focus to the button, then its modal result
-void press_enter();         // the focused push button, else the default button
+void press_enter();  // the focused push button, else the default button if a focused field accepts
 void close_box(Window dialog);
 void arrow(Window updown, int steps);  // steps > 0: up; stops at the bounds
 void select(Window list, int index);

@@ -213,6 +213,8 @@ void subclass_edit(Window edit, EditEvents* events, unsigned private_message) {
   w.private_msg = private_message;
 }
 
+void keep_input_method_off(Window) {}
+
 void unsubclass_edit(Window edit) {
   if (Win* w = find(edit)) w->events = nullptr;
 }
@@ -406,6 +408,12 @@ void press_enter() {
     return;
   }
   if (g_modals.empty()) return;
+  if (f && f->events) {
+    bool accepted = true;
+    guarded([&] { accepted = f->events->accept(); });
+    pump();
+    if (!accepted) return;
+  }
   Window dialog = g_modals.back()->dialog;
   for (Window c : get(dialog).tab_order) {
     Win& w = get(c);

@@ -3,6 +3,7 @@
 #
 #   run-with-display.sh PREFIX EXE ARGS...
 #   run-with-display.sh PREFIX --sh SCRIPT ARGS...   (SCRIPT runs wine itself)
+#   SV_DPI=144 run-with-display.sh ...                (the display's DPI, default 96)
 #
 # Prepares PREFIX once for dialogs without a window manager (X11 driver
 # Decorated=N and Managed=N, so captions are drawn and closing a window does
@@ -26,6 +27,15 @@ if [ ! -f "$prefix/.sv-dialog-ready" ]; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   wineserver -w
   touch "$prefix/.sv-dialog-ready"
+fi
+
+# The DPI of the run (SV_DPI, default 96), as a user sets it in Windows; the
+# prefix keeps the last one set, so a run sets it only when it differs.
+dpi=${SV_DPI:-96}
+if [ "$(cat "$prefix/.sv-dpi" 2>/dev/null || echo 96)" != "$dpi" ]; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  wineserver -w
+  echo "$dpi" >"$prefix/.sv-dpi"
 fi
 
 # Xvfb picks a free display itself (its lock file is taken atomically, so

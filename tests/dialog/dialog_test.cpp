@@ -213,30 +213,30 @@ TEST_F(ParameterDialog, TheArrowsStopAtOneAndFifty) {
   EXPECT_EQ(byte, 1);
 }
 
-TEST_F(ParameterDialog, EnterInTheInputsFieldSkipsItsCheck) {
-  data.Inputs = 8;
-  run({[&](Window d) {
-    retype(d, sv::kIntegerEdit1, u"60");
-    hl::press_enter();
-  }});
-  EXPECT_TRUE(hl::boxes().empty());
-  EXPECT_EQ(data.Inputs, 8);  // the up-down's previous position
-  EXPECT_EQ(byte, 8);
-}
-
-TEST_F(ParameterDialog, AFailedCheckFallsBackToTheFormsValueNotTheStoredOne) {
+// Enter checks the focused field first: an error keeps the dialog open and
+// returns the field to the block's number, as leaving the field does; a
+// good entry is what OK stores.
+TEST_F(ParameterDialog, EnterChecksTheFieldAndAnErrorReturnsToTheStoredNumber) {
   data.Inputs = 8;
   run({[&](Window d) {
          retype(d, sv::kIntegerEdit1, u"60");
-         hl::move_focus(item(d, sv::kPortEdit));
-         EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), u"1");
-         EXPECT_EQ(sv::ui::focused_window(), item(d, sv::kIntegerEdit1));
+         hl::press_enter();
        },
-       [&](Window d) { hl::press_enter(); }});
-  ASSERT_EQ(hl::boxes().size(), 1u);
+       [&](Window d) {
+         const Window field = item(d, sv::kIntegerEdit1);
+         EXPECT_EQ(sv::ui::window_text(field), u"8");
+         EXPECT_EQ(sv::ui::focused_window(), field);
+         retype(d, sv::kIntegerEdit1, u"60");
+         hl::move_focus(item(d, sv::kPortEdit));
+         EXPECT_EQ(sv::ui::window_text(field), u"8");
+         retype(d, sv::kIntegerEdit1, u"7");
+         hl::press_enter();
+       }});
+  ASSERT_EQ(hl::boxes().size(), 2u);
   EXPECT_EQ(hl::boxes()[0].text, u"Zahlenwert zu groß");
-  EXPECT_EQ(data.Inputs, 1);
-  EXPECT_EQ(byte, 1);
+  EXPECT_EQ(hl::boxes()[1].text, u"Zahlenwert zu groß");
+  EXPECT_EQ(data.Inputs, 7);
+  EXPECT_EQ(byte, 7);
 }
 
 TEST_F(ParameterDialog, ClickingOKAfterABadEntryKeepsTheDialogOpen) {

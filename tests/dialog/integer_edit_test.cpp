@@ -1,4 +1,6 @@
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string_view>
 
@@ -221,17 +223,26 @@ TEST_F(IntegerEdit, SetValueFormatsAndTrims) {
 // Format's width, precision and flag read as C's printf reads them; the
 // digits that fit a 4096-character field are the limit.
 TEST_F(IntegerEdit, FormatReadsWidthAndPrecisionAsPrintfDoes) {
-  field->NoBlanks = false;
-  for (const char* format : {"%d", "%3d", "%.3d", "%6.3d", "%-6.3d", "%12.10d", "<%-5d>", "%d%%"}) {
-    for (std::int32_t n : {0, 7, -7, 1234, -2147483647 - 1}) {
-      if (n == 0 && std::string_view(format).find(".") != std::string_view::npos) continue;
-      char expected[64];
-      std::snprintf(expected, sizeof expected, format, n);
-      field->Format = sv::u16(format);
-      field->SetValue(n);
-      EXPECT_EQ(sv::utf8(field->Text()), expected) << format << " with " << n;
+  for (const bool no_blanks : {false, true}) {
+    field->NoBlanks = no_blanks;
+    for (const char* format : {"%d", "%1d", "%3d", "%10d", "%-12d", "%.1d", "%.3d", "%6.3d",
+                               "%-6.3d", "%12.10d", "<%-5d>", "%d%%"}) {
+      for (std::int32_t n : {0, 7, -7, 1234, -2147483647 - 1}) {
+        if (n == 0 && std::string_view(format).find(".") != std::string_view::npos) continue;
+        char printed[64];
+        std::snprintf(printed, sizeof printed, format, n);
+        std::string expected = printed;
+        if (no_blanks) {
+          expected.erase(0, expected.find_first_not_of(' '));
+          expected.erase(expected.find_last_not_of(' ') + 1);
+        }
+        field->Format = sv::u16(format);
+        field->SetValue(n);
+        EXPECT_EQ(sv::utf8(field->Text()), expected) << format << " with " << n << no_blanks;
+      }
     }
   }
+  field->NoBlanks = false;
   field->Format = u"%.4096d";
   field->SetValue(5);
   EXPECT_EQ(field->Text(), std::u16string(4095, u'0') + u"5");
@@ -287,6 +298,44 @@ TEST(IntegerEditReaders, StayWithinTheirText) {
   // A view cut from a longer text reads as itself, not as the longer text.
   const std::u16string longer = u"1e5";
   EXPECT_FALSE(sv::integer_edit::read_real(std::u16string_view(longer).substr(0, 2), v));
+}
+
+// Nineteen significant digits count, leading zeros not among them; later
+// ones scale before the point and drop after it. Exponents saturate to
+// infinity and, past the subnormal numbers, to zero.
+TEST(IntegerEditReaders, RealNumbersToTheirDigitAndExponentLimits) {
+  constexpr long double kInf = std::numeric_limits<long double>::infinity();
+  constexpr long double kDigits = 1e-18L, kPowers = 1e-12L;  // relative error allowed
+  const struct {
+    const char16_t* text;
+    long double value, error;
+  } kCases[] = {
+      {u"1234567890123456789", 1234567890123456789.0L, kDigits},
+      {u"12345678901234567891", 12345678901234567890.0L, kDigits},
+      {u"99999999999999999999", 99999999999999999990.0L, kDigits},
+      {u"0.12345678901234567891", 0.1234567890123456789L, kDigits},
+      {u"0.99999999999999999999", 0.9999999999999999999L, kDigits},
+      {u"000.0000000001234567890123456789", 1.234567890123456789e-10L, kDigits},
+      {u"1234567890.1234567891", 1234567890.123456789L, kDigits},
+      {u"1234567890123456789e-19", 0.1234567890123456789L, kDigits},
+      {u" -.5E+0001", -5.0L, 0},
+      {u"1e0000000000000000000002", 100.0L, 0},
+      {u"1e4932", 1e4932L, kPowers},
+      {u"1e4933", kInf, 0},
+      {u"-1e99999999999999999999", -kInf, 0},
+      {u"1e-4950", 1e-4950L, 0},
+      {u"1e-4952", 0.0L, 0},
+      {u"1e-99999999999999999999", 0.0L, 0},
+  };
+  for (const auto& c : kCases) {
+    long double v = -1;
+    ASSERT_TRUE(sv::integer_edit::read_real(c.text, v)) << sv::utf8(c.text);
+    if (c.error == 0) {
+      EXPECT_EQ(v, c.value) << sv::utf8(c.text);
+    } else {
+      EXPECT_LT(std::fabs(v / c.value - 1), c.error) << sv::utf8(c.text);
+    }
+  }
 }
 
 TEST_F(IntegerEdit, AReadOnlyFieldKeepsItsTextAndShowsNoRange) {

@@ -21,6 +21,7 @@ import argparse
 import hashlib
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -230,6 +231,12 @@ def main():
             check(b"Microsoft.Windows.Common-Controls" not in exe,
                   name + " asks for the common controls 6")
             check(a.version.encode("utf-16-le") in exe, name + " does not carry version " + a.version)
+    # The receiver may use 4 GB on 64-bit Windows: IMAGE_FILE_LARGE_ADDRESS_AWARE in
+    # the COFF header's Characteristics, 22 bytes after the "PE\0\0" that 0x3C points to.
+    exe = tools.get("udpsv-recv.exe", b"\0" * 64)
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    check(exe[pe:pe + 4] == b"PE\0\0" and struct.unpack_from("<H", exe, pe + 22)[0] & 0x20,
+          "udpsv-recv.exe is not large-address-aware")
     for name in chart[:2]:
         with open(os.path.join(a.dygraphs, os.path.basename(name)), "rb") as f:
             check(tools.get(name) == f.read(), name + " is not Debian's " + os.path.basename(name))

@@ -142,6 +142,63 @@ def http_get(port, path):
     return r.status, r.getheader("Content-Type"), r.read()
 
 
+def hostile_clients(port, udp_port):
+    """The live plot against hostile clients, with the program's own limits
+    (the table with small ones runs natively): each gets its answer, and a
+    page streaming beside them gets every frame sent after each."""
+    def connect(data):
+        s = socket.create_connection(("127.0.0.1", port), timeout=LONG)
+        s.sendall(data)
+        return s
+
+    def answer(s):
+        got = b"".join(iter(lambda: s.recv(65536), b""))
+        s.close()
+        return got
+
+    host = b"Host: 127.0.0.1:%d\r\n" % port
+    events = b"GET /events HTTP/1.1\r\n" + host + b"\r\n"
+    page, seen = connect(events), [b""]
+
+    def page_counts(frames):
+        def more():
+            seen[0] = seen[0][-8192:] + page.recv(65536)
+            return b'"frames":%d,' % frames in seen[0]
+        return harness.wait_for(more, LONG, 0)
+
+    def page_in():
+        p = connect(events)
+        if p.recv(15, socket.MSG_WAITALL) == b"HTTP/1.1 200 OK":
+            return p
+        p.close()
+
+    def over_stream_limit():
+        # 16 with the page; one that left a moment ago holds its slot until
+        # its stream notices.
+        pages = [harness.poll(page_in, seconds=LONG)[1] for _ in range(15)]
+        got = answer(connect(events)) if all(pages) else b"fewer than 16 pages got in"
+        for p in filter(None, pages):
+            p.close()
+        return got
+
+    rows = [("foreign Host", lambda: answer(connect(b"GET / HTTP/1.1\r\nHost: evil.example:%d\r\n\r\n"
+                                                   % port)), b"HTTP/1.1 421 Misdirected Request\r\n"),
+            ("oversized head", lambda: answer(connect(b"GET / HTTP/1.1\r\n" + host + b"X: " +
+                                                      b"x" * 20000 + b"\r\n\r\n")),
+             b"HTTP/1.1 431 Request Header Fields Too Large\r\n"),
+            ("idle", lambda: answer(connect(b"")), b"HTTP/1.1 408 Request Timeout\r\n"),
+            ("over the stream limit", over_stream_limit, b"HTTP/1.1 503 Service Unavailable\r\n")]
+    for frame, (name, attack, want) in enumerate(rows, 1):
+        got = attack()
+        failures.check(got.startswith(want) and b"X-Content-Type-Options: nosniff\r\n" in got and
+                       (b"Retry-After: 5\r\n" in got) == want.startswith(b"HTTP/1.1 503"),
+                       "live plot, %s: %r" % (name, got[:200]))
+        harness.send_datagram(udp_port, struct.pack("<2d", frame, -frame))
+        failures.check(page_counts(frame), "live plot, %s: the page did not get frame %d" % (name, frame))
+    page.close()
+    print("udpsv-recv.exe answered %s" % ", ".join(r[0] for r in rows), flush=True)
+
+
 def live_plot(prefix, recv, out, work, dygraphs):
     udp_file, http_file = os.path.join(out, "plot-udp.port"), os.path.join(out, "plot-http.port")
     log = os.path.join(work, "plot")
@@ -149,7 +206,7 @@ def live_plot(prefix, recv, out, work, dygraphs):
         proc = subprocess.Popen(prefix.command(recv, [
             "--port", "0", "--port-file", prefix.windows(udp_file), "--http", "127.0.0.1:0",
             "--http-port-file", prefix.windows(http_file), "--type", "double", "--inputs", "2",
-            "--count", "1", "--timeout", str(LONG), "--quiet"]), env=prefix.env, cwd=work,
+            "--count", "5", "--timeout", str(LONG), "--quiet"]), env=prefix.env, cwd=work,
             stdout=o, stderr=e, stdin=subprocess.DEVNULL)
     try:
         if not failures.check(wait_for_file(http_file), "live plot: no HTTP port file: %s"
@@ -186,8 +243,10 @@ def live_plot(prefix, recv, out, work, dygraphs):
         failures.check(batch.get("type") == "double" and batch.get("inputs") == 2 and
                        "lost" in batch and batch["lost"] is None,
                        "the first event: %r" % line[:200])
+        r.close()
         c.close()
 
+        hostile_clients(port, int(open(udp_file).read()))
         harness.send_datagram(int(open(udp_file).read()), struct.pack("<2d", 1.5, -2.0))
         proc.wait(LONG)
     finally:

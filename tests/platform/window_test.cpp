@@ -18,6 +18,7 @@ struct CountingEvents : sv::ui::EditEvents {
   void exit() override {}
   void mouse_down(sv::ui::MouseButton, int, int) override {}
   void private_message(std::uintptr_t, std::intptr_t) override { ++privates; }
+  bool accept() override { return true; }
 };
 
 TEST(Win32Window, AnUnsubclassedFieldReportsNothingMore) {

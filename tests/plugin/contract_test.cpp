@@ -17,16 +17,18 @@
 #include "host/plugin.h"
 #include "host/signals.h"
 #include "host/udp_probe.h"
+#include "tests/common/code_page.h"
 
 namespace svhost {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const char kConvertAbc[] = "''abc'' ist kein gültiger Integer-Wert";
-const char kRangeError[] = "Fehler bei Bereichsprüfung";
-const char kInvalidOp[] = "Ungültige Gleitkommaoperation";
-const char kOverflow[] = "Gleitkommaüberlauf";
+// As the host gets them: under Wine in the run's ANSI code page.
+const std::string kConvertAbc = svtest::as_host_gets("''abc'' ist kein gültiger Integer-Wert");
+const std::string kRangeError = svtest::as_host_gets("Fehler bei Bereichsprüfung");
+const std::string kInvalidOp = svtest::as_host_gets("Ungültige Gleitkommaoperation");
+const std::string kOverflow = svtest::as_host_gets("Gleitkommaüberlauf");
 const char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
 
 // One load for the whole suite, as a host loads the library once.
@@ -217,12 +219,12 @@ TEST(SectionFile, BadLineStopsTheLoadAfterItsLineEnd) {
   EXPECT_TRUE(r.ok) << r.failure;
   r = block->load_section("1\r\ny\r\n1602 \r\n4\r\n0\r\n");
   ASSERT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, "''1602 '' ist kein gültiger Integer-Wert");
+  EXPECT_EQ(r.failure, svtest::as_host_gets("''1602 '' ist kein gültiger Integer-Wert"));
   EXPECT_EQ(saved(*block), "10067\r\ny\r\n1601\r\n2\r\n3\r\n");
   // Outside the 32-bit range.
   r = block->load_section("2147483648\r\n");
   ASSERT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, "''2147483648'' ist kein gültiger Integer-Wert");
+  EXPECT_EQ(r.failure, svtest::as_host_gets("''2147483648'' ist kein gültiger Integer-Wert"));
 }
 
 TEST(SectionFile, TruncatedOrOverlongSectionFails) {
@@ -363,7 +365,7 @@ TEST_F(Wire, TrappedConversionFailsOnlyItsStep) {
   struct Case {
     int type;
     Ext80 bad;
-    const char* text;
+    const std::string& text;
   } cases[] = {
       {2, parse_constant("nan"), kInvalidOp},  {2, parse_constant("-inf"), kInvalidOp},
       {3, parse_constant("nan"), kInvalidOp},  {3, parse_constant("snan"), kInvalidOp},

@@ -12,10 +12,12 @@
 #include "base/owner_window.h"
 #include "base/user_data.h"
 #include "base/x87.h"
+#include "dialog/UDPSV2SimulinkForm.h"
 #include "host/udp_probe.h"
 #include "plugin/block_record.h"
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
+#include "tests/common/headless.h"
 #include "udpsv_exports.h"
 
 namespace {
@@ -76,6 +78,29 @@ TEST(Lifecycle, RunEndWithoutSenderAndStepWithoutRunFailCleanly) {
   SimulateDLL2(0, 0, 0, 0, 0, 0, b.data(), one, 0);
   EXPECT_GT(GetLastFailureDLL(nullptr, 0), 0);
   DisposeUserDLL(b.data());
+}
+
+// A host that calls the library from its own messages while a block's
+// dialog is open: a second dialog for the block is refused, and a dispose
+// keeps the record until the dialog is gone, whose OK then stores nothing
+// (the sanitizer build sees any write into the freed record).
+TEST(Lifecycle, ADialogOutlivesADisposeOfItsBlockAndRefusesASecond) {
+  auto b = block(0);
+  InitUserDLL(b.data());
+  std::uint8_t byte = 0xEE;
+  std::string second(100, '\0');
+  sv::ui::headless::set_script({[&](sv::ui::Window d) {
+    CallParameterDialogDLL(b.data(), &byte);
+    second.resize(GetLastFailureDLL(second.data(), 100));
+    sv::ui::set_window_text(sv::ui::dialog_item(d, sv::kIPEdit), u"10.0.0.1");
+    DisposeUserDLL(b.data());
+    sv::ui::headless::press_enter();
+  }});
+  CallParameterDialogDLL(b.data(), &byte);
+  EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+  EXPECT_EQ(second, "Der Parameterdialog dieses Blocks ist bereits geöffnet.");
+  EXPECT_EQ(byte, 0xEE);
+  sv::ui::headless::reset();
 }
 
 TEST(Lifecycle, StartupSetsTheControlWordAndRunsOnce) {

@@ -8,7 +8,9 @@
 
 namespace {
 
+using sv::recv::PlotBatch;
 using sv::recv::PlotDecimator;
+using sv::recv::PlotHistory;
 using sv::recv::PlotPoint;
 using sv::recv::Value;
 
@@ -92,6 +94,37 @@ TEST(PlotDecimator, BucketsCloseAtTheirEnd) {
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out[2].frame, 3u);
   EXPECT_EQ(out[2].merged, 1u);
+}
+
+// The history keeps the newest batches within its count and bytes, never
+// fewer than one; a page takes what follows its cursor within its bytes,
+// from the oldest kept when it fell behind, the same batches every page
+// shares.
+TEST(PlotHistory, KeepsTheNewestWithinItsBytesAndHandsThemOutInSteps) {
+  PlotHistory h(5, 250);
+  const auto ids = [](const std::vector<sv::recv::PlotBatchPtr>& batches) {
+    std::string out;
+    for (const auto& b : batches) out += std::to_string(b->id) + " ";
+    return out;
+  };
+  EXPECT_EQ(ids(h.after(0, 1000)), "");
+  for (std::uint64_t id = 1; id <= 6; ++id)
+    h.add(std::make_shared<PlotBatch>(PlotBatch{id, std::string(id == 6 ? 300 : 100, 'x')}));
+  EXPECT_EQ(ids(h.after(0, 1000)), "6 ");  // alone over the bytes, and still kept
+  EXPECT_EQ(h.bytes(), 300u);
+  for (std::uint64_t id = 7; id <= 9; ++id)
+    h.add(std::make_shared<PlotBatch>(PlotBatch{id, std::string(100, 'x')}));
+  EXPECT_EQ(h.bytes(), 200u);
+  EXPECT_EQ(ids(h.after(0, 1000)), "8 9 ");
+  EXPECT_EQ(ids(h.after(8, 1000)), "9 ");
+  EXPECT_EQ(ids(h.after(9, 1000)), "");
+  EXPECT_EQ(ids(h.after(0, 150)), "8 ");
+  EXPECT_EQ(ids(h.after(0, 1)), "8 ");  // one at least
+  EXPECT_EQ(h.after(7, 1000).front().get(), h.after(0, 1).front().get());
+  PlotHistory few(2, 1 << 20);
+  for (std::uint64_t id = 1; id <= 3; ++id)
+    few.add(std::make_shared<PlotBatch>(PlotBatch{id, "x"}));
+  EXPECT_EQ(ids(few.after(0, 1000)), "2 3 ");
 }
 
 }  // namespace

@@ -115,7 +115,11 @@ source.onmessage = (e) => {
   if (!state.paused) draw();
 };
 source.onerror = () => {
-  $("state").textContent = state.paused ? $("state").textContent : "connection lost; retrying";
+  // The browser retries a stream that broke off, but not one the receiver
+  // refused: it serves 16 pages at a time.
+  if (source.readyState === EventSource.CLOSED)
+    $("state").textContent = "the receiver shows 16 pages at most: close one, then reload this one";
+  else if (!state.paused) $("state").textContent = "connection lost; retrying";
 };
 source.onopen = () => {
   if (!state.paused) $("state").textContent = "";

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <imm.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,10 @@
 #include "base/user_data.h"
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "host/guard.h"
+#include "host/udp_probe.h"
 #include "plugin/block_record.h"
 #include "png_writer.h"
+#include "tests/common/code_page.h"
 #include "tests/common/deadline.h"
 #include "udpsv_exports.h"
 
@@ -49,6 +52,18 @@ std::vector<UINT> g_beeps;
 BOOL WINAPI counting_beep(UINT type) {
   g_beeps.push_back(type);
   return TRUE;
+}
+
+// The common controls as a system without the up-down class would answer:
+// the classes asked for are kept, and with g_no_up_down both calls fail.
+DWORD g_asked_classes = 0;
+bool g_no_up_down = false;
+BOOL WINAPI init_common_controls(const INITCOMMONCONTROLSEX* icc) {
+  g_asked_classes = icc->dwICC;
+  return !g_no_up_down && InitCommonControlsEx(icc);
+}
+BOOL WINAPI class_info(HINSTANCE module, LPCWSTR name, WNDCLASSEXW* info) {
+  return !g_no_up_down && GetClassInfoExW(module, name, info);
 }
 
 bool patch_import(HMODULE module, const char* dll, const char* function, void* replacement) {
@@ -80,9 +95,31 @@ Fn export_of(const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(g_dll, name)));
 }
 
+void load_plugin() {
+  g_dll = LoadLibraryW(L"UDPSV2Simulink.dll");
+  ASSERT_NE(g_dll, nullptr);
+  g_init = export_of<InitUserDLL_fn>("InitUserDLL");
+  g_dispose = export_of<DisposeUserDLL_fn>("DisposeUserDLL");
+  g_dialog = export_of<CallParameterDialogDLL_fn>("CallParameterDialogDLL");
+  ASSERT_TRUE(g_init && g_dispose && g_dialog);
+  const struct {
+    const char *dll, *function;
+    void* replacement;
+  } kPatches[] = {
+      {"user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)},
+      {"msvcrt.dll", "malloc", reinterpret_cast<void*>(&failing_malloc)},
+      {"comctl32.dll", "InitCommonControlsEx", reinterpret_cast<void*>(&init_common_controls)},
+      {"user32.dll", "GetClassInfoExW", reinterpret_cast<void*>(&class_info)}};
+  for (const auto& p : kPatches) {
+    ASSERT_TRUE(patch_import(g_dll, p.dll, p.function, p.replacement)) << p.function;
+  }
+}
+
 class PluginEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // A host aware of the display's DPI, which shows the dialog unstretched.
+    SetProcessDPIAware();
     // A host with the toolchain's shared libgcc in its process, as any block
     // or tool built with it brings it.
     if (const char* path = std::getenv("SV_TEST_SHARED_LIBGCC")) {
@@ -95,20 +132,11 @@ class PluginEnvironment : public ::testing::Environment {
       host_copy = LoadLibraryA(path);
       ASSERT_NE(host_copy, nullptr) << path;
     }
-    g_dll = LoadLibraryW(L"UDPSV2Simulink.dll");
-    ASSERT_NE(g_dll, nullptr);
-    if (host_copy) FreeLibrary(host_copy);
-    g_init = export_of<InitUserDLL_fn>("InitUserDLL");
-    g_dispose = export_of<DisposeUserDLL_fn>("DisposeUserDLL");
-    g_dialog = export_of<CallParameterDialogDLL_fn>("CallParameterDialogDLL");
-    ASSERT_TRUE(g_init && g_dispose && g_dialog);
-    ASSERT_TRUE(
-        patch_import(g_dll, "user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)));
     g_malloc = reinterpret_cast<MallocFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "malloc")));
     ASSERT_NE(g_malloc, nullptr);
-    ASSERT_TRUE(
-        patch_import(g_dll, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&failing_malloc)));
+    load_plugin();
+    if (host_copy) FreeLibrary(host_copy);
   }
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new PluginEnvironment);
@@ -209,6 +237,16 @@ void type_over(HWND dialog, int id, const wchar_t* chars) {
   for (const wchar_t* p = chars; *p; ++p) PostMessageW(h, WM_CHAR, *p, 1);
 }
 
+// An export called as a careful host calls it: the text of its failure
+// (UTF-8), or "" when it succeeded.
+template <class Call>
+std::string guarded(Call call) {
+  std::string raw;
+  const bool ok = svhost::call_guarded(
+      nullptr, [](void* c) { (*static_cast<Call*>(c))(); }, &call, &raw);
+  return ok ? "" : svhost::failure_text_to_utf8(raw);
+}
+
 void key(HWND target, UINT vk) {
   PostMessageW(target, WM_KEYDOWN, vk, 1);
   PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
@@ -221,8 +259,7 @@ class Dialog : public ::testing::Test {
  protected:
   void SetUp() override {
     record_.assign(8192, 0);
-    g_init(record_.data());
-    data_ = sv::block_record::user_data(record_.data());
+    new_block();
     g_beeps.clear();
   }
   void TearDown() override {
@@ -234,6 +271,9 @@ class Dialog : public ::testing::Test {
   void set_owner(HWND owner) {
     g_dispose(record_.data());
     std::memcpy(record_.data() + SV_BLOCK_OWNER_WINDOW, &owner, sizeof owner);
+    new_block();
+  }
+  void new_block() {
     g_init(record_.data());
     data_ = sv::block_record::user_data(record_.data());
   }
@@ -253,7 +293,7 @@ class Dialog : public ::testing::Test {
     g_session = nullptr;
     EXPECT_FALSE(s.timed_out) << "the session was stuck at step " << s.next << " of "
                               << s.steps.size() << " after " << s.boxes.size() << " message boxes";
-    EXPECT_NE(s.dialog, nullptr);
+    EXPECT_EQ(s.dialog != nullptr, !s.steps.empty()) << "a dialog shows exactly when steps are due";
     EXPECT_EQ(s.next, s.steps.size());
     boxes_ = std::move(s.boxes);
     failure_ = ok ? "" : svhost::failure_text_to_utf8(raw);
@@ -367,9 +407,11 @@ TEST_F(Dialog, OpensLaidOutOwnedAndOnTopWithTheFocusOnOK) {
          expect_inputs_pair_is_one_control(d);
          expect_edits_unlimited(d);
          LOGFONTW lf{};
-         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(d, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(item(d, sv::kOKButton), WM_GETFONT, 0, 0)),
+                    sizeof lf, &lf);
          EXPECT_EQ(std::wstring(lf.lfFaceName), L"MS Sans Serif");
          EXPECT_EQ(lf.lfHeight, -11);
+         EXPECT_EQ(g_asked_classes, static_cast<DWORD>(ICC_UPDOWN_CLASS));
          EXPECT_EQ(GetFocus(), item(d, sv::kOKButton));
          EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"1600");
          EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"1");
@@ -516,32 +558,22 @@ TEST_F(Dialog, TheArrowsStopAtOneAndFifty) {
   EXPECT_EQ(data_->Inputs, 1);
 }
 
-TEST_F(Dialog, TypingSixtyAndEnterKeepsThePreviousPosition) {
+// Enter checks the focused field before it confirms: a bad entry keeps the
+// dialog open and returns to the block's number, not to the form's 1.
+TEST_F(Dialog, EnterChecksTheFieldAndABadEntryReturnsToTheStoredNumber) {
   data_->Inputs = 8;
-  run({[&](HWND d) { type_over(d, sv::kIntegerEdit1, L"60"); },
+  run({[&](HWND d) { type_over(d, sv::kIntegerEdit1, L"60"); }, press_enter,
        [&](HWND d) {
-         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"60");
-         press_enter(d);
-       }});
-  EXPECT_TRUE(boxes_.empty());
-  EXPECT_EQ(data_->Inputs, 8);
-  EXPECT_EQ(byte_, 8);
-}
-
-TEST_F(Dialog, LeavingWithABadEntryFallsBackToTheFormsValue) {
-  data_->Inputs = 8;
-  run({[&](HWND d) { type_over(d, sv::kIntegerEdit1, L"60"); },
-       [&](HWND d) { focus(d, sv::kPortEdit); },
-       [&](HWND d) {
-         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"1");
+         EXPECT_EQ(text_of(item(d, sv::kIntegerEdit1)), L"8");
          EXPECT_EQ(GetFocus(), item(d, sv::kIntegerEdit1));
-         press_enter(d);
-       }});
+         type_over(d, sv::kIntegerEdit1, L"7");
+       },
+       press_enter});
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].caption, L"Fehler");
   EXPECT_EQ(boxes_[0].text, L"Zahlenwert zu gro\u00DF");
-  EXPECT_EQ(data_->Inputs, 1);
-  EXPECT_EQ(byte_, 1);
+  EXPECT_EQ(data_->Inputs, 7);
+  EXPECT_EQ(byte_, 7);
 }
 
 TEST_F(Dialog, ValuesOutsideTheControlsRanges) {
@@ -592,6 +624,164 @@ TEST_F(Dialog, GermanRangeHelpAndErrors) {
   EXPECT_EQ(boxes_[1].caption, L"Fehler");
   EXPECT_EQ(boxes_[1].text, L"Falsches Zahlenformat");
   EXPECT_EQ(boxes_[1].owner, nullptr);
+}
+
+SIZE text_extent(HWND h, const std::wstring& text) {
+  HDC dc = GetDC(h);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(h, dc);
+  return size;
+}
+
+// What a user sees at a DPI: form and font scaled, every control within the
+// form and within its group box below the caption, no two overlapping, no
+// text beyond its control.
+void expect_clean_layout(HWND d, int dpi) {
+  using sv::ui::ControlKind;
+  RECT client;
+  GetClientRect(d, &client);
+  EXPECT_EQ(client.right, MulDiv(457, dpi, 96));
+  EXPECT_EQ(client.bottom, MulDiv(202, dpi, 96));
+  LOGFONTW lf{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(item(d, sv::kOKButton), WM_GETFONT, 0, 0)),
+             sizeof lf, &lf);
+  EXPECT_EQ(lf.lfHeight, -MulDiv(8, dpi, 72));
+  const auto within = [](const RECT& a, const RECT& b) {
+    return a.left >= b.left && a.top >= b.top && a.right <= b.right && a.bottom <= b.bottom;
+  };
+  const auto in_box = [&](const sv::ui::ControlSpec& c, const sv::ui::ControlSpec& box) {
+    return box.kind == ControlKind::group_box && &c != &box &&
+           within({c.left, c.top, c.left + c.width, c.top + c.height},
+                  {box.left, box.top, box.left + box.width, box.top + box.height});
+  };
+  const auto visible = [&](int id) {  // the inputs field reaches under its arrows
+    RECT r = rect_in(d, id);
+    if (id == sv::kIntegerEdit1) r.right = rect_in(d, sv::kUpDown2).left;
+    return r;
+  };
+  for (const auto& c : sv::form::kParameterForm.controls) {
+    HWND h = item(d, c.id);
+    RECT room;  // where the control's text must fit
+    GetClientRect(h, &room);
+    if (c.kind == ControlKind::edit)
+      SendMessageW(h, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+    if (c.kind == ControlKind::push_button || c.kind == ControlKind::group_box)
+      InflateRect(&room, -8, c.kind == ControlKind::push_button ? -2 : 0);
+    COMBOBOXINFO combo{};
+    combo.cbSize = sizeof combo;
+    if (GetComboBoxInfo(h, &combo)) room = combo.rcItem;
+    const SIZE text = text_extent(h, combo.cbSize && combo.hwndCombo ? L"boolean" : text_of(h));
+    EXPECT_LE(text.cx, room.right - room.left) << "text cut in control " << c.id;
+    EXPECT_LE(text.cy, room.bottom - room.top) << "text cut in control " << c.id;
+    const RECT r = visible(c.id);
+    EXPECT_TRUE(within(r, client)) << "control " << c.id << " leaves the form";
+    for (const auto& o : sv::form::kParameterForm.controls) {
+      RECT other = visible(o.id), common;
+      if (in_box(c, o)) {
+        other.top += text_extent(item(d, o.id), text_of(item(d, o.id))).cy;
+        InflateRect(&other, -2, -2);
+        EXPECT_TRUE(within(r, other)) << "control " << c.id << " leaves its group box";
+      } else if (&o != &c && !in_box(o, c)) {
+        EXPECT_FALSE(IntersectRect(&common, &r, &other)) << c.id << " overlaps " << o.id;
+      }
+    }
+  }
+}
+
+// The dialog at the display's DPI (the run's SV_DPI), with its picture,
+// then moved to a monitor of 144 dpi.
+TEST_F(Dialog, NothingOverlapsOrIsCutAtTheDisplaysDpi) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  ASSERT_EQ(dpi, std::getenv("SV_DPI") ? std::atoi(std::getenv("SV_DPI")) : 96);
+  data_->IPAddress = u"255.255.255.255";
+  data_->Port = 65535;
+  data_->Inputs = 50;
+  run({[&](HWND d) {
+    expect_clean_layout(d, dpi);
+    RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    const std::wstring name = L"\\parameter-dialog-" + std::to_wstring(dpi) + L"dpi.png";
+    EXPECT_TRUE(svtest::save_window_png(d, exe_dir() + name));
+    RECT moved{0, 0, MulDiv(457, 144, 96), MulDiv(202, 144, 96)};
+    AdjustWindowRectEx(&moved, GetWindowLongW(d, GWL_STYLE), FALSE, GetWindowLongW(d, GWL_EXSTYLE));
+    SendMessageW(d, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&moved));
+    expect_clean_layout(d, 144);
+    click(d, sv::kCancelButton);
+  }});
+}
+
+// No input method composes in the number fields (an East Asian one would
+// type full-width digits there); such digits sent anyway are refused as
+// any other key. The address field keeps its input method.
+TEST_F(Dialog, NumberFieldsTypeWithoutAnInputMethod) {
+  run({[&](HWND d) {
+         for (int id : {sv::kPortEdit, sv::kIntegerEdit1, sv::kIPEdit}) {
+           HIMC context = ImmGetContext(item(d, id));
+           EXPECT_EQ(context != nullptr, id == sv::kIPEdit) << id;
+           ImmReleaseContext(item(d, id), context);
+         }
+         type_over(d, sv::kPortEdit, L"\uFF11\uFF12");
+       },
+       [&](HWND d) {
+         EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"");
+         click(d, sv::kCancelButton);
+       }});
+  EXPECT_EQ(g_beeps, (std::vector<UINT>{0, 0}));
+}
+
+// Without the up-down class the call fails with a text that says so.
+TEST_F(Dialog, WithoutTheUpDownClassTheCallFailsClearly) {
+  g_no_up_down = expect_failure_ = true;
+  run({});
+  g_no_up_down = false;
+  EXPECT_EQ(failure_,
+            svtest::as_host_gets("Der Parameterdialog kann nicht ge\u00F6ffnet werden: "
+                                 "Das Auf-Ab-Feld der Common Controls (COMCTL32.DLL) fehlt."));
+}
+
+// A host that calls the library from its own messages while the dialog is
+// open (a timer that the modal loop dispatches): a run works on the stored
+// values, a second dialog for the block is refused, a dispose leaves OK
+// nothing to store, and FreeLibrary unloads the library only once the
+// dialog is gone.
+TEST_F(Dialog, ReentrantCallsFromTheHostsMessages) {
+  svhost::UdpProbe probe;
+  data_->Port = probe.port();
+  const std::vector<unsigned char> values(2560, 0);
+  std::string failures;
+  run({[&](HWND d) {
+         failures = guarded([&] {
+                      export_of<InitSimulationDLL_fn>("InitSimulationDLL")(record_.data(),
+                                                                           values.data(), 0);
+                      export_of<SimulateDLL2_fn>("SimulateDLL2")(0, 0, 0, 0, 0, 0, record_.data(),
+                                                                 values.data(), 0);
+                      export_of<EndSimulationDLL2_fn>("EndSimulationDLL2")(record_.data());
+                    }) +
+                    guarded([&] { open_dialog(); });
+         type_over(d, sv::kPortEdit, L"4000");
+       },
+       [&](HWND d) { click(d, sv::kOKButton); }});
+  EXPECT_EQ(failures,
+            svtest::as_host_gets("Der Parameterdialog dieses Blocks ist bereits ge\u00F6ffnet."));
+  EXPECT_EQ(probe.drain(svhost::kQuietMs), 2u);
+  EXPECT_EQ(data_->Port, 4000);
+
+  byte_ = 0xEE;
+  run({[&](HWND) { g_dispose(record_.data()); }, [&](HWND d) { click(d, sv::kOKButton); }});
+  EXPECT_EQ(byte_, 0xEE);
+  new_block();
+  for (const int button : {sv::kOKButton, sv::kCancelButton}) {
+    run({[&](HWND) { FreeLibrary(g_dll); }, [&](HWND d) { click(d, button); }});
+    EXPECT_EQ(GetModuleHandleW(L"UDPSV2Simulink.dll"), nullptr) << "the library stayed loaded";
+    EXPECT_EQ(byte_, button == sv::kOKButton ? 1 : 0xEE);
+    byte_ = 0xEE;
+    load_plugin();
+    new_block();
+  }
 }
 
 // The fixture library's texts; the exe copies differ in which it has.

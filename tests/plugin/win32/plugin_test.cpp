@@ -17,6 +17,7 @@
 #include "host/block.h"
 #include "host/model_file.h"
 #include "host/udp_probe.h"
+#include "tests/common/code_page.h"
 #include "tests/common/ext80.h"
 
 namespace {
@@ -178,6 +179,7 @@ TEST_F(Win32Plugin, TrappedConversionsFailTheStepWithTheRuntimeText) {
       {1, ext(1e39), "Gleitkommaüberlauf"},
       {0, ext(0x8000000000000000ULL, 0x7FFE), "Gleitkommaüberlauf"},
   };
+  ASSERT_EQ(GetACP(), static_cast<UINT>(svtest::code_page()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
     auto b = block_for("127.0.0.1", probe.port(), 1, c.type);
@@ -185,11 +187,11 @@ TEST_F(Win32Plugin, TrappedConversionsFailTheStepWithTheRuntimeText) {
     ASSERT_TRUE(b->start_run(ok.data()).ok);
     CallResult r = b->step(bad.data());
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.failure, c.text);
+    EXPECT_EQ(r.failure, svtest::as_host_gets(c.text));
     // The exception's text and the recorded one agree, in the ANSI code page.
     char raw[128];
     std::int32_t n = plugin_->last_failure(raw, sizeof raw);
-    EXPECT_EQ(svhost::failure_text_to_utf8(std::string(raw, n > 0 ? n : 0)), c.text);
+    EXPECT_EQ(svhost::failure_text_to_utf8(std::string(raw, n > 0 ? n : 0)), r.failure);
     // The unit still traps afterwards, with nothing left pending.
     EXPECT_EQ(sv::x87::control_word() & ~kControlWordReserved, 0x1332);
     EXPECT_EQ(sv::x87::pending(sv::x87::control_word(), sv::x87::status_word()), 0);
