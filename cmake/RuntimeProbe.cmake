@@ -1,42 +1,49 @@
-# plugin/win32/runtime.cpp replaces parts of the toolchain's C++ runtime and
-# copies private layouts of it; a toolchain update could break it without a
-# compile error. sv_check_runtime_replacement() checks, when the win32 build
-# is configured, everything that file relies on, and stops the configure
-# with a message naming it:
-#   - the GCC release that runtime_layout.h was read from, for the build's
-#     compiler and for the runtime's;
-#   - the layouts and initial states of the runtime's once flag, mutex and
-#     recursive mutex, and the signatures of its __gthr_win32_* entry points
-#     and of __mingwthr_key_dtor (plugin/win32/runtime_probe.cpp, compiled by
-#     the runtime's own compiler);
-#   - the compiler's thread-local descriptor {size, align, 0, template}, and
-#     that it reaches a thread-local through __emutls_get_address;
-#   - that runtime.cpp defines every __gthr_win32_* and __emutls_* entry
-#     point the runtime's archives define or use, so none of theirs is
-#     linked beside it;
-#   - that the unwinder makes its lock's semaphore through the import slot
-#     __imp__CreateSemaphoreW@16, which runtime.cpp takes over, and through
-#     nothing else;
-#   - that __mingwthr_key_dtor and __gnu_cxx::__freeres exist;
-#   - and, for unwind_tables.cpp beside it, that the start-up object asks
-#     for the shared libgcc through __imp__GetModuleHandleA@4.
-# It runs again only when the toolchain or one of these files changes.
+# plugin/win32/runtime.cpp gives back at unload what the statically linked
+# C++ runtime takes from the host's process, and unwind_tables.cpp keeps the
+# DLL's unwind tables with its own unwinder. Neither uses private data of
+# the runtime, only interfaces that stay when the toolchain changes; a
+# change there would still be no compile error, so sv_check_runtime() checks
+# each of them when the win32 build is configured and stops the configure
+# naming what changed:
+#   - a thread_local is a descriptor {size, align, 0, template} read through
+#     __emutls_get_address, and runtime.cpp defines every __emutls_* entry
+#     point the runtime defines or uses;
+#   - the runtime makes its locks and TLS indices only through the import
+#     slots that runtime.cpp counts;
+#   - the C runtime's entry point of a DLL (DllMainCRTStartup), which
+#     runtime.cpp's runs first, and __gnu_cxx::__freeres exist;
+#   - the start-up object asks for the shared libgcc through
+#     __imp__GetModuleHandleA@4, the slot unwind_tables.cpp takes over.
+# The GCC releases whose DLL passed the reload and shared-runtime tests are
+# listed here; plugin/win32/runtime.md says what to do for another one.
+set(SV_RUNTIME_CHECKED_GCC 12 14)
 
 # runtime_dir: the folder of the runtime of the "win32" thread model.
-function(sv_check_runtime_replacement runtime_dir)
-  set(revisit "plugin/win32/runtime.cpp")
+function(sv_check_runtime runtime_dir)
   set(src "${CMAKE_SOURCE_DIR}/plugin/win32")
   set(work "${CMAKE_BINARY_DIR}/runtime-probe")
-  set(runtime_cxx "${SV_MINGW_TRIPLE}-g++-win32")
   set(nm "${SV_MINGW_TRIPLE}-nm")
-  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=libmingw32.a
-                  OUTPUT_VARIABLE crt OUTPUT_STRIP_TRAILING_WHITESPACE)
-  set(archives "${runtime_dir}/libgcc.a" "${runtime_dir}/libgcc_eh.a" "${runtime_dir}/libstdc++.a")
+  foreach(name libmingw32.a libmingwex.a dllcrt2.o crtbegin.o)
+    execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${name}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    string(REGEX REPLACE "[.].*" "" var "${name}")
+    set(${var} "${path}")
+  endforeach()
+  set(archives "${runtime_dir}/libgcc.a" "${runtime_dir}/libgcc_eh.a" "${runtime_dir}/libstdc++.a"
+               "${libmingw32}" "${libmingwex}")
+
+  string(REGEX REPLACE "\\..*" "" major "${CMAKE_CXX_COMPILER_VERSION}")
+  if(NOT major IN_LIST SV_RUNTIME_CHECKED_GCC AND NOT SV_RUNTIME_TRIAL)
+    list(JOIN SV_RUNTIME_CHECKED_GCC ", " checked)
+    message(FATAL_ERROR "The DLL has not been checked with the C++ runtime of GCC ${major} (checked:"
+                        " GCC ${checked}). plugin/win32/runtime.md, \"A new GCC\", says how to"
+                        " check it; configure with -DSV_RUNTIME_TRIAL=ON to build for that check.")
+  endif()
 
   # Anything changed since the last check that passed?
   set(key "${CMAKE_CXX_COMPILER_VERSION}")
-  foreach(f IN ITEMS "${src}/runtime.cpp" "${src}/runtime_layout.h" "${src}/runtime_probe.cpp"
-                     "${CMAKE_CURRENT_FUNCTION_LIST_FILE}" ${archives} "${crt}")
+  foreach(f IN ITEMS "${src}/runtime.cpp" "${CMAKE_CURRENT_FUNCTION_LIST_FILE}" ${archives}
+                     "${dllcrt2}" "${crtbegin}")
     file(SHA256 "${f}" h)
     string(APPEND key "${h}")
   endforeach()
@@ -46,26 +53,7 @@ function(sv_check_runtime_replacement runtime_dir)
   endif()
   file(MAKE_DIRECTORY "${work}")
 
-  # 1. The GCC release of the build's compiler.
-  file(STRINGS "${src}/runtime_layout.h" major_line REGEX "kGccMajor = [0-9]+")
-  string(REGEX REPLACE ".*kGccMajor = ([0-9]+).*" "\\1" checked_major "${major_line}")
-  string(REGEX REPLACE "\\..*" "" major "${CMAKE_CXX_COMPILER_VERSION}")
-  if(NOT major STREQUAL checked_major)
-    sv_runtime_mismatch("the compiler is GCC ${CMAKE_CXX_COMPILER_VERSION}, runtime_layout.h was read"
-                        " from GCC ${checked_major}")
-  endif()
-
-  # 2. Layouts and signatures, by the runtime's own compiler.
-  execute_process(COMMAND "${runtime_cxx}" -std=c++20 -fsyntax-only "-I${CMAKE_SOURCE_DIR}"
-                          "${src}/runtime_probe.cpp"
-                  RESULT_VARIABLE rc ERROR_VARIABLE out OUTPUT_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    string(REGEX MATCHALL "[^\n]*error:[^\n]*" errors "${out}")
-    list(JOIN errors "\n  " errors)
-    sv_runtime_mismatch("runtime_probe.cpp does not compile with ${runtime_cxx}:\n  ${errors}")
-  endif()
-
-  # 3. The compiler's thread-local descriptors.
+  # The compiler's thread-local descriptors.
   file(WRITE "${work}/tls.cpp"
        "extern \"C\" { alignas(16) thread_local char sv_probe_block[24] = {7}; }\n"
        "extern \"C\" void* sv_probe_address() { return sv_probe_block; }\n")
@@ -80,15 +68,14 @@ function(sv_check_runtime_replacement runtime_dir)
                         " through __emutls_get_address (see ${work}/tls.s)")
   endif()
 
-  # 4. The symbols: runtime.cpp's against the archives'.
-  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -std=c++20 -O1 -c "-I${CMAKE_SOURCE_DIR}"
-                          -o "${work}/runtime.obj" "${src}/runtime.cpp"
+  # runtime.cpp's symbols against the runtime's.
+  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -std=c++20 -O1 -c -o "${work}/runtime.obj"
+                          "${src}/runtime.cpp"
                   RESULT_VARIABLE rc ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
     sv_runtime_mismatch("runtime.cpp does not compile: ${out}")
   endif()
   sv_runtime_symbols("${nm}" "${work}/runtime.obj" ours_defined ours_used)
-  set(entry "^___(gthr_win32|emutls)_")
   set(theirs_defined "")
   set(theirs_used "")
   foreach(archive IN LISTS archives)
@@ -96,36 +83,31 @@ function(sv_check_runtime_replacement runtime_dir)
     list(APPEND theirs_defined ${defined})
     list(APPEND theirs_used ${used})
   endforeach()
-  list(FILTER theirs_defined INCLUDE REGEX "${entry}")
-  list(FILTER theirs_used INCLUDE REGEX "${entry}")
-  list(REMOVE_DUPLICATES theirs_defined)
-  list(REMOVE_DUPLICATES theirs_used)
-  foreach(symbol IN LISTS theirs_defined theirs_used)
+  set(emutls ${theirs_defined} ${theirs_used})
+  list(FILTER emutls INCLUDE REGEX "^___emutls_[a-z_]+$")  # functions, not variables
+  # The Win32 functions that make a lock or a TLS index.
+  set(makers ${theirs_used})
+  list(FILTER makers INCLUDE REGEX
+       "^__imp__(Create[A-Za-z]*(Semaphore|Mutex|Event)[A-Za-z]*|Initialize[A-Za-z]*CriticalSection[A-Za-z]*|TlsAlloc|FlsAlloc)@")
+  list(REMOVE_DUPLICATES emutls)
+  list(REMOVE_DUPLICATES makers)
+  foreach(symbol IN LISTS emutls)
     if(NOT symbol IN_LIST ours_defined)
       sv_runtime_mismatch("the runtime has the entry point ${symbol}, which runtime.cpp does not"
                           " define: the runtime's own one would be linked beside it")
     endif()
   endforeach()
-  if(NOT "__imp__CreateSemaphoreW@16" IN_LIST ours_defined)
-    sv_runtime_mismatch("runtime.cpp no longer takes over __imp__CreateSemaphoreW@16")
-  endif()
-
-  # The unwinder's lock: the member that registers unwind tables.
-  execute_process(COMMAND "${nm}" -A "${runtime_dir}/libgcc_eh.a" OUTPUT_VARIABLE table ERROR_QUIET)
-  string(REGEX MATCH "libgcc_eh\\.a:([^:\n]+):[0-9a-f]+ T ___register_frame_info\n" found "${table}")
-  set(unwinder "${CMAKE_MATCH_1}")
-  string(REGEX MATCHALL "libgcc_eh\\.a:${unwinder}: +U [^\n]+" unwinder_used "${table}")
-  string(REGEX MATCHALL "__imp__(Create|Initialize)[A-Za-z]*(Semaphore|Mutex|Event|CriticalSection|SRWLock|ConditionVariable)[A-Za-z]*@[0-9]+"
-         creators "${unwinder_used}")
-  if(NOT unwinder OR NOT creators STREQUAL "__imp__CreateSemaphoreW@16")
-    sv_runtime_mismatch("the unwinder (libgcc_eh.a: ${unwinder}) makes its lock through"
-                        " '${creators}', not through __imp__CreateSemaphoreW@16 alone")
-  endif()
+  foreach(symbol IN LISTS makers)
+    if(NOT symbol IN_LIST ours_defined)
+      sv_runtime_mismatch("the runtime makes locks or TLS indices through ${symbol}, a slot that"
+                          " runtime.cpp does not count: what it makes would outlive an unload")
+    endif()
+  endforeach()
 
   # What runtime.cpp calls of the runtime.
-  sv_runtime_symbols("${nm}" "${crt}" crt_defined crt_used)
-  if(NOT "___mingwthr_key_dtor" IN_LIST crt_defined)
-    sv_runtime_mismatch("the C runtime (${crt}) no longer defines __mingwthr_key_dtor")
+  sv_runtime_symbols("${nm}" "${dllcrt2}" crt_defined crt_used)
+  if(NOT "_DllMainCRTStartup@12" IN_LIST crt_defined)
+    sv_runtime_mismatch("the C runtime (${dllcrt2}) no longer defines DllMainCRTStartup")
   endif()
   sv_runtime_symbols("${nm}" "${runtime_dir}/libstdc++.a" cxx_defined cxx_used)
   if(NOT "__ZN9__gnu_cxx9__freeresEv" IN_LIST cxx_defined)
@@ -134,17 +116,14 @@ function(sv_check_runtime_replacement runtime_dir)
 
   # unwind_tables.cpp answers the start-up object's question for the shared
   # libgcc through the import slot the start-up object reads.
-  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=crtbegin.o
-                  OUTPUT_VARIABLE crtbegin OUTPUT_STRIP_TRAILING_WHITESPACE)
   sv_runtime_symbols("${nm}" "${crtbegin}" crtbegin_defined crtbegin_used)
   if(NOT "__imp__GetModuleHandleA@4" IN_LIST crtbegin_used)
-    message(FATAL_ERROR "The start-up object ${crtbegin} no longer asks for the shared libgcc"
-                        " through __imp__GetModuleHandleA@4: revisit plugin/win32/unwind_tables.cpp"
-                        " before building the DLL with this toolchain.")
+    sv_runtime_mismatch("the start-up object ${crtbegin} no longer asks for the shared libgcc"
+                        " through __imp__GetModuleHandleA@4 (plugin/win32/unwind_tables.cpp)")
   endif()
 
   set(SV_RUNTIME_CHECKED "${key}" CACHE INTERNAL "the toolchain runtime.cpp was last checked against")
-  message(STATUS "The toolchain's runtime is the one plugin/win32/runtime.cpp was written for")
+  message(STATUS "The toolchain's runtime offers what plugin/win32/runtime.cpp relies on")
 endfunction()
 
 # The names an object or archive defines (T, D, B, R) and uses (U).
@@ -163,7 +142,7 @@ endfunction()
 
 function(sv_runtime_mismatch)
   string(JOIN "" what ${ARGV})
-  message(FATAL_ERROR "This toolchain's C++ runtime is not the one plugin/win32/runtime.cpp was"
-                      " written for:\n  ${what}\nRevisit plugin/win32/runtime.cpp (and"
-                      " runtime_layout.h beside it) before building the DLL with this toolchain.")
+  message(FATAL_ERROR "This toolchain's C++ runtime is not what plugin/win32/runtime.cpp relies"
+                      " on:\n  ${what}\nSee plugin/win32/runtime.md, \"A new GCC\", before"
+                      " building the DLL with this toolchain.")
 endfunction()

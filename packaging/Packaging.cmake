@@ -8,14 +8,34 @@
 # The version a block's section starts with: the file version without dots.
 string(REPLACE "." "" SV_SECTION_VERSION "${PROJECT_VERSION}")
 
+# What built the packages, for the change list: the system (the tools
+# package depends on its libraries) and the compiler of this build, by its
+# Debian package (Debian's mingw-w64 compilers report no minor version).
+cmake_host_system_information(RESULT SV_BUILD_SYSTEM QUERY DISTRIB_PRETTY_NAME)
+cmake_host_system_information(RESULT sv_system_name QUERY DISTRIB_NAME)
+cmake_host_system_information(RESULT sv_system_version QUERY DISTRIB_VERSION_ID)
+set(SV_TOOLS_SYSTEM "${sv_system_name} ${sv_system_version}")
+set(SV_BUILD_COMPILER "GCC ${CMAKE_CXX_COMPILER_VERSION}")
+file(REAL_PATH "${CMAKE_CXX_COMPILER}" sv_compiler)
+execute_process(COMMAND dpkg-query --search "${sv_compiler}" OUTPUT_VARIABLE sv_compiler_package
+                ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX REPLACE ":.*" "" sv_compiler_package "${sv_compiler_package}")
+if(sv_compiler_package)
+  execute_process(COMMAND dpkg-query "--showformat=\${Version}" --show "${sv_compiler_package}"
+                  OUTPUT_VARIABLE sv_compiler_version ERROR_QUIET)
+  string(REGEX REPLACE "\\..*" "" sv_major "${CMAKE_CXX_COMPILER_VERSION}")
+  set(SV_BUILD_COMPILER "GCC ${sv_major} (${sv_compiler_package} ${sv_compiler_version})")
+endif()
+
 set(SV_PACKAGE_DIR "${CMAKE_BINARY_DIR}/packages")
 set(SV_DOCS_DIR "${CMAKE_BINARY_DIR}/docs")
 set(SV_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/make_packages.cmake")
 
-# Texts of docs/ with the version filled in (@PROJECT_VERSION@,
-# @SV_SECTION_VERSION@). For Windows users they get CR LF and a byte order
-# mark, so that every editor there reads them as UTF-8; scripts for Windows
-# get CR LF only, as some interpreters take a byte order mark for code.
+# Texts of docs/ with the version and the builders above filled in
+# (@PROJECT_VERSION@, @SV_BUILD_SYSTEM@, ...). For Windows users they get CR
+# LF and a byte order mark, so that every editor there reads them as UTF-8;
+# scripts for Windows get CR LF only, as some interpreters take a byte order
+# mark for code.
 function(sv_render_text source output style)
   set(path "${CMAKE_SOURCE_DIR}/docs/${source}")
   set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the builds, the tests and the demo need on a Debian 12 machine.
+# Installs what the builds, the tests and the demo need on a Debian 12 or 13
+# machine (it stops on any other system, saying so).
 #   install-deps.sh demo     what scripts/demo.sh needs to build and run: compilers,
 #                            CMake, GoogleTest and Google Benchmark (the build
 #                            configures with its tests), and dygraphs for the live plot
@@ -13,6 +14,8 @@
 #                            Xvfb, unzip for the tests of the host package,
 #                            osslsigncode to sign it, and the locales whose code
 #                            pages (932, 1251) the Wine tests also run under
+#   install-deps.sh root     mmdebstrap, which scripts/debian-root.sh makes a fresh root
+#                            of a Debian release with
 # Packages already present are not fetched again, so a warm machine skips apt.
 set -euo pipefail
 
@@ -21,9 +24,23 @@ export DEBIAN_FRONTEND=noninteractive
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
+# Debian 12 and 13 name every package below alike (libclang-rt-dev is the
+# sanitizer runtime of the default clang: 14 on 12, 19 on 13); a release
+# whose names differ gets its own choice here.
+os() { (. /etc/os-release 2>/dev/null && eval "echo \"\${$1:-}\""); }
+case "$(os ID):$(os VERSION_ID)" in
+  debian:12 | debian:13) ;;
+  *)
+    echo "install-deps.sh: this is $(os PRETTY_NAME || true);" \
+      "the builds know the packages of Debian 12 and 13 only. Run the commands on one of" \
+      "those (amd64), as README.md says; nothing was installed." >&2
+    exit 1
+    ;;
+esac
+
 demo=(build-essential cmake g++ python3 libgtest-dev libgmock-dev libbenchmark-dev libjs-dygraphs)
 wine=(g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
-native=("${demo[@]}" clang clang-format libclang-rt-14-dev valgrind dpkg-dev lintian strace
+native=("${demo[@]}" clang clang-format libclang-rt-dev valgrind dpkg-dev lintian strace
         octave octave-instrument-control tshark chromium stress-ng)
 win32=("${wine[@]}" g++-mingw-w64-i686-win32 xvfb xauth x11-utils fonts-wine imagemagick unzip
        osslsigncode locales-all)
@@ -33,7 +50,8 @@ case "$scope" in
   demo-wine) want=("${demo[@]}" "${wine[@]}") ;;
   native) want=("${native[@]}") ;;
   all) want=("${native[@]}" "${win32[@]}") ;;
-  *) echo "usage: $0 demo|demo-wine|native|all" >&2; exit 2 ;;
+  root) want=(mmdebstrap) ;;
+  *) echo "usage: $0 demo|demo-wine|native|all|root" >&2; exit 2 ;;
 esac
 if [[ " ${want[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386

@@ -13,6 +13,10 @@
 #                tools package installed with apt-get on a machine without
 #                libjs-dygraphs, used, and removed again (root; the machine is
 #                put back as it was)
+#   debian12, debian13
+#                the stages native, native-asan, win32 and package in a fresh
+#                root of that Debian release (scripts/debian-root.sh: root);
+#                the default list ends with the release this machine is not
 # The package tests run in the native and win32 stages, on the packages of
 # their build. Stages can be chosen: scripts/test-all.sh native win32
 #
@@ -28,7 +32,9 @@ stages=()
 for arg in "$@"; do
   if [ "$arg" = --load ]; then load=1; else stages+=("$arg"); fi
 done
-[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32 package)
+other_release=debian13
+[ "$(. /etc/os-release && echo "${VERSION_ID:-}")" != 13 ] || other_release=debian12
+[ ${#stages[@]} -gt 0 ] || stages=(native native-asan fuzz soak win32 package "$other_release")
 
 scripts/install-deps.sh all || exit 1
 
@@ -88,6 +94,23 @@ step() {  # step NAME COMMAND...: a build step whose failure counts once
   fi
 }
 
+# Adds the counts of a run of this script (its "N passed, M failed" line).
+count_run() {
+  local line
+  line=$(grep -E "^[0-9]+ passed, [0-9]+ failed$" "$1" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    failures+=("$2: no summary")
+    return
+  fi
+  local good bad
+  good=${line%% passed*}
+  bad=$(sed -E 's/.*, ([0-9]+) failed$/\1/' <<<"$line")
+  passed=$((passed + good))
+  failed=$((failed + bad))
+  [ "$bad" -eq 0 ] || failures+=("$2: $bad failed (build/$2/build/logs)")
+}
+
 ctest_stage() {  # ctest_stage PRESET
   local log="$log_dir/ctest-$1.log"
   echo "== ctest --preset $1"
@@ -131,6 +154,15 @@ for stage in "${stages[@]}"; do
       step "release" scripts/release.sh &&
         step "tools package installed" python3 tests/package/installed_tools_test.py \
           --deb "$(ls dist/udpsv-tools_*.deb)"
+      ;;
+    debian12 | debian13)
+      # What depends on the release: its compilers and sanitizer runtime, the
+      # DLL's runtime, Wine and the packages. fuzz and soak run the same code
+      # for a time or a count, and are left to the machine's own release.
+      echo "== $stage: native, native-asan, win32 and package in a fresh root"
+      scripts/debian-root.sh "${stage#debian}" scripts/test-all.sh native native-asan win32 package 2>&1 |
+        tee "$log_dir/$stage.log"
+      count_run "$log_dir/$stage.log" "$stage"
       ;;
     *)
       echo "unknown stage: $stage" >&2

@@ -339,7 +339,7 @@ enum class ReadStatus { ok, missing, failed };
 ReadStatus read_file(const std::string& path, std::string& out) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
-  struct stat st {};
+  struct stat st = {};
   ReadStatus status = ReadStatus::ok;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<std::uint64_t>(st.st_size) > regfile::kMaxFileSize) {

@@ -1,9 +1,9 @@
-// Load and unload hooks of the DLL.
+// Load and unload hooks of the DLL. The DLL's entry point runs them
+// (runtime.cpp), then gives back what the C++ runtime took.
 #include <windows.h>
 
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
-#include "plugin/win32/runtime.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
@@ -26,12 +26,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
           sv::library_shutdown();
         } catch (...) {}
         sv::boundary::release_thread_record();
-        sv::win32::release_runtime();
       }
       return TRUE;
     case DLL_THREAD_DETACH:
+      // The thread's failure record (its thread-local blocks go after this).
       sv::boundary::release_thread_record();
-      sv::win32::release_thread_runtime();
       return TRUE;
     default: return TRUE;
   }

@@ -1,62 +1,50 @@
-// The C++ runtime's thread services, owned by the DLL so that an unload
-// gives everything back.
+// What the statically linked C++ runtime takes from the host's process,
+// given back when the DLL unloads.
 //
-// What it replaces, at link time (the DLL's own objects come before the
-// runtime's archives, so the archives' versions are never pulled in):
-//   - __emutls_*: every thread_local of the DLL and the runtime's
-//     per-thread exception state, under one TLS index of the DLL's own;
-//   - __gthr_win32_*: the runtime's once, keys and locks, whose semaphores
-//     are made only when two threads contend, and are then closed at
-//     unload;
-//   - the DLL's import slot of CreateSemaphoreW, through which the
-//     unwinder's lock makes a semaphore at every load with inline code.
-// Why: the DLL links the toolchain's runtime statically, and a host may load
-// and unload it many times in one process. That runtime was written for a
-// program that lives as long as its process: its thread-local storage takes
-// a TLS index that it never frees, and its locks create semaphores that they
-// never close. Every load/unload cycle thus lost a TLS index (the process
-// has about a thousand; then the runtime aborts the host), a semaphore and
-// some memory. The DLL links the runtime of the "win32" thread model for
-// this; the "posix" one routes the same services through a threads library
-// whose state cannot be given back at all.
-// What breaks when the toolchain changes: this file copies private layouts
-// (runtime_layout.h) and relies on the runtime's entry points and on how the
-// unwinder makes its lock. A changed layout corrupts the runtime's locks and
-// thread-local data; a new entry point pulls the archive's own versions in
-// beside these; another way of making the unwinder's lock leaks a semaphore
-// per load. None of it is a compile error, so cmake/RuntimeProbe.cmake checks
-// all of it when the win32 build is configured, and stops the configure
-// naming this file.
-#include "plugin/win32/runtime.h"
-
+// The toolchain's runtime (libgcc, libstdc++, the C runtime's start-up) was
+// written for a program that lives as long as its process: its thread-local
+// storage takes a TLS index that it never frees, its locks make semaphores
+// or critical sections that it never closes or deletes, and its emergency
+// exception pool is never freed. A host that loads and unloads the DLL again
+// and again lost a TLS index, locks and memory at every cycle, and then
+// crashed (runtime.md beside this file has the figures).
+//
+// This file works only through interfaces that stay when the toolchain
+// changes, never through the runtime's private data:
+//   - the compiler's calls for thread-local variables, __emutls_get_address
+//     with its descriptor: every thread_local of the DLL, and the runtime's
+//     per-thread exception state, live under one TLS index of the DLL's own;
+//   - the DLL's import slots of the Win32 functions that make and end the
+//     runtime's locks and TLS indices: statically linked code reaches the
+//     system only through them, so each one made is counted, each one ended
+//     uncounted;
+//   - the DLL's entry point: it runs the toolchain's own (DllMain, static
+//     destructors, the unwinder's deregistration) and then, once nothing of
+//     the runtime runs any more, ends what is still counted and frees the
+//     emergency pool (__gnu_cxx::__freeres, which libstdc++ offers for leak
+//     checkers).
+// cmake/RuntimeProbe.cmake checks what this relies on when the win32 build
+// is configured; the reload tests prove the result on each toolchain.
 #include <windows.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/win32/runtime_layout.h"
-
 namespace __gnu_cxx {
-// Frees the runtime's emergency exception pool (libstdc++ offers it for
-// leak checkers).
 void __freeres() noexcept;
 }  // namespace __gnu_cxx
 
-extern "C" int __mingwthr_key_dtor(DWORD key, void (*dtor)(void*));
+// The toolchain's own entry point of a DLL (mingw-w64's C runtime), which
+// runs DllMain.
+extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE, DWORD, LPVOID);
 
 namespace {
 
-using sv::win32::runtime_layout::EmutlsObject;
-using sv::win32::runtime_layout::GthreadMutex;
-using sv::win32::runtime_layout::GthreadOnce;
-using sv::win32::runtime_layout::GthreadRecursiveMutex;
+// ---- what the runtime took --------------------------------------------------
 
-// ---- what the DLL took, for the unload ------------------------------------
-
-// A tiny lock for the lists below: they change only when threads contend
-// for a runtime lock or a key is made, so spinning costs nothing.
+// A tiny lock for the lists below: they change only when a lock or a TLS
+// index is made or ended, so spinning costs nothing.
 volatile LONG g_list_lock = 0;
 
 struct ListLock {
@@ -66,88 +54,133 @@ struct ListLock {
   ~ListLock() { InterlockedExchange(&g_list_lock, 0); }
 };
 
-// Every semaphore the DLL's runtime makes. The unwinder's lock makes one at
-// every load with its own inline code, so the DLL's import of
-// CreateSemaphoreW itself is taken over (below): each call is counted here.
-struct Semaphore {
-  HANDLE value;
-  Semaphore* next;
+struct Node {
+  void* value;
+  Node* next;
 };
-Semaphore* g_semaphores = nullptr;
+Node* g_semaphores = nullptr;  // HANDLE
+Node* g_sections = nullptr;    // CRITICAL_SECTION*
+Node* g_indices = nullptr;     // index_value(TLS index)
 
-struct Key {
-  DWORD value;
-  Key* next;
-};
-Key* g_keys = nullptr;
-
-void* system_alloc(std::size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
-void system_free(void* p) { HeapFree(GetProcessHeap(), 0, p); }
-
-// Counts a new one: pushes a node on the list.
-template <class Node, class Value>
-void count(Node*& list, Value value) {
-  if (auto* node = static_cast<Node*>(system_alloc(sizeof(Node)))) {
+void count(Node*& list, void* value) {
+  if (auto* node = static_cast<Node*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Node)))) {
     ListLock lock;
     *node = {value, list};
     list = node;
   }
 }
 
-// Stops counting one: unlinks its node.
-template <class Node, class Value>
-void uncount(Node*& list, Value value) {
+// Whether it was counted; stops counting it.
+bool uncount(Node*& list, void* value) {
   ListLock lock;
   for (Node** p = &list; *p; p = &(*p)->next) {
     if ((*p)->value == value) {
       Node* gone = *p;
       *p = gone->next;
-      system_free(gone);
-      return;
+      HeapFree(GetProcessHeap(), 0, gone);
+      return true;
     }
+  }
+  return false;
+}
+
+// Takes the first node off a list, or null.
+Node* pop(Node*& list) {
+  ListLock lock;
+  Node* node = list;
+  if (node) list = node->next;
+  return node;
+}
+
+// Ends every one still on a list.
+template <class End>
+void end_all(Node*& list, End end) {
+  while (Node* node = pop(list)) {
+    end(node->value);
+    HeapFree(GetProcessHeap(), 0, node);
   }
 }
 
-using CreateSemaphoreFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR);
+// The system's function behind one of the slots below, looked up once into
+// a constant-initialised pointer: the slots are used before the DLL's
+// constructors run, and a function-local static's guard would take a lock.
+template <class Fn>
+Fn system_function(Fn& cached, const char* name) {
+  if (!cached)
+    cached = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+  return cached;
+}
+
+using CreateSemaphoreWFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR);
+using CloseHandleFn = BOOL(WINAPI*)(HANDLE);
+using SectionFn = void(WINAPI*)(LPCRITICAL_SECTION);
+using TlsAllocFn = DWORD(WINAPI*)();
+using TlsFreeFn = BOOL(WINAPI*)(DWORD);
+
+CreateSemaphoreWFn g_create_semaphore = nullptr;
+CloseHandleFn g_close_handle = nullptr;
+SectionFn g_initialize_section = nullptr;
+SectionFn g_delete_section = nullptr;
+TlsAllocFn g_tls_alloc = nullptr;
+TlsFreeFn g_tls_free = nullptr;
+
+// A TLS index on a list: plus one, as index 0 is a valid one.
+void* index_value(DWORD index) { return reinterpret_cast<void*>(std::uintptr_t{index} + 1); }
+DWORD index_of(void* value) {
+  return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(value) - 1);
+}
 
 HANDLE WINAPI counted_create_semaphore(LPSECURITY_ATTRIBUTES attributes, LONG initial, LONG maximum,
                                        LPCWSTR name) {
-  // No function-local static: its guard would take one of these locks.
-  static CreateSemaphoreFn create = nullptr;
-  if (!create)
-    create = reinterpret_cast<CreateSemaphoreFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSemaphoreW")));
-  HANDLE handle = create(attributes, initial, maximum, name);
+  HANDLE handle =
+      system_function(g_create_semaphore, "CreateSemaphoreW")(attributes, initial, maximum, name);
   if (handle) count(g_semaphores, handle);
   return handle;
 }
 
-// Closes a semaphore and stops counting it.
-void close_counted(HANDLE handle) {
+BOOL WINAPI counted_close_handle(HANDLE handle) {
   uncount(g_semaphores, handle);
-  CloseHandle(handle);
+  return system_function(g_close_handle, "CloseHandle")(handle);
 }
 
-// A lock's semaphore, made on first contention.
-HANDLE semaphore_of(void* volatile* slot) {
-  if (void* s = *slot) return static_cast<HANDLE>(s);
-  HANDLE fresh = CreateSemaphoreW(nullptr, 0, 65535, nullptr);
-  if (!fresh) return nullptr;
-  if (void* seen = InterlockedCompareExchangePointer(const_cast<void**>(slot), fresh, nullptr)) {
-    close_counted(fresh);  // another thread made it first
-    return static_cast<HANDLE>(seen);
-  }
-  return fresh;
+void WINAPI counted_initialize_section(LPCRITICAL_SECTION section) {
+  system_function(g_initialize_section, "InitializeCriticalSection")(section);
+  count(g_sections, section);
 }
 
-// A lock going away: its semaphore, if contention made one.
-void forget_semaphore(void* volatile* slot) {
-  if (HANDLE handle =
-          static_cast<HANDLE>(InterlockedExchangePointer(const_cast<void**>(slot), nullptr)))
-    close_counted(handle);
+// Deletes only what is counted: one the unload has already deleted is not
+// deleted twice, whatever runs after it.
+void WINAPI counted_delete_section(LPCRITICAL_SECTION section) {
+  if (uncount(g_sections, section))
+    system_function(g_delete_section, "DeleteCriticalSection")(section);
+}
+
+DWORD WINAPI counted_tls_alloc() {
+  const DWORD index = system_function(g_tls_alloc, "TlsAlloc")();
+  if (index != TLS_OUT_OF_INDEXES) count(g_indices, index_value(index));
+  return index;
+}
+
+BOOL WINAPI counted_tls_free(DWORD index) {
+  uncount(g_indices, index_value(index));
+  return system_function(g_tls_free, "TlsFree")(index);
 }
 
 // ---- thread-local storage ---------------------------------------------------
+
+// The compiler's description of one thread-local variable (__emutls_v.*),
+// which it hands to __emutls_get_address; the probe holds it against the
+// compiler's own.
+struct EmutlsObject {
+  std::uintptr_t size;
+  std::uintptr_t align;
+  union {
+    std::uintptr_t offset;  // 1-based index into a thread's blocks; 0 until first use
+    void* ptr;
+  } loc;
+  void* templ;  // initial bytes, or null for zero
+};
 
 // A thread's blocks, indexed by offset - 1.
 struct Blocks {
@@ -186,21 +219,51 @@ void* allocate_block(const EmutlsObject* obj) {
   return block;
 }
 
-void free_blocks(Blocks* blocks) {
+// The calling thread's blocks.
+void release_thread_blocks() {
+  const LONG index = g_tls_index;
+  if (index == static_cast<LONG>(kNoIndex)) return;
+  auto* blocks = static_cast<Blocks*>(TlsGetValue(static_cast<DWORD>(index)));
   if (!blocks) return;
   for (std::uintptr_t i = 0; i < blocks->count; ++i)
     if (blocks->block[i]) std::free(static_cast<void**>(blocks->block[i])[-1]);
   std::free(blocks);
+  TlsSetValue(static_cast<DWORD>(index), nullptr);
+}
+
+// At unload, after the runtime's own part: the calling thread's blocks,
+// the emergency pool, and every lock and TLS index still counted. Threads
+// still running keep at most their few blocks. Idempotent.
+void release_runtime() {
+  release_thread_blocks();
+  g_tls_index = static_cast<LONG>(kNoIndex);
+  __gnu_cxx::__freeres();
+  end_all(g_semaphores, [](void* v) { system_function(g_close_handle, "CloseHandle")(v); });
+  end_all(g_sections, [](void* v) {
+    system_function(g_delete_section, "DeleteCriticalSection")(static_cast<LPCRITICAL_SECTION>(v));
+  });
+  end_all(g_indices, [](void* v) { system_function(g_tls_free, "TlsFree")(index_of(v)); });
 }
 
 }  // namespace
 
-// ---- the runtime's entry points ---------------------------------------------
+// ---- the DLL's import slots -------------------------------------------------
 
-// The DLL's import slot of CreateSemaphoreW, which the linker would
-// otherwise fill from the system's import library.
-extern "C" CreateSemaphoreFn sv_create_semaphore_import __asm__("__imp__CreateSemaphoreW@16");
-CreateSemaphoreFn sv_create_semaphore_import = &counted_create_semaphore;
+// Each one the linker would otherwise fill from the system's import library.
+// Code that called one of these functions through the import library's stub
+// instead would pull in a second definition of its slot and fail the link.
+#define SV_SLOT(type, symbol, function)               \
+  extern "C" type sv_slot_##function __asm__(symbol); \
+  type sv_slot_##function = &function
+SV_SLOT(CreateSemaphoreWFn, "__imp__CreateSemaphoreW@16", counted_create_semaphore);
+SV_SLOT(CloseHandleFn, "__imp__CloseHandle@4", counted_close_handle);
+SV_SLOT(SectionFn, "__imp__InitializeCriticalSection@4", counted_initialize_section);
+SV_SLOT(SectionFn, "__imp__DeleteCriticalSection@4", counted_delete_section);
+SV_SLOT(TlsAllocFn, "__imp__TlsAlloc@0", counted_tls_alloc);
+SV_SLOT(TlsFreeFn, "__imp__TlsFree@4", counted_tls_free);
+#undef SV_SLOT
+
+// ---- the compiler's entry points for thread_local ---------------------------
 
 extern "C" {
 
@@ -240,154 +303,23 @@ void __emutls_register_common(EmutlsObject* obj, std::uintptr_t size, std::uintp
   if (templ && size == obj->size) obj->templ = templ;
 }
 
-int __gthr_win32_once(GthreadOnce* once, void (*func)()) {
-  if (!once || !func) return EINVAL;
-  if (!once->done) {
-    if (InterlockedIncrement(&once->started) == 0) {
-      func();
-      once->done = TRUE;
-    } else {
-      while (!*static_cast<volatile int*>(&once->done)) Sleep(0);
-    }
+// ---- the DLL's entry point --------------------------------------------------
+
+BOOL WINAPI sv_dll_entry(HANDLE module, DWORD reason, LPVOID reserved) {
+  const BOOL ok = DllMainCRTStartup(module, reason, reserved);
+  switch (reason) {
+    case DLL_THREAD_DETACH: release_thread_blocks(); break;
+    // A refused load: the toolchain's entry point has undone its part.
+    case DLL_PROCESS_ATTACH:
+      if (!ok) release_runtime();
+      break;
+    // At process exit (reserved != null) the system reclaims everything.
+    case DLL_PROCESS_DETACH:
+      if (!reserved) release_runtime();
+      break;
+    default: break;
   }
-  return 0;
-}
-
-int __gthr_win32_key_create(DWORD* key, void (*dtor)(void*)) {
-  const DWORD index = TlsAlloc();
-  if (index == kNoIndex) return static_cast<int>(GetLastError());
-  *key = index;
-  count(g_keys, index);
-  // The C runtime runs the destructors of a thread's values when it ends.
-  return dtor ? __mingwthr_key_dtor(index, dtor) : 0;
-}
-
-int __gthr_win32_key_delete(DWORD key) {
-  uncount(g_keys, key);
-  return TlsFree(key) ? 0 : static_cast<int>(GetLastError());
-}
-
-void* __gthr_win32_getspecific(DWORD key) {
-  const DWORD last_error = GetLastError();
-  void* value = TlsGetValue(key);
-  SetLastError(last_error);
-  return value;
-}
-
-int __gthr_win32_setspecific(DWORD key, const void* value) {
-  return TlsSetValue(key, const_cast<void*>(value)) ? 0 : static_cast<int>(GetLastError());
-}
-
-void __gthr_win32_mutex_init_function(GthreadMutex* m) {
-  m->counter = -1;
-  m->sema = nullptr;
-}
-
-void __gthr_win32_mutex_destroy(GthreadMutex* m) { forget_semaphore(&m->sema); }
-
-int __gthr_win32_mutex_lock(GthreadMutex* m) {
-  if (InterlockedIncrement(&m->counter) == 0) return 0;
-  HANDLE s = semaphore_of(&m->sema);
-  if (s && WaitForSingleObject(s, INFINITE) == WAIT_OBJECT_0) return 0;
-  InterlockedDecrement(&m->counter);
-  return 1;
-}
-
-int __gthr_win32_mutex_trylock(GthreadMutex* m) {
-  return InterlockedCompareExchange(&m->counter, 0, -1) < 0 ? 0 : 1;
-}
-
-int __gthr_win32_mutex_unlock(GthreadMutex* m) {
-  if (InterlockedDecrement(&m->counter) < 0) return 0;
-  HANDLE s = semaphore_of(&m->sema);
-  return s && ReleaseSemaphore(s, 1, nullptr) ? 0 : 1;
-}
-
-void __gthr_win32_recursive_mutex_init_function(GthreadRecursiveMutex* m) {
-  m->counter = -1;
-  m->depth = 0;
-  m->owner = 0;
-  m->sema = nullptr;
-}
-
-int __gthr_win32_recursive_mutex_lock(GthreadRecursiveMutex* m) {
-  const DWORD me = GetCurrentThreadId();
-  if (InterlockedIncrement(&m->counter) == 0) {
-    m->depth = 1;
-    m->owner = me;
-  } else if (m->owner == me) {
-    InterlockedDecrement(&m->counter);
-    ++m->depth;
-  } else {
-    HANDLE s = semaphore_of(&m->sema);
-    if (!s || WaitForSingleObject(s, INFINITE) != WAIT_OBJECT_0) {
-      InterlockedDecrement(&m->counter);
-      return 1;
-    }
-    m->depth = 1;
-    m->owner = me;
-  }
-  return 0;
-}
-
-int __gthr_win32_recursive_mutex_trylock(GthreadRecursiveMutex* m) {
-  const DWORD me = GetCurrentThreadId();
-  if (InterlockedCompareExchange(&m->counter, 0, -1) < 0) {
-    m->depth = 1;
-    m->owner = me;
-  } else if (m->owner == me) {
-    ++m->depth;
-  } else {
-    return 1;
-  }
-  return 0;
-}
-
-int __gthr_win32_recursive_mutex_unlock(GthreadRecursiveMutex* m) {
-  if (--m->depth == 0) {
-    m->owner = 0;
-    if (InterlockedDecrement(&m->counter) >= 0) {
-      HANDLE s = semaphore_of(&m->sema);
-      return s && ReleaseSemaphore(s, 1, nullptr) ? 0 : 1;
-    }
-  }
-  return 0;
-}
-
-int __gthr_win32_recursive_mutex_destroy(GthreadRecursiveMutex* m) {
-  forget_semaphore(&m->sema);
-  return 0;
+  return ok;
 }
 
 }  // extern "C"
-
-namespace sv::win32 {
-
-void release_thread_runtime() {
-  const LONG index = g_tls_index;
-  if (index == static_cast<LONG>(kNoIndex)) return;
-  free_blocks(static_cast<Blocks*>(TlsGetValue(static_cast<DWORD>(index))));
-  TlsSetValue(static_cast<DWORD>(index), nullptr);
-}
-
-void release_runtime() {
-  release_thread_runtime();
-  const LONG index = InterlockedExchange(&g_tls_index, static_cast<LONG>(kNoIndex));
-  if (index != static_cast<LONG>(kNoIndex)) TlsFree(static_cast<DWORD>(index));
-  __gnu_cxx::__freeres();
-  // The runtime's locks are not used again with contention after this:
-  // nothing of the DLL runs on other threads once it unloads.
-  ListLock lock;
-  while (Semaphore* s = g_semaphores) {
-    g_semaphores = s->next;
-    CloseHandle(s->value);
-    system_free(s);
-  }
-  while (Key* k = g_keys) {
-    g_keys = k->next;
-    TlsFree(k->value);
-    system_free(k);
-  }
-}
-
-}  // namespace sv::win32

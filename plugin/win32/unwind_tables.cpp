@@ -13,13 +13,14 @@
 // the host down.
 //
 // So the DLL's import slot of GetModuleHandleA is its own (as runtime.cpp
-// does for CreateSemaphoreW): asked for the shared libgcc it answers "not
-// loaded", and crtbegin.o registers the tables with the static unwinder in
-// every order of loading, deregisters them from it at detach, and takes no
-// reference, so the host may unload its libgcc before the DLL. Any other
-// name goes to the system's GetModuleHandleA. crtbegin.o reads the slot
-// directly; code that called GetModuleHandleA through the import library's
-// stub would pull in a second definition of the slot and fail the link.
+// does for the functions that make locks): asked for the shared libgcc it
+// answers "not loaded", and crtbegin.o registers the tables with the static
+// unwinder in every order of loading, deregisters them from it at detach,
+// and takes no reference, so the host may unload its libgcc before the DLL.
+// Any other name goes to the system's GetModuleHandleA. crtbegin.o reads the
+// slot directly; code that called GetModuleHandleA through the import
+// library's stub would pull in a second definition of the slot and fail the
+// link.
 #include <windows.h>
 
 namespace {

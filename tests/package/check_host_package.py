@@ -59,7 +59,8 @@ def objdump_tables(objdump, path):
             section = "imports"
             continue
         if section == "names":
-            m = re.match(r"\s+\[\s*(\d+)\] (\S+)", line)
+            # "[n] <name>", or from binutils 2.44 "[n] +base[<ordinal>] <hint> <name>"
+            m = re.match(r"\s+\[\s*(\d+)\] (?:\+base\[\s*\d+\]\s+[0-9a-fA-F]+ )?(\S+)$", line)
             if m:
                 exports.append((int(m.group(1)), m.group(2)))
             elif line.strip() == "" and exports:
@@ -69,9 +70,12 @@ def objdump_tables(objdump, path):
             if m:
                 dll = m.group(1).upper()
                 continue
-            m = re.match(r"\s+[0-9a-fA-F]+\s+(\d+)\s+(\S+)$", line)
+            # "<address> <hint> <name>" before binutils 2.44, then
+            # "<address> <ordinal> <hint> <name>" ("<none>" where one lacks).
+            m = (re.match(r"\s+[0-9a-fA-F]+\t\s+(\d+)\s+(\S+)$", line) or
+                 re.match(r"\s+[0-9a-fA-F]+\s+(?:<none>|\d+)\s+(<none>|[0-9a-fA-F]+)\s+(\S+)$", line))
             if m and dll:
-                imports.append((dll, int(m.group(1)), m.group(2)))
+                imports.append((dll, m.group(1), m.group(2)))
             if line.startswith("The Export Tables") or line.startswith("There is an export table"):
                 section = None
     # Export addresses: the "[n] +base[ordinal] address Export RVA" lines of
@@ -251,9 +255,12 @@ def main():
         check("@" not in body, label + " has an unfilled @VARIABLE@")
     guide = docs.get("user-guide.txt", b"").decode("utf-8-sig").replace("\r\n", "\n")
     check(section_version in guide, "user-guide.txt does not name " + section_version)
-    # Where users read what they got, CHANGES.txt says whether it is signed.
+    # Where users read what they got, CHANGES.txt says whether it is signed,
+    # and what built it.
     said = b"Signed: " if signed(dll) else b"Not signed: "
     check(said in docs.get("CHANGES.txt", b""), "CHANGES.txt does not say %r" % said)
+    check(re.search(rb"Built on .+\r\nwith GCC \d+ \(", docs.get("CHANGES.txt", b"")),
+          "CHANGES.txt does not say what built the release")
 
     # The receivers: the tree's, with CR LF for Windows editors and no byte
     # order mark, which an interpreter could take for code.

@@ -93,7 +93,8 @@ def elf_files(root):
 
 
 def owning_package(library_path):
-    """The Debian package of a library file (usrmerge: either spelling)."""
+    """The Debian package of a library file (usrmerge: either spelling;
+    Debian 13 also lists the diversions of the old spelling)."""
     candidates = [library_path, os.path.realpath(library_path)]
     for c in list(candidates):
         if c.startswith("/usr/"):
@@ -102,8 +103,9 @@ def owning_package(library_path):
             candidates.append("/usr" + c)
     for c in candidates:
         r = run(["dpkg", "-S", c])
-        if r.returncode == 0:
-            return r.stdout.split(":")[0].strip()
+        owners = [l for l in r.stdout.splitlines() if not l.startswith("diversion by ")]
+        if r.returncode == 0 and owners:
+            return owners[0].split(":")[0].strip()
     return None
 
 

@@ -302,7 +302,7 @@ TEST_F(HttpServer, HoldsAgainstHostileClients) {
   few.requests = 2;
   few.streams = 1;
   few.head_ms = 60000;  // idle connections hold their slots for the row
-  using Attack = std::function<std::string(std::uint16_t port, Site & site)>;
+  using Attack = std::function<std::string(std::uint16_t, Site&)>;
   const struct {
     const char* name;
     Limits limits;

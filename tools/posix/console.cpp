@@ -42,7 +42,7 @@ void wait_for_enter() {
 // Without SA_RESTART, so that a wait in progress returns as well.
 void watch_stop_requests(void (*wake)()) {
   g_wake = wake;
-  struct sigaction sa {};
+  struct sigaction sa = {};
   sa.sa_handler = on_stop_signal;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);

@@ -242,8 +242,8 @@ void type_over(HWND dialog, int id, const wchar_t* chars) {
 template <class Call>
 std::string guarded(Call call) {
   std::string raw;
-  const bool ok = svhost::call_guarded(
-      nullptr, [](void* c) { (*static_cast<Call*>(c))(); }, &call, &raw);
+  void (*thunk)(void*) = [](void* c) { (*static_cast<Call*>(c))(); };
+  const bool ok = svhost::call_guarded(nullptr, thunk, &call, &raw);
   return ok ? "" : svhost::failure_text_to_utf8(raw);
 }
 

@@ -9,9 +9,8 @@ __declspec(dllexport) BOOL __stdcall InitCommonControlsEx(const void* init) {
   return 0;
 }
 
-__declspec(dllexport) BOOL
-    __stdcall RemoveWindowSubclass(void* window, void* proc, unsigned long id) {
-  (void)window;
+__declspec(dllexport) BOOL __stdcall RemoveWindowSubclass(void* w, void* proc, unsigned long id) {
+  (void)w;
   (void)proc;
   (void)id;
   return 0;

@@ -15,14 +15,17 @@ if(NOT expected_exports)
   message(FATAL_ERROR "no EXPECTED_EXPORTS given")
 endif()
 
-# Exported names: the lines of the "[Ordinal/Name Pointer] Table".
+# Exported names: the lines of the "[Ordinal/Name Pointer] Table",
+# "[<index>] <name>" before binutils 2.44, "[<index>] +base[<ordinal>] <hint>
+# <name>" under column heads from 2.44.
 set(exports "")
 set(in_names FALSE)
 foreach(line IN LISTS lines)
   if(line MATCHES "\\[Ordinal/Name Pointer\\] Table")
     set(in_names TRUE)
-  elseif(in_names AND line MATCHES "^\t\\[ *[0-9]+\\] (.+)$")
-    list(APPEND exports "${CMAKE_MATCH_1}")
+  elseif(in_names AND line MATCHES "^\t\\[ *[0-9]+\\] (\\+base\\[ *[0-9]+\\] +[0-9a-f]+ )?([^ ]+)$")
+    list(APPEND exports "${CMAKE_MATCH_2}")
+  elseif(in_names AND line MATCHES "^\t +Ordinal +Hint +Name$")
   elseif(in_names AND NOT line STREQUAL "")
     set(in_names FALSE)
   endif()

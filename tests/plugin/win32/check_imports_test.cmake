@@ -34,7 +34,7 @@ endfunction()
 
 # Only listed imports: accepted, and the DLL stays.
 check(0 "${LIST}")
-expect("rc EQUAL 0" "CloseHandle alone, which the list has, was refused: ${text}")
+expect("rc EQUAL 0" "GetLastError alone, which the list has, was refused: ${text}")
 expect("left" "the accepted DLL was removed")
 
 # GetWindowSubclass by name: refused, and the DLL is removed.

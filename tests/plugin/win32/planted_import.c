@@ -1,5 +1,5 @@
 /* A DLL with one planted import, for the tests of the import check.
-   SV_PLANT picks it: 0 CloseHandle, which the reviewed list has;
+   SV_PLANT picks it: 0 GetLastError, which the reviewed list has;
    1 GetWindowSubclass by name; 2 a function Windows 7 does not have. */
 #include <windows.h>
 
@@ -11,6 +11,6 @@ __declspec(dllexport) FARPROC planted(void) {
 #elif SV_PLANT == 2
   return (FARPROC)&GetSystemTimePreciseAsFileTime;
 #else
-  return (FARPROC)&CloseHandle;
+  return (FARPROC)&GetLastError;
 #endif
 }
