@@ -34,6 +34,10 @@ fi
 # Inside the namespace (see below): mounts, then the command.
 if [ "${SV_DEBIAN_ROOT_INSIDE:-}" = 1 ]; then
   root=$SV_DEBIAN_ROOT
+  # The root its own mount point, as / is on a machine: mount and unshare
+  # inside (a stage that makes the other release's root) refuse to change
+  # the propagation of a / that is only a folder.
+  mount --bind "$root" "$root"
   mount --rbind /dev "$root/dev"
   mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
   mount -t proc proc "$root/proc"
