@@ -26,6 +26,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 WIDTHS = {"double": 8, "single": 4, "int32": 4, "boolean": 1}
+# The dissector's own findings; other dissectors' (UDP calls a destination
+# port from 33434 to 33534 a possible traceroute) are no fault of a frame.
+OWN_EXPERTS = ["udpsv.length.bad", "udpsv.count.bad", "udpsv.boolean.bad"]
 DATAGRAMS = 5  # per type: run start and 2 steps, then two that do not fit
 
 # Bytes before the IPv4 header, by pcapng link type: Ethernet (what tshark
@@ -149,7 +152,8 @@ def decode(tshark, lua, capture, port, type_name, count):
                     "-o", "udpsv.type:" + type_name, "-o", "udpsv.count:%d" % count,
                     "-Y", "udp.dstport == %d" % port, "-T", "fields", "-E", "occurrence=a",
                     "-E", "aggregator=;", "-E", "separator=|", "-e", "udp.length",
-                    "-e", "udpsv.value", "-e", "_ws.expert.message"],
+                    "-e", "udpsv.value", "-e", "_ws.expert.message"]
+                 + [arg for f in OWN_EXPERTS for arg in ("-e", f)],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=tmp,
             env=dict(os.environ, HOME=tmp))
     if out.returncode != 0:
@@ -203,9 +207,9 @@ def main():
         if not failures.check(len(rows) == DATAGRAMS, "%s: %d datagrams decoded, want %d"
                               % (t, len(rows), DATAGRAMS)):
             continue
-        for k, (length, texts, experts) in enumerate(rows[:3], start=1):
+        for k, (length, texts, experts, *own) in enumerate(rows[:3], start=1):
             got = texts.split(";")
-            failures.check(not experts, "%s frame %d flagged: %s" % (t, k, experts))
+            failures.check(not any(own), "%s frame %d flagged: %s" % (t, k, experts))
             if not failures.check(len(got) == len(want), "%s frame %d: %d values, want %d"
                                   % (t, k, len(got), len(want))):
                 continue
