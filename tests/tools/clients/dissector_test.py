@@ -13,6 +13,7 @@ all the same.
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import socket
@@ -26,9 +27,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 WIDTHS = {"double": 8, "single": 4, "int32": 4, "boolean": 1}
-# The dissector's own findings; other dissectors' (UDP calls a destination
-# port from 33434 to 33534 a possible traceroute) are no fault of a frame.
-OWN_EXPERTS = ["udpsv.length.bad", "udpsv.count.bad", "udpsv.boolean.bad"]
 DATAGRAMS = 5  # per type: run start and 2 steps, then two that do not fit
 
 # Bytes before the IPv4 header, by pcapng link type: Ethernet (what tshark
@@ -136,6 +134,17 @@ class SocketRecorder:
             s.close()
 
 
+def own_experts(lua):
+    """The fields of the dissector's own findings, as the script declares
+    them; other dissectors' (UDP calls a destination port from 33434 to 33534
+    a possible traceroute) are no fault of a frame."""
+    with open(lua) as f:
+        names = re.findall(r'ProtoExpert\.new\("([^"]+)"', f.read())
+    if not names:
+        raise AssertionError("found no ProtoExpert.new in " + lua)
+    return names
+
+
 def decode(tshark, lua, capture, port, type_name, count):
     with tempfile.TemporaryDirectory() as tmp:
         user = []
@@ -153,7 +162,7 @@ def decode(tshark, lua, capture, port, type_name, count):
                     "-Y", "udp.dstport == %d" % port, "-T", "fields", "-E", "occurrence=a",
                     "-E", "aggregator=;", "-E", "separator=|", "-e", "udp.length",
                     "-e", "udpsv.value", "-e", "_ws.expert.message"]
-                 + [arg for f in OWN_EXPERTS for arg in ("-e", f)],
+                 + [arg for f in own_experts(lua) for arg in ("-e", f)],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=tmp,
             env=dict(os.environ, HOME=tmp))
     if out.returncode != 0:
