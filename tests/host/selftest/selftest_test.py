@@ -156,6 +156,10 @@ def run_checks(a):
                          args=["--lookup", "localhost"])
     check('"localhost" is 127.0.0.1, found in ' in (lookup.get("name lookup") or [""])[0],
           "the lookup of localhost: %r" % lookup.get("name lookup"))
+    # Found beside the self-test or not, the host's own library is what counts.
+    check(not a.wine or "in the host it takes the host's own SVSTRING7.DLL" in
+          (lookup.get("string library") or [""])[0],
+          "the string library line: %r" % lookup.get("string library"))
 
     missing = os.path.join(a.workdir, "missing", os.path.basename(a.plugin))
     expect_failure(self_test, "no plug-in", missing, "plug-in", "no file ")
