@@ -1,5 +1,6 @@
 #include "host/selftest.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -180,6 +181,10 @@ Check check_plugin(const Options& options, Calls& calls, std::unique_ptr<Plugin>
   const std::string& path = options.plugin;
   if (std::FILE* f = sv::files::open(path, "rb")) {
     std::fclose(f);
+  } else if (errno == EACCES || errno == EPERM) {
+    // The host runs as the same user and cannot read it either.
+    return failed(kPluginLabel, path + " cannot be read: " + std::strerror(errno) +
+                                    ": this user may not read the file or its folder");
   } else if (options.plugin_beside) {
     // Most often the self-test was started from the ZIP file's own window,
     // which unpacks nothing but the program.
@@ -189,12 +194,13 @@ Check check_plugin(const Options& options, Calls& calls, std::unique_ptr<Plugin>
                                     ": unpack the whole ZIP file (Extract All), then start the "
                                     "self-test in the unpacked folder");
   } else {
-    return failed(kPluginLabel, "no file " + path);
+    return failed(kPluginLabel, "no file " + path + ": check the path and the file's name");
   }
   try {
     *loaded = Plugin::load(path);
   } catch (const HostError& e) {
-    return failed(kPluginLabel, e.what());
+    const std::string meaning = load_failure_meaning(path, e.what());
+    return failed(kPluginLabel, e.what() + (meaning.empty() ? "" : ": " + meaning));
   }
   const Plugin& plugin = **loaded;
   const std::string from = module_path(plugin.library());
@@ -212,6 +218,11 @@ Check check_plugin(const Options& options, Calls& calls, std::unique_ptr<Plugin>
   for (char c : std::string(SV_SELFTEST_VERSION))
     if (c != '.') own_digits += c;
   if (section != own_digits) seen += " (this self-test is " SV_SELFTEST_VERSION ")";
+  // It loads here, in a 32-bit program, but perhaps not in the host there.
+  const std::string folder = from.substr(0, from.find_last_of(dynlib::path_separators()));
+  if (std::string programs = only_64bit_programs(folder); !programs.empty())
+    return failed(kPluginLabel, seen + "; but every program beside it is 64-bit (" + programs +
+                                    "): a 64-bit host cannot load this 32-bit block");
   return {kPluginLabel, seen, true};
 }
 

@@ -1,7 +1,8 @@
 // udpsv-selftest: checks the plug-in beside it on this PC and prints a
-// report that a user can paste into a support request. Started by a
-// double-click, it also writes the report to a file, says where, and waits
-// for Enter: its console window closes with it.
+// report that a user can paste into a support request. It also writes the
+// report to a file and says where, so that support can ask for that file
+// however the program was started. Started by a double-click, it waits for
+// Enter: its console window closes with it.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,10 +36,9 @@ nothing goes out on the network). Each line of the report ends in "ok" or
                   this name makes every step of the host wait as long
   --help          show this text
 
-Started by a double-click, it also writes the report to
-udpsv-selftest-report.txt beside the program (or in the folder for
-temporary files, where that folder cannot be written), says where, and
-waits for Enter.
+It also writes the report to udpsv-selftest-report.txt beside the program
+(or in the folder for temporary files, where that folder cannot be
+written) and says where. Started by a double-click, it waits for Enter.
 
 Exit status: 0 every check held; 1 a check failed; 2 bad arguments.
 )HELP";
@@ -109,11 +109,12 @@ int main(int argc, char** argv) {
           : sv::console::format("result: %d of %d checks failed", failed, checks) + not_run +
                 "  FAILED");
 
+  std::string errors;
+  const std::string path = write_report(lines, &errors);
+  sv::console::out(path.empty() ? "\nThe report could not be saved: " + errors + "\n"
+                                : "\nThis report is also in " + path + "\n");
+  sv::console::flush();
   if (own_console) {
-    std::string errors;
-    const std::string path = write_report(lines, &errors);
-    sv::console::out(path.empty() ? "\nThe report could not be saved: " + errors + "\n"
-                                  : "\nThis report is also in " + path + "\n");
     sv::console::out("Press Enter to close this window.\n");
     sv::console::flush();
     sv::console::wait_for_enter();

@@ -27,6 +27,14 @@ bool string_library_loaded();
 // before the plug-in was.
 std::optional<Check> check_string_library(bool loaded_before);
 
+// What the loader's failure to load the plug-in at `path` means for it, from
+// `error`, which ends in the system's reason and code; empty where the
+// reason says it all.
+std::string load_failure_meaning(const std::string& path, const std::string& error);
+// The programs in `folder` when every one of them is 64-bit, which a host
+// there would be too; empty otherwise, and where programs carry no such mark.
+std::string only_64bit_programs(const std::string& folder);
+
 // The file a loaded library came from.
 std::string module_path(void* library);
 // The version its resource gives ("1.0.0.67"); empty where files carry

@@ -90,8 +90,8 @@ their Properties names the signer.
   else()
     set(SV_SIGNATURE_NOTE "Not signed: UDPSV2Simulink.dll, udpsv-selftest.exe and udpsv-recv.exe
 carry no digital signature. Windows may warn at the programs' first
-start, and Windows 11's Smart App Control blocks the DLL; user-guide.txt,
-chapter 3, \"Unsigned files\", says what to do.
+start, and Windows 11's Smart App Control, where it is on, blocks all
+three; user-guide.txt, chapter 3, \"Unsigned files\", says what to do.
 
 ")
   endif()

@@ -123,13 +123,16 @@ std::string simulink(const ReceiverSpec& s) {
   out += row(kIctColumn, "Local port", port);
   out += row(kIctColumn, "Remote address", "the address of the PC that sends",
              "(127.0.0.1 when it is this PC)");
+  out += row(kIctColumn, "Remote port", "leave it as it is",
+             "no value fits: the sending port changes with every run");
   out += row(kIctColumn, "Data size", "[" + n + " 1]", "any other size shifts every later frame");
   out += row(
       kIctColumn, "Data type", f.ict_type,
       s.type == ValueType::Boolean ? "the block has no boolean type; the bytes are 0 or 1" : "");
   out += row(kIctColumn, "Byte order", "little-endian");
   out += row(kIctColumn, "Enable blocking mode", "on");
-  out += row(kIctColumn, "Timeout", "longer than the host's slowest step");
+  out += row(kIctColumn, "Timeout", "longer than the host's slowest step",
+             "and than you take to start the host's run after the model");
   out += row(kIctColumn, "Block sample time", "the host's step size");
   out +=
       "Its caveat: the block sends from a port that the sending PC picks anew\n"

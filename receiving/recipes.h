@@ -20,7 +20,7 @@ namespace sv::recv {
 
 // One block as the receiving side sees it.
 struct ReceiverSpec {
-  std::string label;          // "block 1 \"UDP SV2Simulink\""; a heading only
+  std::string label;          // "block 1 \"UDP Sorvane2Simulink\""; a heading only
   std::string address;        // where the block sends to, as configured
   std::uint16_t port = 1600;  // the low 16 bits of the block's port
   std::optional<ValueType> type = ValueType::Double;  // nullopt: a code that sends nothing

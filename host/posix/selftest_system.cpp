@@ -12,6 +12,9 @@ std::optional<Check> check_system() { return std::nullopt; }
 std::optional<Check> check_common_controls(const std::string&) { return std::nullopt; }
 std::optional<Check> check_settings() { return std::nullopt; }
 bool string_library_loaded() { return false; }
+// dlopen's reason says it all, and the native host is svhost itself.
+std::string load_failure_meaning(const std::string&, const std::string&) { return {}; }
+std::string only_64bit_programs(const std::string&) { return {}; }
 std::optional<Check> check_string_library(bool) { return std::nullopt; }
 
 std::string module_path(void* library) {

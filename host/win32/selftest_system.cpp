@@ -10,7 +10,10 @@
 #include <psapi.h>
 #include <ws2tcpip.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "host/win32/text.h"
@@ -42,6 +45,11 @@ constexpr int kColourSettings = 16;
 // The ids of every text the block shows from the string library.
 constexpr unsigned kStringIds[] = {1002, 1011, 1316, 1317, 1551, 1552, 1553, 1554, 1555, 1556};
 constexpr int kTextChars = 256;
+
+// Loader codes that the toolchain's headers lack: a file that security
+// software holds as a threat, and one that a code integrity policy blocks.
+constexpr unsigned long kVirusInfected = 225;
+constexpr unsigned long kPolicyBlocked = 4551;
 
 // How the plug-in maps the string library: only read for its resources.
 constexpr DWORD kResourceImage = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
@@ -143,6 +151,30 @@ std::optional<std::vector<std::string>> imports_from(const std::string& path, co
     }
   }
   return names;
+}
+
+// Whether the Windows program or DLL at `path` is 64-bit (PE32+), from its
+// headers; nullopt when it is no such file.
+std::optional<bool> is_64bit_image(const std::string& path) {
+  std::FILE* f = sv::files::open(path, "rb");
+  if (!f) return std::nullopt;
+  unsigned char head[4096];
+  const std::size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  const auto read = [&](std::size_t offset, auto* out) {
+    if (offset > n || n - offset < sizeof *out) return false;
+    std::memcpy(out, head + offset, sizeof *out);
+    return true;
+  };
+  IMAGE_DOS_HEADER dos{};
+  DWORD signature = 0;
+  WORD magic = 0;
+  if (!read(0, &dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) return std::nullopt;
+  const std::size_t nt = static_cast<std::size_t>(dos.e_lfanew);
+  if (!read(nt, &signature) || signature != IMAGE_NT_SIGNATURE ||
+      !read(nt + 4 + sizeof(IMAGE_FILE_HEADER), &magic))
+    return std::nullopt;
+  return magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
 }
 
 std::string value_type_name(DWORD type) {
@@ -379,10 +411,58 @@ std::optional<Check> check_string_library(bool loaded_before) {
     return Check{kStringLabel,
                  path + " is there, but " + why + "; the block shows its German texts", false};
   }
+  // Started from the ZIP file's folder, the self-test stands where the host
+  // program would: what it finds there says nothing about the host.
   return Check{kStringLabel,
                "SVSTRING7.DLL is neither " + places[0] + " nor " + places[1] +
-                   ": the block shows its German texts",
+                   ": here the block shows its German texts; in the host it takes the host's "
+                   "own SVSTRING7.DLL, where the host has one",
                true};
+}
+
+std::string load_failure_meaning(const std::string& path, const std::string& error) {
+  // The system's reason ends in its code: "... (193)".
+  const std::size_t open = error.rfind('(');
+  char* end = nullptr;
+  const unsigned long code =
+      open == std::string::npos ? 0 : std::strtoul(error.c_str() + open + 1, &end, 10);
+  if (!end || std::string_view(end) != ")") return {};
+  switch (code) {
+    case ERROR_ACCESS_DENIED:
+      return "Windows refused this user access to the file, or security software holds it";
+    case ERROR_BAD_EXE_FORMAT:
+      return is_64bit_image(path).value_or(false)
+                 ? "it is a 64-bit DLL, and the block is 32-bit: another file of that name"
+                 : "it is no Windows DLL: a damaged copy; unpack the ZIP file again";
+    case ERROR_MOD_NOT_FOUND:
+      return "a DLL it needs is missing; the block needs only Windows' own DLLs: repair Windows";
+    case ERROR_PROC_NOT_FOUND:
+      return "Windows lacks a function that the block takes from it (see the lines above)";
+    case ERROR_DLL_INIT_FAILED:
+      return "the block's start-up failed (see the host-wide settings line)";
+    case kVirusInfected:
+      return "security software took it for a threat: if the ZIP file's checksum matches "
+             "SHA256SUMS, restore the DLL and allow it there";
+    case kPolicyBlocked:
+      return "an application control policy blocked it, such as Windows 11's Smart App Control, "
+             "which lets only signed files load";
+    default: return {};
+  }
+}
+
+std::string only_64bit_programs(const std::string& folder) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(win32::wide(sv::files::join(folder, "*.exe")).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  std::string programs;
+  bool all = true;
+  do {
+    const std::string name = win32::utf8(found.cFileName);
+    all = all && is_64bit_image(sv::files::join(folder, name)).value_or(false);
+    programs += (programs.empty() ? "" : ", ") + name;
+  } while (all && FindNextFileW(search, &found));
+  FindClose(search);
+  return all ? programs : std::string();
 }
 
 std::string module_path(void* library) {

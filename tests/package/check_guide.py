@@ -13,7 +13,11 @@ build renders them into DOCS.
    added to the code without a word in them fails here.
 2. The version is filled in; README.txt fits on a page; the guide and
    README.txt speak the users' words, not the code's; no text repeats a
-   receiving script that the packages ship as a file.
+   receiving script that the packages ship as a file. No line runs over
+   the wrap width but a command set off on its own; a Windows text runs
+   the ZIP's programs as .\\NAME, as PowerShell needs; a chapter a text
+   points to exists, has the section it quotes, and is about what the
+   sentence around the reference speaks of.
 3. The Simulink settings the guide prints, and the files of docs/receivers/,
    are what svhost generates (generated_docs.py
    writes them anew; tests/tools/clients/recipe_test.py runs the scripts).
@@ -118,6 +122,93 @@ TEXTS = ("README.txt", "user-guide.txt", "support-notes.txt", "README")
 PAGE = 66
 
 
+# Width of the texts' lines; only a command set off on its own may run over.
+WIDTH = 76
+# The texts a Windows user reads, in cmd or PowerShell.
+WINDOWS_TEXTS = ("README.txt", "user-guide.txt", "support-notes.txt")
+# What each chapter of the guide is about: its title holds the first word,
+# and a sentence that points to the chapter without naming a section of it
+# speaks of one of them.
+TOPICS = {
+    1: ("package", "sha256", "checksum"),
+    2: ("system", "floating-point"),
+    3: ("install", "unpack", "folder", "copy", "signed", "registry", "svstring7"),
+    4: ("block", "dialog", "field"),
+    5: ("timing", "lookup", "wait", "faster", "pace"),
+    6: ("network", "address", "firewall", "port"),
+    7: ("type", "double", "single", "int32", "digits"),
+    8: ("check", "self-test", "receiver", "python"),
+    9: ("simulink", "model", "dsp"),
+    10: ("matlab", "script"),
+    11: ("troubleshooting", "failed", "load", "list", "codes"),
+    12: ("message", "error", "text", "fail"),
+    13: ("report", "crash", "support"),
+}
+
+
+def chapters_of(guide):
+    """Chapter number -> (title, its sections' headings): the lines at the
+    margin that stand alone as a paragraph and end in no full stop or colon."""
+    heads = list(re.finditer(r"^(\d+)\. (.+)\n-+\n", guide, re.M))
+    out = {}
+    for i, m in enumerate(heads):
+        body = guide[m.end():heads[i + 1].start() if i + 1 < len(heads) else len(guide)]
+        paragraphs = [p.strip("\n") for p in re.split(r"\n\s*\n", body)]
+        sections = [normalized(p) for p in paragraphs if p and not re.search(r"^\s", p, re.M)
+                    and p.count("\n") < 2 and not p.endswith((".", ":"))]
+        out[int(m.group(1))] = (m.group(2), sections)
+    return out
+
+
+def check_widths(texts):
+    for name, text in texts.items():
+        number = 0
+        for paragraph in text.split("\n\n"):
+            lines = paragraph.split("\n")
+            # Commands: a paragraph of its own, every line indented alike.
+            indents = {len(l) - len(l.lstrip()) for l in lines if l.strip()}
+            commands = len(indents) == 1 and min(indents) >= 4
+            for i, line in enumerate(lines):
+                check(len(line) <= WIDTH or commands, "%s, line %d runs over %d characters: %r"
+                      % (name, number + i + 1, WIDTH, line))
+            number += len(lines) + 1
+
+
+def check_commands(texts):
+    for name in WINDOWS_TEXTS:
+        for m in re.finditer(r"(?<![\\\w.-])udpsv-(?:recv|selftest)(?:\.exe)?(?= +--?[a-z])", texts[name]):
+            failures.append("%s runs %r without .\\, which PowerShell needs: ...%s..."
+                            % (name, m.group(0), normalized(texts[name][m.start():m.start() + 40])))
+
+
+def check_chapter_references(texts):
+    chapters = chapters_of(texts["user-guide.txt"])
+    check(sorted(chapters) == sorted(TOPICS) and
+          all(TOPICS[n][0] in title.lower() for n, (title, _) in chapters.items()),
+          "the guide's chapters are no longer those of TOPICS: %s" % chapters)
+    for name in WINDOWS_TEXTS:
+        text = normalized(texts[name])
+        refs = list(re.finditer(r'\bchapter (\d+)(?:, "([^"]+)")?', text, re.I))
+        ends = [0] + [x.end() for x in re.finditer(r"[.!?] |- ", text)] + [len(text)]
+        for k, m in enumerate(refs):
+            n, section = int(m.group(1)), m.group(2)
+            where = "%s, chapter %d in ...%s..." % (name, n, text[max(0, m.start() - 60):m.end() + 20])
+            if not check(n in chapters, "%s: no such chapter" % where):
+                continue
+            if section:
+                check(any(re.match(re.escape(section) + r"\b", h) for h in chapters[n][1]),
+                      "%s: the chapter has no section %r" % (where, section))
+                continue
+            # The sentence around it, but not beyond the references beside it.
+            start = max([e for e in ends if e <= m.start()] + [refs[k - 1].end() if k else 0])
+            stop = min([e for e in ends if e > m.end()] +
+                       [refs[k + 1].start() if k + 1 < len(refs) else len(text)])
+            sentence = text[start:stop].lower()
+            check(any(word in sentence for word in TOPICS[n]),
+                  "%s: the sentence speaks of nothing that chapter is about (%s)"
+                  % (where, ", ".join(TOPICS[n])))
+
+
 def outside_generated(guide):
     """The guide without the blocks that generated_docs.py keeps."""
     for name in generated_docs.IN_GUIDE:
@@ -217,6 +308,9 @@ def main():
             for m in re.finditer(re.escape(word), users, re.I):
                 failures.append("%s says %r: ...%s..." % (
                     name, word, users[max(0, m.start() - 30):m.end() + 30].replace("\n", " ")))
+    check_widths(texts)
+    check_commands(texts)
+    check_chapter_references(texts)
     receivers = os.path.join(a.source_dir, "docs", "receivers")
     for script in ("udpsv_receive.py", "udpsv_receive.m"):
         with open(os.path.join(receivers, script), encoding="utf-8") as f:

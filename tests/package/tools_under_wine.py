@@ -12,10 +12,9 @@ Enter before its window closes. udpsv-selftest.exe passes, and fails with a
 readable line for each condition it checks: the DLL missing (the one line
 that fails, the checks that need it skipped) or a wrong file, the host's
 string library broken or incomplete, a registry value of the wrong type, an
-old Windows, an old comctl32. Started with a console of its own (a terminal
-here, a double-click on Windows), it writes its report beside itself, or
-into the folder for temporary files when it cannot, says where, and waits
-for Enter.
+old Windows, an old comctl32. It writes its report beside itself, or into the folder for
+temporary files when it cannot, and says where; started with a console of
+its own (a terminal here, a double-click on Windows), it waits for Enter.
 
     tools_under_wine.py --prefix P --zip Z --svhost SVHOST_EXE --svstring-full DLL
                         --svstring-no1553 DLL --fake-comctl32 DLL --dygraphs DIR --workdir W
@@ -267,6 +266,10 @@ def lines_of(text):
 def self_test(prefix, exe, work, name, want_ok, label=None, said=None, env=None):
     rc, out, err = prefix.run(exe, [], env=env, cwd=work)
     lines = lines_of(out)
+    # The report, then where it was saved.
+    failures.check(lines[-2:-1] == [""] and lines[-1].startswith("This report is also in "),
+                   "%s: the report's file is not named last:\n%s" % (name, out))
+    lines = lines[:-2]
     bad = [l for l in lines[1:] if not l.endswith(("  ok", "  FAILED", "  skipped"))]
     failures.check(not bad, "%s: lines in neither form: %r" % (name, bad))
     failures.check("%1" not in out, "%s: a system text with its insert unfilled:\n%s" % (name, out))
