@@ -15,7 +15,7 @@
 
 #include <algorithm>
 #include <exception>
-#include <memory>
+#include <forward_list>
 #include <string>
 #include <vector>
 
@@ -45,16 +45,6 @@ struct ModalState;
 thread_local ModalState* t_modal = nullptr;
 
 void end_with_failure(std::exception_ptr failure);
-
-// Runs what the logic does for a message; a failure ends the modal dialog.
-template <class F>
-void guarded(F&& f) {
-  try {
-    f();
-  } catch (...) {
-    end_with_failure(std::current_exception());
-  }
-}
 
 // Posted by a field to itself when the focus has gone to another control of
 // the form, so that the logic hears of it once the change is complete. The
@@ -87,9 +77,12 @@ class Field final : public EditWindow {
 
   // Whether Enter may press the default button while the field has the focus.
   bool accepts() {
-    bool accepted = true;
-    if (events_) guarded([&] { accepted = events_->accept(); });
-    return accepted;
+    try {
+      return !events_ || events_->accept();
+    } catch (...) {
+      end_with_failure(std::current_exception());
+      return false;
+    }
   }
 
  private:
@@ -104,46 +97,47 @@ class Field final : public EditWindow {
 LRESULT CALLBACK Field::proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
   auto* self = reinterpret_cast<Field*>(ref);
   EditEvents* events = self->events_;
-  switch (msg) {
-    case WM_CHAR: {
-      char16_t c = 0;  // dropped, too, when the logic fails
-      guarded([&] {
-        char16_t typed = static_cast<char16_t>(wp);
-        events->key_press(typed);
-        c = typed;
-      });
-      if (c == 0) return 0;
-      wp = c;
-      break;
-    }
-    case WM_KILLFOCUS: {
-      LRESULT r = DefSubclassProc(h, msg, wp, lp);
-      HWND to = reinterpret_cast<HWND>(wp);
-      if (to && to != h && GetAncestor(to, GA_ROOT) == GetAncestor(h, GA_ROOT))
-        PostMessageW(h, kLeftMessage, 0, 0);
-      return r;
-    }
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN: {
-      LRESULT r = DefSubclassProc(h, msg, wp, lp);
-      MouseButton b = msg == WM_LBUTTONDOWN   ? MouseButton::left
-                      : msg == WM_RBUTTONDOWN ? MouseButton::right
-                                              : MouseButton::middle;
-      guarded([&] { events->mouse_down(b, GET_X_LPARAM(lp), GET_Y_LPARAM(lp)); });
-      return r;
-    }
-    case kLeftMessage: guarded([&] { events->exit(); }); return 0;
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(h, proc, id);
-      self->events_ = nullptr;
-      break;
-    default:
-      if (msg == self->private_message_) {
-        guarded([&] { events->posted(lp); });
-        return 0;
+  try {
+    switch (msg) {
+      case WM_CHAR: {
+        char16_t c = static_cast<char16_t>(wp);
+        events->key_press(c);
+        if (c == 0) return 0;
+        wp = c;
+        break;
       }
-      break;
+      case WM_KILLFOCUS: {
+        LRESULT r = DefSubclassProc(h, msg, wp, lp);
+        HWND to = reinterpret_cast<HWND>(wp);
+        if (to && to != h && GetAncestor(to, GA_ROOT) == GetAncestor(h, GA_ROOT))
+          PostMessageW(h, kLeftMessage, 0, 0);
+        return r;
+      }
+      case WM_LBUTTONDOWN:
+      case WM_RBUTTONDOWN:
+      case WM_MBUTTONDOWN: {
+        LRESULT r = DefSubclassProc(h, msg, wp, lp);
+        MouseButton b = msg == WM_LBUTTONDOWN   ? MouseButton::left
+                        : msg == WM_RBUTTONDOWN ? MouseButton::right
+                                                : MouseButton::middle;
+        events->mouse_down(b, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return r;
+      }
+      case kLeftMessage: events->exit(); return 0;
+      case WM_NCDESTROY:
+        RemoveWindowSubclass(h, proc, id);
+        self->events_ = nullptr;
+        break;
+      default:
+        if (msg == self->private_message_) {
+          events->posted(lp);
+          return 0;
+        }
+        break;
+    }
+  } catch (...) {
+    end_with_failure(std::current_exception());
+    return 0;
   }
   return DefSubclassProc(h, msg, wp, lp);
 }
@@ -154,7 +148,7 @@ struct ModalState final : Form {
   EditWindow& edit(int id) override {
     HWND h = GetDlgItem(dialog, id);
     if (Field* f = field(h)) return *f;
-    return *fields.emplace_back(std::make_unique<Field>(h));
+    return fields.emplace_front(h);
   }
   std::int16_t position(int id) override {
     return static_cast<std::int16_t>(
@@ -165,8 +159,8 @@ struct ModalState final : Form {
   }
 
   Field* field(HWND h) {
-    for (auto& f : fields)
-      if (f->hwnd() == h) return f.get();
+    for (Field& f : fields)
+      if (f.hwnd() == h) return &f;
     return nullptr;
   }
 
@@ -176,9 +170,9 @@ struct ModalState final : Form {
   HWND dialog = nullptr;
   bool ended = false;
   std::exception_ptr failure;
-  ModalState* outer = t_modal;  // the modal loop this one runs inside, if any
-  HFONT font = nullptr;         // the form's font at the dialog's DPI
-  std::vector<std::unique_ptr<Field>> fields;
+  ModalState* outer = t_modal;      // the modal loop this one runs inside, if any
+  HFONT font = nullptr;             // the form's font at the dialog's DPI
+  std::forward_list<Field> fields;  // where their subclasses find them
 };
 
 void end_with_failure(std::exception_ptr failure) {

@@ -662,13 +662,29 @@ TEST_F(Dialog, KeysAreFilteredWithABeep) {
 }
 
 // Texts of the German build-ins: the exe runs without SVSTRING7.DLL in its
-// folder, while one sits in the current directory and must be ignored.
+// folder, while one sits in the current directory and must be ignored. A
+// field checks its text when it is left for another control of the form,
+// not for another window.
 TEST_F(Dialog, GermanRangeHelpAndErrors) {
+  HWND elsewhere = nullptr;
   run({[&](HWND d) {
          focus(d, sv::kIntegerEdit1);
          PostMessageW(item(d, sv::kIntegerEdit1), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
        },
-       [&](HWND d) { type_over(d, sv::kPortEdit, L"-"); }, [&](HWND d) { focus(d, sv::kIPEdit); },
+       [&](HWND d) { type_over(d, sv::kPortEdit, L"-"); },
+       [&](HWND) {
+         elsewhere = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | WS_VISIBLE, 0, 0, 80, 20, nullptr,
+                                     nullptr, nullptr, nullptr);
+         SetFocus(elsewhere);
+       },
+       [&](HWND d) {
+         EXPECT_EQ(GetFocus(), elsewhere);
+         EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"-");
+         DestroyWindow(elsewhere);
+         SetActiveWindow(d);
+         focus(d, sv::kPortEdit);
+       },
+       [&](HWND d) { focus(d, sv::kIPEdit); },
        [&](HWND d) {
          EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"1600");
          click(d, sv::kCancelButton);
