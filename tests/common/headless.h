@@ -5,6 +5,7 @@
 // windows themselves are tested under Wine (tests/dialog/wine).
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -52,14 +53,12 @@ class Control final : public EditWindow {
   void post(std::intptr_t lparam) override;
   Window parent() const override { return parent_; }
   void listen(EditEvents& events, unsigned private_message) override;
+  EditEvents* events = nullptr;  // what listens, if anything
 
  private:
-  friend struct Access;
   const Window parent_;
   std::u16string text_;
   bool read_only_ = false;
-  EditEvents* events_ = nullptr;
-  unsigned private_message_ = 0;
 };
 
 // A user's input. Each call ends by handling what was posted, as the
@@ -91,6 +90,7 @@ class Form final : public ui::Form {
 
   void end(int result);
   std::optional<int> result;
+  std::exception_ptr failure;  // ends the form, and leaves run_modal
 
  private:
   const FormSpec spec_;

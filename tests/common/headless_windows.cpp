@@ -7,16 +7,11 @@
 #include <string>
 #include <utility>
 
+#include "base/text.h"
 #include "platform/message_box.h"
 #include "tests/common/headless.h"
 
 namespace sv::ui::headless {
-
-// What the stand-ins of the windows see of a control.
-struct Access {
-  static EditEvents* events(const Control& c) { return c.events_; }
-  static unsigned message(const Control& c) { return c.private_message_; }
-};
 
 namespace {
 
@@ -36,16 +31,15 @@ std::size_t g_next_step = 0;
 
 // Runs a handler as a window procedure would: a failure inside a modal form
 // ends it and is rethrown by run_modal; outside one it propagates.
-std::exception_ptr* g_failure = nullptr;  // of the innermost modal form
-
 template <class F>
 void guarded(F&& f) {
-  if (!g_failure) return f();
+  if (g_modals.empty()) return f();
   try {
     f();
   } catch (...) {
-    if (!*g_failure) *g_failure = std::current_exception();
-    g_modals.back()->end(-1);
+    Form& form = *g_modals.back();
+    if (!form.failure) form.failure = std::current_exception();
+    form.end(-1);
   }
 }
 
@@ -53,26 +47,13 @@ void guarded(F&& f) {
 // complete: the focus went to another control of the same form.
 void set_focus(Control* to) {
   Control* from = std::exchange(g_focus, to);
-  if (from && from != to && Access::events(*from) && from->parent() == to->parent())
+  if (from && from != to && from->events && from->parent() == to->parent())
     g_queue.push_back({from, true, 0});
 }
 
 void dispatch(const Posted& p) {
-  EditEvents* events = Access::events(*p.to);
-  if (!events) return;
-  guarded([&] { p.left ? events->exit() : events->posted(p.lparam); });
-}
-
-// Whole decimal numbers, as an up-down reads its buddy.
-std::optional<int> whole_number(std::u16string_view s) {
-  std::size_t i = s.starts_with(u'-') || s.starts_with(u'+') ? 1 : 0;
-  if (i == s.size() || s.size() > 10) return std::nullopt;
-  long long v = 0;
-  for (std::size_t k = i; k < s.size(); ++k) {
-    if (s[k] < u'0' || s[k] > u'9') return std::nullopt;
-    v = v * 10 + (s[k] - u'0');
-  }
-  return static_cast<int>(s[0] == u'-' ? -v : v);
+  if (EditEvents* events = p.to->events)
+    guarded([&] { p.left ? events->exit() : events->posted(p.lparam); });
 }
 
 void set_position(Control& up_down, Control& buddy, int position) {
@@ -115,10 +96,7 @@ Control::~Control() {
 void Control::focus() { set_focus(this); }
 void Control::post(std::intptr_t lparam) { g_queue.push_back({this, false, lparam}); }
 
-void Control::listen(EditEvents& events, unsigned private_message) {
-  events_ = &events;
-  private_message_ = private_message;
-}
+void Control::listen(EditEvents& e, unsigned) { events = &e; }
 
 void pump() {
   while (!g_queue.empty() && !(g_modals.size() && g_modals.back()->result)) {
@@ -132,7 +110,7 @@ Window focused() { return g_focus ? g_focus->handle() : 0; }
 
 void type(Control& edit, std::u16string_view chars) {
   for (char16_t c : chars) {
-    if (EditEvents* events = Access::events(edit)) guarded([&] { events->key_press(c); });
+    if (edit.events) guarded([&] { edit.events->key_press(c); });
     if (c == 0 || edit.read_only()) continue;
     std::u16string text = edit.text();
     if (c != 8) {
@@ -151,8 +129,7 @@ void move_focus(Control& to) {
 }
 
 void mouse_down(Control& control, MouseButton button) {
-  if (EditEvents* events = Access::events(control))
-    guarded([&] { events->mouse_down(button, 4, 4); });
+  if (control.events) guarded([&] { control.events->mouse_down(button, 4, 4); });
   pump();
 }
 
@@ -188,9 +165,9 @@ void Form::press_enter() {
     if (g_focus->spec.modal_result) end(g_focus->spec.modal_result);
     return;
   }
-  if (EditEvents* events = g_focus ? Access::events(*g_focus) : nullptr) {
+  if (g_focus && g_focus->events) {
     bool accepted = true;
-    guarded([&] { accepted = events->accept(); });
+    guarded([&] { accepted = g_focus->events->accept(); });
     pump();
     if (!accepted) return;
   }
@@ -200,7 +177,10 @@ void Form::press_enter() {
 
 std::int16_t Form::position(int id) {
   Control& up_down = (*this)[id];
-  auto n = whole_number((*this)[up_down.spec.buddy_id].text());
+  // Whole decimal numbers only.
+  const std::u16string text = (*this)[up_down.spec.buddy_id].text();
+  const bool decimal = text.find_first_not_of(u"+-0123456789") == std::u16string::npos;
+  const auto n = decimal ? parse_int32(text) : std::nullopt;
   if (n && *n >= up_down.spec.min && *n <= up_down.spec.max) up_down.position = *n;
   return static_cast<std::int16_t>(up_down.position);
 }
@@ -228,8 +208,7 @@ namespace sv::ui {
 
 int run_modal(const FormSpec& spec, Window owner, DialogEvents& events) {
   headless::Form form(spec, owner);
-  std::exception_ptr failure;
-  std::exception_ptr* outer_failure = std::exchange(headless::g_failure, &failure);
+  std::exception_ptr& failure = form.failure;
   headless::g_modals.push_back(&form);
   headless::Control* focus_before = headless::g_focus;
   headless::guarded([&] {
@@ -258,7 +237,6 @@ int run_modal(const FormSpec& spec, Window owner, DialogEvents& events) {
     }
   }
   headless::g_modals.pop_back();
-  headless::g_failure = outer_failure;
   headless::g_focus = focus_before;
   if (failure) std::rethrow_exception(failure);
   return *form.result;
