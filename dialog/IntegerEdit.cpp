@@ -184,7 +184,7 @@ constexpr std::u16string_view kErrorTexts[] = {u"", u"Falsches Zahlenformat", u"
 
 }  // namespace
 
-TIntegerEdit::TIntegerEdit(ui::Window edit) : handle_(edit) {
+TIntegerEdit::TIntegerEdit(ui::EditWindow& edit) : edit_(edit) {
   IsZeroAllowed = true;
   Format = u"%3d";
   NoBlanks = true;
@@ -196,18 +196,13 @@ TIntegerEdit::TIntegerEdit(ui::Window edit) : handle_(edit) {
   OnMouseDown = [](TIntegerEdit& self, ui::MouseButton b, int x, int y) {
     self.ShowRangeHelp(b, x, y);
   };
-  ui::subclass_edit(handle_, this, WM_INTEGEREDIT_ERROR);
-  // An East Asian input method would compose full-width digits, which the
-  // key filter refuses; without it the keys give the digits as typed.
-  ui::keep_input_method_off(handle_);
+  edit_.listen(*this, WM_INTEGEREDIT_ERROR);
 }
 
-TIntegerEdit::~TIntegerEdit() { ui::unsubclass_edit(handle_); }
-
-std::u16string TIntegerEdit::Text() const { return ui::window_text(handle_); }
-void TIntegerEdit::SetText(std::u16string_view text) { ui::set_window_text(handle_, text); }
-bool TIntegerEdit::ReadOnly() const { return ui::edit_read_only(handle_); }
-void TIntegerEdit::SetReadOnly(bool read_only) { ui::set_edit_read_only(handle_, read_only); }
+std::u16string TIntegerEdit::Text() const { return edit_.text(); }
+void TIntegerEdit::SetText(std::u16string_view text) { edit_.set_text(text); }
+bool TIntegerEdit::ReadOnly() const { return edit_.read_only(); }
+void TIntegerEdit::SetReadOnly(bool read_only) { edit_.set_read_only(read_only); }
 
 std::int32_t TIntegerEdit::GetValue() {
   if (auto v = parse_int32(Text())) {
@@ -250,9 +245,9 @@ bool TIntegerEdit::Validate() {
   int code = CheckValue();
   if (code > kNoError) {
     // Posted, so the box comes up once the focus is back in the field.
-    ui::post_message(handle_, WM_INTEGEREDIT_ERROR, 0, code);
+    edit_.post(code);
     SetValue(FValue);
-    ui::set_focus(handle_);
+    edit_.focus();
     return false;
   }
   FValue = GetValue();
@@ -273,7 +268,7 @@ void TIntegerEdit::ShowRangeHelp(ui::MouseButton button, int, int) {
     }
     if (!IsZeroAllowed) text += u"\r\n" + load_text(text_id::kZeroNotAllowedNote);
     cut_to_buffer(text);
-    ui::message_box(ui::parent_window(handle_), text, caption, ui::kMbIconWarning);
+    platform::message_box(edit_.parent(), text, caption, platform::kMbIconWarning);
   } else {
     text = u"Zulässiger Wertebereich:\n\r";
     if (has_range(MinValue, MaxValue)) {
@@ -282,23 +277,26 @@ void TIntegerEdit::ShowRangeHelp(ui::MouseButton button, int, int) {
       text += u"keine Einschränkungen";
     }
     if (!IsZeroAllowed) text += u"\r\n(Wert 0 nicht erlaubt)";
-    ui::message_box(0, text, u"Zulässiger Wertebereich", ui::kMbTaskModal | ui::kMbIconWarning);
+    platform::message_box(0, text, u"Zulässiger Wertebereich",
+                          platform::kMbTaskModal | platform::kMbIconWarning);
   }
 }
 
 void TIntegerEdit::ShowError(std::intptr_t code) {
   if (code < kWrongFormat || code > kZeroNotAllowed) return;
   if (svstring::StringLibHandle() != 0) {
-    svstring::ShowMessageById(kErrorTextIds[code], text_id::kErrorCaption, ui::kMbIconWarning);
+    svstring::ShowMessageById(kErrorTextIds[code], text_id::kErrorCaption,
+                              platform::kMbIconWarning);
   } else {
-    ui::message_box(0, kErrorTexts[code], u"Fehler", ui::kMbTaskModal | ui::kMbIconWarning);
+    platform::message_box(0, kErrorTexts[code], u"Fehler",
+                          platform::kMbTaskModal | platform::kMbIconWarning);
   }
 }
 
 void TIntegerEdit::key_press(char16_t& ch) {
   if (!IsValidChar(ch)) {
     ch = 0;
-    if (Beep) ui::message_beep(0);
+    if (Beep) platform::message_beep(0);
   }
   if (ch != 0 && OnKeyPress) OnKeyPress(*this, ch);
 }
@@ -312,7 +310,7 @@ void TIntegerEdit::mouse_down(ui::MouseButton button, int x, int y) {
   if (OnMouseDown) OnMouseDown(*this, button, x, y);
 }
 
-void TIntegerEdit::private_message(std::uintptr_t, std::intptr_t lparam) { ShowError(lparam); }
+void TIntegerEdit::posted(std::intptr_t lparam) { ShowError(lparam); }
 
 // Enter confirms the form without moving the focus: the entry is checked
 // as if the field were left, and an error keeps the form open.

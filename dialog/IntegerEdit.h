@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/window.h"
+#include "dialog/window.h"
 
 namespace sv {
 
@@ -26,14 +26,13 @@ enum IntegerEditError : int {
 
 class TIntegerEdit : private ui::EditEvents {
  public:
-  // Takes over an existing edit window and sets the defaults; the text
-  // becomes "0".
-  explicit TIntegerEdit(ui::Window edit);
-  virtual ~TIntegerEdit();
+  // Takes over an edit field of a form and sets the defaults; the text
+  // becomes "0". The field reports to it from then on, so it must outlive
+  // the form.
+  explicit TIntegerEdit(ui::EditWindow& edit);
+  virtual ~TIntegerEdit() = default;
   TIntegerEdit(const TIntegerEdit&) = delete;
   TIntegerEdit& operator=(const TIntegerEdit&) = delete;
-
-  ui::Window Handle() const { return handle_; }
 
   // MinValue = MaxValue = 0 means no range.
   std::int32_t MinValue = 0;
@@ -72,10 +71,10 @@ class TIntegerEdit : private ui::EditEvents {
   void key_press(char16_t& ch) override;
   void exit() override;
   void mouse_down(ui::MouseButton button, int x, int y) override;
-  void private_message(std::uintptr_t wparam, std::intptr_t lparam) override;
+  void posted(std::intptr_t lparam) override;
   bool accept() override;
 
-  ui::Window handle_;
+  ui::EditWindow& edit_;
 };
 
 // The number readers of the field, exposed for tests and fuzzing.

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "base/user_data.h"
-#include "platform/window.h"
+#include "dialog/window.h"
 
 namespace sv {
 
@@ -68,7 +68,7 @@ inline constexpr ui::ControlSpec kControls[] = {
      .left = 12 + 24, .top = 84 + 76, .width = 49, .height = 13},
     {.id = kDataTypeCB, .kind = ui::ControlKind::drop_down_list, .text = kDataTypes[kDouble].name,
      .left = 12 + 96, .top = 84 + 72, .width = 121, .height = 21, .items = kDataTypeItems,
-     .item_height = 13},
+     .item_height = 13, .index = kDouble},
     {.id = kGroupBox2, .kind = ui::ControlKind::group_box, .text = u" Inputs ",
      .left = 12, .top = 16, .width = 341, .height = 57},
     {.id = kLabel3, .kind = ui::ControlKind::label, .text = u"Inputs:",

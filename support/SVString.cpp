@@ -2,7 +2,7 @@
 
 #include "base/owner_window.h"
 #include "base/unit_counter.h"
-#include "platform/window.h"
+#include "platform/message_box.h"
 
 namespace sv::svstring {
 namespace {
@@ -39,11 +39,11 @@ void ShowMessageById(std::int32_t text_id, std::int32_t caption_id, std::uint16_
   int t = platform::load_string(g_handle, static_cast<unsigned>(text_id), text, kBufferSize);
   int c = platform::load_string(g_handle, static_cast<unsigned>(caption_id), caption, kBufferSize);
   if (t > 0 && c > 0) {
-    ui::application_message_box(owner_window(), std::u16string_view(text, t),
-                                std::u16string_view(caption, c), flags);
+    platform::application_message_box(owner_window(), std::u16string_view(text, t),
+                                      std::u16string_view(caption, c), flags);
   } else {
-    ui::application_message_box(owner_window(), u"String-Resource nicht gefunden!", u"Fehler",
-                                flags);
+    platform::application_message_box(owner_window(), u"String-Resource nicht gefunden!", u"Fehler",
+                                      flags);
   }
 }
 

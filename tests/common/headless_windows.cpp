@@ -1,332 +1,73 @@
-// The native test programs' window layer: a headless window system. Nothing
-// is displayed; message boxes and beeps are recorded (headless.h), and modal
-// dialogs are driven by a test script.
+// The native test programs' window layer: no windows. Message boxes and
+// beeps are recorded (headless.h), and modal forms run a test's script.
+#include <algorithm>
 #include <deque>
 #include <exception>
-#include <memory>
-#include <optional>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
-#include "platform/window.h"
+#include "base/text.h"
+#include "platform/message_box.h"
 #include "tests/common/headless.h"
 
-namespace sv::ui {
+namespace sv::ui::headless {
+
 namespace {
 
-enum class Kind { form, push_button, group_box, label, edit, drop_down_list, up_down };
-
-struct Win {
-  Kind kind;
-  Window parent = 0;
-  int id = 0;
-  std::u16string text;
-  bool read_only = false;
-  EditEvents* events = nullptr;
-  unsigned private_msg = 0;
-  bool default_button = false;
-  int modal_result = 0;
-  Window buddy = 0;  // up-down
-  int min = 0, max = 0, pos = 0;
-  std::vector<std::u16string> items;  // drop-down list
-  int index = -1;
-  // form
-  Window owner = 0;
-  int client_width = 0, client_height = 0;
-  std::u16string font_name;
-  int font_points = 0;
-  std::vector<Window> tab_order;
-  // a control of a modal dialog: what it was laid out from
-  std::optional<ControlSpec> spec;
-};
-
 struct Posted {
-  Window window;
-  unsigned message;
-  std::uintptr_t wparam;
+  Control* to;
+  bool left;  // the focus left the field; else its private message
   std::intptr_t lparam;
 };
 
-// Internal message: the focus has left an edit field for `wparam`.
-constexpr unsigned kExitMessage = 0x8001;
-
-struct Modal {
-  Window dialog;
-  std::optional<int> result;
-  std::exception_ptr failure;
-};
-
-std::vector<std::unique_ptr<Win>> g_windows;  // handle = index + 1
 std::deque<Posted> g_queue;
-Window g_focus = 0;
-std::vector<Modal*> g_modals;
-std::vector<headless::ShownBox> g_boxes;
+Control* g_focus = nullptr;
+std::vector<Form*> g_modals;  // the innermost last
+std::vector<ShownBox> g_boxes;
 std::vector<unsigned> g_beeps;
-std::vector<headless::Step> g_script;
+std::vector<Step> g_script;
 std::size_t g_next_step = 0;
 
-Win* find(Window w) {
-  if (w == 0 || w > g_windows.size()) return nullptr;
-  return g_windows[w - 1].get();
-}
-
-Win& get(Window w) {
-  Win* p = find(w);
-  if (!p) throw std::logic_error("headless: no such window");
-  return *p;
-}
-
-Window create(Kind kind, Window parent) {
-  auto w = std::make_unique<Win>();
-  w->kind = kind;
-  w->parent = parent;
-  g_windows.push_back(std::move(w));
-  return g_windows.size();
-}
-
-Window root(Window w) {
-  while (Win* p = find(w)) {
-    if (p->parent == 0) return w;
-    w = p->parent;
-  }
-  return 0;
-}
-
-void destroy(Window w) {
-  for (std::size_t i = 0; i < g_windows.size(); ++i) {
-    if (g_windows[i] && g_windows[i]->parent == w) destroy(i + 1);
-  }
-  if (g_focus == w) g_focus = 0;
-  g_windows[w - 1].reset();
-}
-
-// Runs a handler as a window procedure would: a failure inside a modal
-// dialog ends it and is rethrown by run_modal; outside one it propagates.
+// Runs a handler as a window procedure would: a failure inside a modal form
+// ends it and is rethrown by run_modal; outside one it propagates.
 template <class F>
 void guarded(F&& f) {
-  if (g_modals.empty()) {
-    f();
-    return;
-  }
+  if (g_modals.empty()) return f();
   try {
     f();
   } catch (...) {
-    Modal* m = g_modals.back();
-    if (!m->failure) m->failure = std::current_exception();
-    if (!m->result) m->result = -1;
+    Form& form = *g_modals.back();
+    if (!form.failure) form.failure = std::current_exception();
+    form.end(-1);
   }
+}
+
+// As on win32, a field hears that the focus left it once the change is
+// complete: the focus went to another control of the same form.
+void set_focus(Control* to) {
+  Control* from = std::exchange(g_focus, to);
+  if (from && from != to && from->events && from->parent() == to->parent())
+    g_queue.push_back({from, true, 0});
 }
 
 void dispatch(const Posted& p) {
-  Win* w = find(p.window);
-  if (!w || !w->events) return;
-  if (p.message == kExitMessage) {
-    guarded([&] { w->events->exit(); });
-  } else if (p.message == w->private_msg) {
-    guarded([&] { w->events->private_message(p.wparam, p.lparam); });
-  }
+  if (EditEvents* events = p.to->events)
+    guarded([&] { p.left ? events->exit() : events->posted(p.lparam); });
 }
 
-std::optional<int> read_whole_number(std::u16string_view s) {
-  std::size_t i = 0;
-  while (i < s.size() && (s[i] == u' ' || s[i] == u'\t')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
-  if (i == s.size()) return std::nullopt;
-  long long v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < u'0' || s[i] > u'9') return std::nullopt;
-    v = v * 10 + (s[i] - u'0');
-    if (v > 0x7FFFFFFF) return std::nullopt;
-  }
-  return static_cast<int>(negative ? -v : v);
+void set_position(Control& up_down, Control& buddy, int position) {
+  up_down.position = std::clamp(position, up_down.spec.min, up_down.spec.max);
+  const std::string digits = std::to_string(up_down.position);
+  buddy.set_text(std::u16string(digits.begin(), digits.end()));
 }
 
-std::u16string decimal(int v) {
-  std::string a = std::to_string(v);
-  return std::u16string(a.begin(), a.end());
-}
-
-void end_modal(Window dialog, int result) {
-  for (Modal* m : g_modals) {
-    if (m->dialog == dialog && !m->result) m->result = result;
-  }
-}
-
-Kind kind_of(ControlKind k) {
-  switch (k) {
-    case ControlKind::push_button: return Kind::push_button;
-    case ControlKind::group_box: return Kind::group_box;
-    case ControlKind::label: return Kind::label;
-    case ControlKind::edit: return Kind::edit;
-    case ControlKind::drop_down_list: return Kind::drop_down_list;
-    case ControlKind::up_down: return Kind::up_down;
-  }
-  return Kind::label;
+void set_index(Control& list, int i) {
+  list.index = i >= 0 && i < static_cast<int>(list.spec.items.size()) ? i : -1;
+  list.set_text(list.index >= 0 ? list.spec.items[static_cast<std::size_t>(list.index)] : u"");
 }
 
 }  // namespace
-
-int message_box(Window owner, std::u16string_view text, std::u16string_view caption,
-                unsigned flags) {
-  g_boxes.push_back({owner, std::u16string(text), std::u16string(caption), flags, g_focus});
-  return 1;
-}
-
-int application_message_box(Window fallback_owner, std::u16string_view text,
-                            std::u16string_view caption, unsigned flags) {
-  Window owner = g_modals.empty() ? fallback_owner : g_modals.back()->dialog;
-  Window focus = g_focus;
-  int r = message_box(owner, text, caption, flags);
-  g_focus = focus;
-  return r;
-}
-
-void message_beep(unsigned type) { g_beeps.push_back(type); }
-
-std::u16string window_text(Window w) { return get(w).text; }
-void set_window_text(Window w, std::u16string_view text) { get(w).text = text; }
-Window parent_window(Window w) { return get(w).parent; }
-Window focused_window() { return g_focus; }
-
-void set_focus(Window w) {
-  if (w == g_focus) return;
-  Window old = g_focus;
-  g_focus = w;
-  // As on win32 the field hears of it once the change is complete.
-  Win* o = find(old);
-  if (o && o->events && w != 0 && root(w) == root(old)) {
-    g_queue.push_back({old, kExitMessage, w, 0});
-  }
-}
-
-void post_message(Window w, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
-  g_queue.push_back({w, message, wparam, lparam});
-}
-
-bool edit_read_only(Window w) { return get(w).read_only; }
-void set_edit_read_only(Window w, bool read_only) { get(w).read_only = read_only; }
-
-void subclass_edit(Window edit, EditEvents* events, unsigned private_message) {
-  Win& w = get(edit);
-  w.events = events;
-  w.private_msg = private_message;
-}
-
-void keep_input_method_off(Window) {}
-
-void unsubclass_edit(Window edit) {
-  if (Win* w = find(edit)) w->events = nullptr;
-}
-
-int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {
-  Window dialog = create(Kind::form, 0);
-  {
-    Win& d = get(dialog);
-    d.text = form.caption;
-    d.owner = owner;
-    d.client_width = form.client_width;
-    d.client_height = form.client_height;
-    d.font_name = form.font_name;
-    d.font_points = form.font_points;
-  }
-  for (const ControlSpec& c : form.controls) {
-    Window h = create(kind_of(c.kind), dialog);
-    Win& w = get(h);
-    w.spec = c;
-    w.id = c.id;
-    w.text = c.text;
-    w.default_button = c.default_button;
-    w.modal_result = c.modal_result;
-    w.min = c.min;
-    w.max = c.max;
-    w.pos = c.position;
-    for (auto item : c.items) w.items.emplace_back(item);
-    if (c.kind != ControlKind::label && c.kind != ControlKind::group_box)
-      get(dialog).tab_order.push_back(h);
-  }
-  for (const ControlSpec& c : form.controls) {
-    if (c.kind == ControlKind::up_down)
-      get(dialog_item(dialog, c.id)).buddy = dialog_item(dialog, c.buddy_id);
-  }
-
-  Modal modal{dialog, std::nullopt, nullptr};
-  g_modals.push_back(&modal);
-  Window focus_before = g_focus;
-  guarded([&] {
-    events.init(dialog);
-    if (!get(dialog).tab_order.empty()) set_focus(get(dialog).tab_order.front());
-  });
-  while (true) {
-    while (!g_queue.empty() && !modal.result) {
-      Posted p = g_queue.front();
-      g_queue.pop_front();
-      dispatch(p);
-    }
-    if (modal.result) break;
-    if (g_next_step < g_script.size()) {
-      auto step = g_script[g_next_step++];
-      guarded([&] { step(dialog); });
-      continue;
-    }
-    modal.result = -1;
-  }
-  if (!modal.failure) {
-    try {
-      events.closing(dialog, *modal.result);
-    } catch (...) {
-      modal.failure = std::current_exception();
-    }
-  }
-  g_modals.pop_back();
-  // What the dialog still had in the queue dies with its windows.
-  std::erase_if(g_queue, [&](const Posted& p) { return root(p.window) == dialog; });
-  destroy(dialog);
-  g_focus = find(focus_before) ? focus_before : 0;
-  if (modal.failure) std::rethrow_exception(modal.failure);
-  return *modal.result;
-}
-
-Window dialog_item(Window dialog, int id) {
-  for (std::size_t i = 0; i < g_windows.size(); ++i) {
-    if (g_windows[i] && g_windows[i]->parent == dialog && g_windows[i]->id == id) return i + 1;
-  }
-  return 0;
-}
-
-void updown_set_position(Window updown, int position) {
-  Win& u = get(updown);
-  u.pos = position < u.min ? u.min : position > u.max ? u.max : position;
-  if (u.buddy) get(u.buddy).text = decimal(u.pos);
-}
-
-std::int16_t updown_position(Window updown) {
-  Win& u = get(updown);
-  if (u.buddy) {
-    auto v = read_whole_number(get(u.buddy).text);
-    if (v && *v >= u.min && *v <= u.max) u.pos = *v;
-  }
-  return static_cast<std::int16_t>(u.pos);
-}
-
-void list_set_index(Window list, int index) {
-  Win& l = get(list);
-  l.index = index >= 0 && index < static_cast<int>(l.items.size()) ? index : -1;
-  l.text = l.index >= 0 ? l.items[static_cast<std::size_t>(l.index)] : u"";
-}
-
-int list_index(Window list) { return get(list).index; }
-
-namespace headless {
-
-void reset() {
-  g_windows.clear();
-  g_queue.clear();
-  g_focus = 0;
-  g_script.clear();
-  g_next_step = 0;
-  clear_records();
-}
 
 const std::vector<ShownBox>& boxes() { return g_boxes; }
 const std::vector<unsigned>& beeps() { return g_beeps; }
@@ -336,103 +77,123 @@ void clear_records() {
   g_beeps.clear();
 }
 
-Window create_form() { return create(Kind::form, 0); }
-
-Window create_edit(Window parent, std::u16string_view text) {
-  Window w = create(Kind::edit, parent);
-  get(w).text = text;
-  return w;
+void reset() {
+  g_queue.clear();
+  g_focus = nullptr;
+  g_script.clear();
+  g_next_step = 0;
+  clear_records();
 }
 
-Window create_button(Window parent, std::u16string_view text) {
-  Window w = create(Kind::push_button, parent);
-  get(w).text = text;
-  return w;
+Control::Control(Window parent, const ControlSpec& s)
+    : spec(s), position(s.position), index(s.index), parent_(parent), text_(s.text) {}
+
+Control::~Control() {
+  std::erase_if(g_queue, [&](const Posted& p) { return p.to == this; });
+  if (g_focus == this) g_focus = nullptr;
 }
+
+void Control::focus() { set_focus(this); }
+void Control::post(std::intptr_t lparam) { g_queue.push_back({this, false, lparam}); }
+
+void Control::listen(EditEvents& e, unsigned) { events = &e; }
 
 void pump() {
-  while (!g_queue.empty()) {
+  while (!g_queue.empty() && !(g_modals.size() && g_modals.back()->result)) {
     Posted p = g_queue.front();
     g_queue.pop_front();
     dispatch(p);
   }
 }
 
-void type(Window edit, std::u16string_view chars) {
+Window focused() { return g_focus ? g_focus->handle() : 0; }
+
+void type(Control& edit, std::u16string_view chars) {
   for (char16_t c : chars) {
-    Win& w = get(edit);
-    bool keep = true;
-    if (w.events) {
-      guarded([&] {
-        w.events->key_press(c);
-        keep = c != 0;
-      });
+    if (edit.events) guarded([&] { edit.events->key_press(c); });
+    if (c == 0 || edit.read_only()) continue;
+    std::u16string text = edit.text();
+    if (c != 8) {
+      text.push_back(c);
+    } else if (!text.empty()) {
+      text.pop_back();
     }
-    if (!keep) continue;
-    Win& after = get(edit);
-    if (after.read_only) continue;
-    if (c == 8) {
-      if (!after.text.empty()) after.text.pop_back();
-    } else {
-      after.text.push_back(c);
-    }
+    edit.set_text(text);
   }
   pump();
 }
 
-void move_focus(Window to) {
-  set_focus(to);
+void move_focus(Control& to) {
+  set_focus(&to);
   pump();
 }
 
-void mouse_down(Window window, MouseButton button, int x, int y) {
-  Win& w = get(window);
-  if (w.events) guarded([&] { w.events->mouse_down(button, x, y); });
+void mouse_down(Control& control, MouseButton button) {
+  if (control.events) guarded([&] { control.events->mouse_down(button, 4, 4); });
   pump();
 }
 
-void click(Window button) {
-  set_focus(button);
-  pump();
+Form::Form(const FormSpec& spec, Window owner) : spec_(spec), owner_(owner) {
+  for (const ControlSpec& c : spec.controls)
+    controls_.push_back(std::make_unique<Control>(handle(), c));
+  for (const ControlSpec& c : spec.controls) {
+    if (c.kind == ControlKind::up_down)
+      set_position((*this)[c.id], (*this)[c.buddy_id], c.position);
+    if (c.kind == ControlKind::drop_down_list) set_index((*this)[c.id], c.index);
+  }
+}
+
+Control& Form::operator[](int id) const {
+  for (const auto& c : controls_)
+    if (c->spec.id == id) return *c;
+  throw std::logic_error("headless: the form has no such control");
+}
+
+void Form::end(int r) {
+  if (!result) result = r;
+}
+
+void Form::click(int id) {
+  move_focus((*this)[id]);
   // The field that lost the focus may have taken it back; then the button
   // was never pressed.
-  if (g_focus != button) return;
-  Win& b = get(button);
-  if (b.modal_result != 0) end_modal(root(button), b.modal_result);
+  if (g_focus == &(*this)[id] && (*this)[id].spec.modal_result) end((*this)[id].spec.modal_result);
 }
 
-void press_enter() {
-  Win* f = find(g_focus);
-  if (f && f->kind == Kind::push_button) {
-    if (f->modal_result != 0) end_modal(root(g_focus), f->modal_result);
+void Form::press_enter() {
+  if (g_focus && g_focus->spec.kind == ControlKind::push_button) {
+    if (g_focus->spec.modal_result) end(g_focus->spec.modal_result);
     return;
   }
-  if (g_modals.empty()) return;
-  if (f && f->events) {
+  if (g_focus && g_focus->events) {
     bool accepted = true;
-    guarded([&] { accepted = f->events->accept(); });
+    guarded([&] { accepted = g_focus->events->accept(); });
     pump();
     if (!accepted) return;
   }
-  Window dialog = g_modals.back()->dialog;
-  for (Window c : get(dialog).tab_order) {
-    Win& w = get(c);
-    if (w.default_button && w.modal_result != 0) end_modal(dialog, w.modal_result);
-  }
+  for (const auto& c : controls_)
+    if (c->spec.default_button && c->spec.modal_result) end(c->spec.modal_result);
 }
 
-void close_box(Window dialog) { end_modal(dialog, 2); }
+std::int16_t Form::position(int id) {
+  Control& up_down = (*this)[id];
+  // Whole decimal numbers only.
+  const std::u16string text = (*this)[up_down.spec.buddy_id].text();
+  const bool decimal = text.find_first_not_of(u"+-0123456789") == std::u16string::npos;
+  const auto n = decimal ? parse_int32(text) : std::nullopt;
+  if (n && *n >= up_down.spec.min && *n <= up_down.spec.max) up_down.position = *n;
+  return static_cast<std::int16_t>(up_down.position);
+}
 
-void arrow(Window updown, int steps) {
-  for (; steps != 0; steps += steps > 0 ? -1 : 1) {
-    int pos = updown_position(updown);
-    updown_set_position(updown, pos + (steps > 0 ? 1 : -1));
-  }
+void Form::arrow(int up_down, int steps) {
+  Control& u = (*this)[up_down];
+  for (; steps != 0; steps -= steps > 0 ? 1 : -1)
+    set_position(u, (*this)[u.spec.buddy_id], position(up_down) + (steps > 0 ? 1 : -1));
   pump();
 }
 
-void select(Window list, int index) {
-  list_set_index(list, index);
+void Form::select(int list, int i) {
+  set_index((*this)[list], i);
   pump();
 }
 
@@ -441,22 +202,64 @@ void set_script(std::vector<Step> steps) {
   g_next_step = 0;
 }
 
-FormInfo form_info(Window dialog) {
-  Win& d = get(dialog);
-  return {d.text, d.owner, d.client_width, d.client_height, d.font_name, d.font_points};
+}  // namespace sv::ui::headless
+
+namespace sv::ui {
+
+int run_modal(const FormSpec& spec, Window owner, DialogEvents& events) {
+  headless::Form form(spec, owner);
+  std::exception_ptr& failure = form.failure;
+  headless::g_modals.push_back(&form);
+  headless::Control* focus_before = headless::g_focus;
+  headless::guarded([&] {
+    events.init(form);
+    for (const ControlSpec& c : spec.controls) {
+      if (c.kind == ControlKind::label || c.kind == ControlKind::group_box) continue;
+      headless::set_focus(&form[c.id]);
+      break;
+    }
+  });
+  while (!form.result) {
+    headless::pump();
+    if (form.result) break;
+    if (headless::g_next_step == headless::g_script.size()) {
+      form.end(-1);
+    } else {
+      headless::Step step = headless::g_script[headless::g_next_step++];
+      headless::guarded([&] { step(form); });
+    }
+  }
+  if (!failure) {
+    try {
+      events.closing(form, *form.result);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  headless::g_modals.pop_back();
+  headless::g_focus = focus_before;
+  if (failure) std::rethrow_exception(failure);
+  return *form.result;
 }
 
-Placement placement(Window control) {
-  // Only a control of a modal dialog has its spec; value() throws for others.
-  const ControlSpec& c = get(control).spec.value();
-  return {c.left, c.top, c.width, c.height, c.item_height, c.default_button};
-}
-
-std::vector<int> tab_order(Window dialog) {
-  std::vector<int> ids;
-  for (Window c : get(dialog).tab_order) ids.push_back(get(c).id);
-  return ids;
-}
-
-}  // namespace headless
 }  // namespace sv::ui
+
+namespace sv::platform {
+
+int message_box(Window owner, std::u16string_view text, std::u16string_view caption,
+                unsigned flags) {
+  ui::headless::g_boxes.push_back(
+      {owner, std::u16string(text), std::u16string(caption), flags, ui::headless::focused()});
+  return 1;
+}
+
+int application_message_box(Window fallback_owner, std::u16string_view text,
+                            std::u16string_view caption, unsigned flags) {
+  const auto& modals = ui::headless::g_modals;
+  return message_box(modals.empty() ? fallback_owner : modals.back()->handle(), text, caption,
+                     flags);
+}
+
+void message_beep(unsigned type) { ui::headless::g_beeps.push_back(type); }
+
+}  // namespace sv::platform

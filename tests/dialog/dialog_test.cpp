@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <span>
-#include <stdexcept>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,16 +13,13 @@
 namespace {
 
 namespace hl = sv::ui::headless;
-using sv::ui::Window;
-
-Window item(Window dialog, int id) { return sv::ui::dialog_item(dialog, id); }
+using Form = hl::Form;
 
 // Replaces a field's text as a user does: focus, select all, type.
-void retype(Window dialog, int id, std::u16string_view text) {
-  Window w = item(dialog, id);
-  hl::move_focus(w);
-  sv::ui::set_window_text(w, u"");
-  hl::type(w, text);
+void retype(Form& dialog, int id, std::u16string_view text) {
+  hl::move_focus(dialog[id]);
+  dialog[id].set_text(u"");
+  hl::type(dialog[id], text);
 }
 
 class ParameterDialog : public ::testing::Test {
@@ -53,23 +48,28 @@ TEST_F(ParameterDialog, OpensAsDescribedWithTheFocusOnOK) {
   data.Port = 1600;
   data.Inputs = 3;
   data.DataType = 2;
-  run({[&](Window d) {
-    auto info = hl::form_info(d);
-    EXPECT_EQ(info.caption, u"UDP SV2Simulink");
-    EXPECT_EQ(info.owner, 0x777u);
-    EXPECT_EQ(info.client_width, 457);
-    EXPECT_EQ(info.client_height, 202);
-    EXPECT_EQ(info.font_name, u"MS Sans Serif");
-    EXPECT_EQ(info.font_points, 8);
-    EXPECT_EQ(hl::tab_order(d),
+  run({[&](Form& d) {
+    const sv::ui::FormSpec& form = d.spec();
+    EXPECT_EQ(form.caption, u"UDP SV2Simulink");
+    EXPECT_EQ(d.owner(), 0x777u);
+    EXPECT_EQ(form.client_width, 457);
+    EXPECT_EQ(form.client_height, 202);
+    EXPECT_EQ(form.font_name, u"MS Sans Serif");
+    EXPECT_EQ(form.font_points, 8);
+    std::vector<int> tab_order;
+    for (const sv::ui::ControlSpec& c : form.controls) {
+      if (c.kind != sv::ui::ControlKind::label && c.kind != sv::ui::ControlKind::group_box)
+        tab_order.push_back(c.id);
+    }
+    EXPECT_EQ(tab_order,
               (std::vector<int>{sv::kOKButton, sv::kCancelButton, sv::kIPEdit, sv::kPortEdit,
                                 sv::kDataTypeCB, sv::kIntegerEdit1, sv::kUpDown2}));
-    EXPECT_EQ(sv::ui::focused_window(), item(d, sv::kOKButton));
-    EXPECT_EQ(sv::ui::window_text(item(d, sv::kIPEdit)), u"127.0.0.1");
-    EXPECT_EQ(sv::ui::window_text(item(d, sv::kPortEdit)), u"1600");
-    EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), u"3");
-    EXPECT_EQ(sv::ui::list_index(item(d, sv::kDataTypeCB)), 2);
-    hl::press_enter();
+    EXPECT_EQ(hl::focused(), d[sv::kOKButton].handle());
+    EXPECT_EQ(d[sv::kIPEdit].text(), u"127.0.0.1");
+    EXPECT_EQ(d[sv::kPortEdit].text(), u"1600");
+    EXPECT_EQ(d[sv::kIntegerEdit1].text(), u"3");
+    EXPECT_EQ(d.index(sv::kDataTypeCB), 2);
+    d.press_enter();
   }});
   EXPECT_EQ(data.IPAddress, u"127.0.0.1");
   EXPECT_EQ(data.Port, 1600);
@@ -105,46 +105,44 @@ TEST_F(ParameterDialog, ControlsSitWhereTheLayoutTablePutsThem) {
       {sv::kIntegerEdit1, kInputs, 72, 20, 41, 21, nullptr},
       {sv::kUpDown2, kInputs, 113, 20, 16, 21, nullptr},
   };
-  run({[&](Window d) {
-    std::vector<Window> seen;
+  run({[&](Form& d) {
+    std::vector<int> ids;
+    for (const sv::ui::ControlSpec& c : d.spec().controls) ids.push_back(c.id);
     for (const auto& c : kLayout) {
-      const Window w = item(d, c.id);
-      ASSERT_NE(w, 0u) << "no control " << c.id;
-      seen.push_back(w);
-      const hl::Placement p = hl::placement(w);
+      const sv::ui::ControlSpec& p = d[c.id].spec;
       EXPECT_EQ(p.left, c.parent.left + c.left) << "left of control " << c.id;
       EXPECT_EQ(p.top, c.parent.top + c.top) << "top of control " << c.id;
       EXPECT_EQ(p.width, c.width) << "width of control " << c.id;
       EXPECT_EQ(p.height, c.height) << "height of control " << c.id;
       EXPECT_EQ(p.default_button, c.id == sv::kOKButton) << "default button: control " << c.id;
       if (c.text) {
-        EXPECT_EQ(sv::ui::window_text(w), c.text) << "text of control " << c.id;
+        EXPECT_EQ(d[c.id].text(), c.text) << "text of control " << c.id;
       }
     }
     // Thirteen different controls, and no id is the Escape key's (2).
-    std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
-    EXPECT_EQ(item(d, 2), 0u);
-    const Window list = item(d, sv::kDataTypeCB);
-    EXPECT_EQ(hl::placement(list).item_height, 13);
+    EXPECT_EQ(ids.size(), std::size(kLayout));
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end());
+    EXPECT_FALSE(std::binary_search(ids.begin(), ids.end(), 2));
+    EXPECT_EQ(d[sv::kDataTypeCB].spec.item_height, 13);
     const char16_t* kItems[] = {u"double", u"single", u"int32", u"boolean"};
     for (int i = 0; i < 4; ++i) {
-      hl::select(list, i);
-      EXPECT_EQ(sv::ui::window_text(list), kItems[i]) << "item " << i;
+      d.select(sv::kDataTypeCB, i);
+      EXPECT_EQ(d[sv::kDataTypeCB].text(), kItems[i]) << "item " << i;
     }
-    hl::click(item(d, sv::kCancelButton));
+    d.click(sv::kCancelButton);
   }});
 }
 
 // The two integer fields with the form's properties, as the range help on
 // a right click and the key filter show them.
 TEST_F(ParameterDialog, TheIntegerFieldsCarryTheFormsProperties) {
-  run({[&](Window d) {
-    hl::mouse_down(item(d, sv::kIntegerEdit1), sv::ui::MouseButton::right);
-    hl::mouse_down(item(d, sv::kPortEdit), sv::ui::MouseButton::right);
-    hl::type(item(d, sv::kIntegerEdit1), u"a");
-    hl::type(item(d, sv::kPortEdit), u"b");
-    hl::click(item(d, sv::kCancelButton));
+  run({[&](Form& d) {
+    hl::mouse_down(d[sv::kIntegerEdit1], sv::ui::MouseButton::right);
+    hl::mouse_down(d[sv::kPortEdit], sv::ui::MouseButton::right);
+    hl::type(d[sv::kIntegerEdit1], u"a");
+    hl::type(d[sv::kPortEdit], u"b");
+    d.click(sv::kCancelButton);
   }});
   ASSERT_EQ(hl::boxes().size(), 2u);
   // A range of 1 to 50 with zero allowed: no note about 0.
@@ -154,14 +152,14 @@ TEST_F(ParameterDialog, TheIntegerFieldsCarryTheFormsProperties) {
 }
 
 TEST_F(ParameterDialog, CancelAndTheCloseBoxStoreNothing) {
-  auto edit_everything = [&](Window d) {
-    sv::ui::set_window_text(item(d, sv::kIPEdit), u"10.0.0.9");
+  auto edit_everything = [&](Form& d) {
+    d[sv::kIPEdit].set_text(u"10.0.0.9");
     retype(d, sv::kPortEdit, u"99");
-    hl::arrow(item(d, sv::kUpDown2), 4);
-    hl::select(item(d, sv::kDataTypeCB), 3);
+    d.arrow(sv::kUpDown2, 4);
+    d.select(sv::kDataTypeCB, 3);
   };
-  run({edit_everything, [&](Window d) { hl::click(item(d, sv::kCancelButton)); }});
-  run({edit_everything, [&](Window d) { hl::close_box(d); }});
+  run({edit_everything, [&](Form& d) { d.click(sv::kCancelButton); }});
+  run({edit_everything, [&](Form& d) { d.close_box(); }});
   EXPECT_EQ(data.IPAddress, u"127.0.0.1");
   EXPECT_EQ(data.Port, 1600);
   EXPECT_EQ(data.Inputs, 1);
@@ -170,13 +168,13 @@ TEST_F(ParameterDialog, CancelAndTheCloseBoxStoreNothing) {
 }
 
 TEST_F(ParameterDialog, OKStoresWhatWasEntered) {
-  run({[&](Window d) {
-         sv::ui::set_window_text(item(d, sv::kIPEdit), u"");
+  run({[&](Form& d) {
+         d[sv::kIPEdit].set_text(u"");
          retype(d, sv::kPortEdit, u"-1");
-         hl::arrow(item(d, sv::kUpDown2), 6);
-         hl::select(item(d, sv::kDataTypeCB), 1);
+         d.arrow(sv::kUpDown2, 6);
+         d.select(sv::kDataTypeCB, 1);
        },
-       [&](Window d) { hl::click(item(d, sv::kOKButton)); }});
+       [&](Form& d) { d.click(sv::kOKButton); }});
   EXPECT_EQ(data.IPAddress, u"");
   EXPECT_EQ(data.Port, -1);
   EXPECT_EQ(data.Inputs, 7);
@@ -187,9 +185,9 @@ TEST_F(ParameterDialog, OKStoresWhatWasEntered) {
 
 TEST_F(ParameterDialog, ThePortHasNoRange) {
   for (const auto& entry : {std::pair{u"0", 0}, {u"-1", -1}, {u"70000", 70000}}) {
-    run({[&](Window d) {
+    run({[&](Form& d) {
       retype(d, sv::kPortEdit, entry.first);
-      hl::click(item(d, sv::kOKButton));
+      d.click(sv::kOKButton);
     }});
     EXPECT_EQ(data.Port, entry.second);
   }
@@ -198,16 +196,16 @@ TEST_F(ParameterDialog, ThePortHasNoRange) {
 
 TEST_F(ParameterDialog, TheArrowsStopAtOneAndFifty) {
   data.Inputs = 48;
-  run({[&](Window d) {
-    hl::arrow(item(d, sv::kUpDown2), 5);
-    EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), u"50");
-    hl::press_enter();
+  run({[&](Form& d) {
+    d.arrow(sv::kUpDown2, 5);
+    EXPECT_EQ(d[sv::kIntegerEdit1].text(), u"50");
+    d.press_enter();
   }});
   EXPECT_EQ(data.Inputs, 50);
   EXPECT_EQ(byte, 50);
-  run({[&](Window d) {
-    hl::arrow(item(d, sv::kUpDown2), -60);
-    hl::press_enter();
+  run({[&](Form& d) {
+    d.arrow(sv::kUpDown2, -60);
+    d.press_enter();
   }});
   EXPECT_EQ(data.Inputs, 1);
   EXPECT_EQ(byte, 1);
@@ -218,19 +216,19 @@ TEST_F(ParameterDialog, TheArrowsStopAtOneAndFifty) {
 // good entry is what OK stores.
 TEST_F(ParameterDialog, EnterChecksTheFieldAndAnErrorReturnsToTheStoredNumber) {
   data.Inputs = 8;
-  run({[&](Window d) {
+  run({[&](Form& d) {
          retype(d, sv::kIntegerEdit1, u"60");
-         hl::press_enter();
+         d.press_enter();
        },
-       [&](Window d) {
-         const Window field = item(d, sv::kIntegerEdit1);
-         EXPECT_EQ(sv::ui::window_text(field), u"8");
-         EXPECT_EQ(sv::ui::focused_window(), field);
+       [&](Form& d) {
+         const hl::Control& field = d[sv::kIntegerEdit1];
+         EXPECT_EQ(field.text(), u"8");
+         EXPECT_EQ(hl::focused(), field.handle());
          retype(d, sv::kIntegerEdit1, u"60");
-         hl::move_focus(item(d, sv::kPortEdit));
-         EXPECT_EQ(sv::ui::window_text(field), u"8");
+         hl::move_focus(d[sv::kPortEdit]);
+         EXPECT_EQ(field.text(), u"8");
          retype(d, sv::kIntegerEdit1, u"7");
-         hl::press_enter();
+         d.press_enter();
        }});
   ASSERT_EQ(hl::boxes().size(), 2u);
   EXPECT_EQ(hl::boxes()[0].text, u"Zahlenwert zu groß");
@@ -240,13 +238,13 @@ TEST_F(ParameterDialog, EnterChecksTheFieldAndAnErrorReturnsToTheStoredNumber) {
 }
 
 TEST_F(ParameterDialog, ClickingOKAfterABadEntryKeepsTheDialogOpen) {
-  run({[&](Window d) {
+  run({[&](Form& d) {
          retype(d, sv::kPortEdit, u"-");
-         hl::click(item(d, sv::kOKButton));
+         d.click(sv::kOKButton);
        },
-       [&](Window d) {
-         EXPECT_EQ(sv::ui::window_text(item(d, sv::kPortEdit)), u"1600");
-         hl::click(item(d, sv::kOKButton));
+       [&](Form& d) {
+         EXPECT_EQ(d[sv::kPortEdit].text(), u"1600");
+         d.click(sv::kOKButton);
        }});
   ASSERT_EQ(hl::boxes().size(), 1u);
   EXPECT_EQ(hl::boxes()[0].text, u"Falsches Zahlenformat");
@@ -255,13 +253,13 @@ TEST_F(ParameterDialog, ClickingOKAfterABadEntryKeepsTheDialogOpen) {
 
 TEST_F(ParameterDialog, ErrorBoxFromTheLibraryIsOwnedByTheDialog) {
   svtest::use_string_lib("full");
-  Window dialog = 0;
-  run({[&](Window d) {
-         dialog = d;
+  sv::ui::Window dialog = 0;
+  run({[&](Form& d) {
+         dialog = d.handle();
          retype(d, sv::kIntegerEdit1, u"0");
-         hl::move_focus(item(d, sv::kOKButton));
+         hl::move_focus(d[sv::kOKButton]);
        },
-       [&](Window d) { hl::press_enter(); }});
+       [&](Form& d) { d.press_enter(); }});
   ASSERT_EQ(hl::boxes().size(), 1u);
   EXPECT_EQ(hl::boxes()[0].text, u"Number too small");
   EXPECT_EQ(hl::boxes()[0].caption, u"Error");
@@ -271,9 +269,9 @@ TEST_F(ParameterDialog, ErrorBoxFromTheLibraryIsOwnedByTheDialog) {
 
 TEST_F(ParameterDialog, ADataTypeOutsideTheListSelectsNothingAndStoresMinusOne) {
   data.DataType = 7;
-  run({[&](Window d) {
-    EXPECT_EQ(sv::ui::list_index(item(d, sv::kDataTypeCB)), -1);
-    hl::press_enter();
+  run({[&](Form& d) {
+    EXPECT_EQ(d.index(sv::kDataTypeCB), -1);
+    d.press_enter();
   }});
   EXPECT_EQ(data.DataType, -1);
 }
@@ -285,12 +283,12 @@ TEST_F(ParameterDialog, InputsOutsideTheRangeShowTheNearerBound) {
   } cases[] = {{0, u"1"}, {-4, u"1"}, {80, u"50"}, {65536, u"1"}, {65536 + 7, u"7"}, {40000, u"1"}};
   for (const auto& c : cases) {
     data.Inputs = c.stored;
-    run({[&](Window d) {
-      EXPECT_EQ(sv::ui::window_text(item(d, sv::kIntegerEdit1)), c.shown) << c.stored;
-      hl::click(item(d, sv::kCancelButton));
+    run({[&](Form& d) {
+      EXPECT_EQ(d[sv::kIntegerEdit1].text(), c.shown) << c.stored;
+      d.click(sv::kCancelButton);
     }});
     EXPECT_EQ(data.Inputs, c.stored);
-    run({[&](Window d) { hl::press_enter(); }});
+    run({[&](Form& d) { d.press_enter(); }});
     EXPECT_EQ(std::u16string(c.shown), sv::int_to_u16(data.Inputs));
     EXPECT_EQ(byte, static_cast<std::uint8_t>(data.Inputs));
   }
@@ -305,86 +303,3 @@ TEST_F(ParameterDialog, ADialogThatCannotBeShownStoresNothing) {
 }
 
 }  // namespace
-
-// The window layer's promise under every dialog: an exception from an event
-// ends the dialog, which is gone when the exception arrives at the caller.
-namespace window_layer {
-
-struct ThrowingEvents : sv::ui::DialogEvents {
-  int closings = 0;
-  void init(Window) override {}
-  void closing(Window, int) override { ++closings; }
-};
-
-using sv::ui::ControlKind;
-using sv::ui::ControlSpec;
-
-constexpr ControlSpec button(int id, std::u16string_view text, int left, int result,
-                             bool is_default = false) {
-  return {.id = id,
-          .kind = ControlKind::push_button,
-          .text = text,
-          .left = left,
-          .top = 30,
-          .width = 75,
-          .height = 23,
-          .default_button = is_default,
-          .modal_result = result};
-}
-
-sv::ui::FormSpec form_of(std::span<const ControlSpec> controls) {
-  return {.caption = u"t",
-          .client_width = 240,
-          .client_height = 60,
-          .font_name = u"MS Sans Serif",
-          .font_points = 8,
-          .controls = controls};
-}
-
-TEST(HeadlessWindows, AnExceptionEndsTheDialogAndLeavesRunModalAfterTheDialogIsGone) {
-  hl::reset();
-  static constexpr ControlSpec kControls[] = {button(1, u"OK", 0, 1)};
-  Window shown = 0;
-  hl::set_script({[&](Window d) {
-                    shown = d;
-                    throw std::runtime_error("first");
-                  },
-                  [](Window) { ADD_FAILURE() << "the dialog went on after an exception"; }});
-  ThrowingEvents events;
-  try {
-    sv::ui::run_modal(form_of(kControls), 0, events);
-    ADD_FAILURE() << "run_modal returned instead of rethrowing";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "first");
-  }
-  EXPECT_EQ(events.closings, 0) << "a failed dialog still reported its closing";
-  ASSERT_NE(shown, 0u);
-  EXPECT_EQ(sv::ui::dialog_item(shown, 1), 0u) << "the dialog's OK button outlived it";
-  hl::reset();
-}
-
-// Enter in a field presses the default button, wherever it stands in the
-// tab order; a button without a result beside it changes nothing.
-TEST(HeadlessWindows, EnterInAFieldPressesTheDefaultButtonWhereverItStands) {
-  hl::reset();
-  static constexpr ControlSpec kControls[] = {{.id = 5,
-                                               .kind = ControlKind::edit,
-                                               .text = u"",
-                                               .left = 0,
-                                               .top = 0,
-                                               .width = 50,
-                                               .height = 21},
-                                              button(6, u"Help", 0, 0),
-                                              button(7, u"Cancel", 80, 2),
-                                              button(8, u"OK", 160, 1, true)};
-  hl::set_script({[](Window d) {
-    hl::move_focus(sv::ui::dialog_item(d, 5));
-    hl::press_enter();
-  }});
-  ThrowingEvents events;
-  EXPECT_EQ(sv::ui::run_modal(form_of(kControls), 0, events), 1);
-  EXPECT_EQ(events.closings, 1);
-  hl::reset();
-}
-
-}  // namespace window_layer

@@ -89,12 +89,12 @@ TEST(Lifecycle, ADialogOutlivesADisposeOfItsBlockAndRefusesASecond) {
   InitUserDLL(b.data());
   std::uint8_t byte = 0xEE;
   std::string second(100, '\0');
-  sv::ui::headless::set_script({[&](sv::ui::Window d) {
+  sv::ui::headless::set_script({[&](sv::ui::headless::Form& d) {
     CallParameterDialogDLL(b.data(), &byte);
     second.resize(GetLastFailureDLL(second.data(), 100));
-    sv::ui::set_window_text(sv::ui::dialog_item(d, sv::kIPEdit), u"10.0.0.1");
+    d[sv::kIPEdit].set_text(u"10.0.0.1");
     DisposeUserDLL(b.data());
-    sv::ui::headless::press_enter();
+    d.press_enter();
   }});
   CallParameterDialogDLL(b.data(), &byte);
   EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);

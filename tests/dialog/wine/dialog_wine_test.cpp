@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -66,6 +67,57 @@ BOOL WINAPI class_info(HINSTANCE module, LPCWSTR name, WNDCLASSEXW* info) {
   return !g_no_up_down && GetClassInfoExW(module, name, info);
 }
 
+// A host aware of each monitor's DPI, with its window on a monitor other than
+// the primary one, at another DPI than the system's. Wine has one monitor and
+// gives every window the system's DPI, so the test plays both: while
+// g_monitor is set, the DLL's calls for a monitor, a window's DPI and the
+// frame at a DPI see that monitor and g_monitor_dpi; the frame is the one
+// Wine draws. What the DLL asked is kept.
+std::optional<RECT> g_monitor;  // its work area
+UINT g_monitor_dpi = 0;
+HWND g_monitor_asked_for = nullptr;
+std::vector<UINT> g_frame_dpis;
+struct DpiBehavior {
+  HWND dialog;
+  int mask, values;
+};
+std::vector<DpiBehavior> g_dpi_behaviors;
+
+HMONITOR WINAPI monitor_from_window(HWND h, DWORD flags) {
+  g_monitor_asked_for = h;
+  return MonitorFromWindow(h, flags);
+}
+BOOL WINAPI monitor_info(HMONITOR monitor, MONITORINFO* info) {
+  if (!GetMonitorInfoW(monitor, info)) return FALSE;
+  if (g_monitor) info->rcWork = *g_monitor;
+  return TRUE;
+}
+UINT WINAPI dpi_for_window(HWND) { return g_monitor_dpi; }
+BOOL WINAPI frame_for_dpi(RECT* rect, DWORD style, BOOL menu, DWORD ex_style, UINT dpi) {
+  g_frame_dpis.push_back(dpi);
+  return AdjustWindowRectEx(rect, style, menu, ex_style);
+}
+BOOL WINAPI set_dpi_behavior(HWND dialog, int mask, int values) {
+  g_dpi_behaviors.push_back({dialog, mask, values});
+  return TRUE;
+}
+// The DLL's run-time look-ups: while g_monitor is set, these three
+// functions, which Windows 10 has and Windows 7 lacks, are the test's.
+FARPROC WINAPI look_up(HMODULE module, const char* name) {
+  const struct {
+    const char* name;
+    void* function;
+  } kNewer[] = {{"GetDpiForWindow", reinterpret_cast<void*>(&dpi_for_window)},
+                {"AdjustWindowRectExForDpi", reinterpret_cast<void*>(&frame_for_dpi)},
+                {"SetDialogDpiChangeBehavior", reinterpret_cast<void*>(&set_dpi_behavior)}};
+  if (g_monitor && reinterpret_cast<std::uintptr_t>(name) > 0xFFFF) {
+    for (const auto& f : kNewer)
+      if (std::strcmp(name, f.name) == 0) return reinterpret_cast<FARPROC>(f.function);
+  }
+  return GetProcAddress(module, name);
+}
+
+// With replacement null: only whether the module imports the function.
 bool patch_import(HMODULE module, const char* dll, const char* function, void* replacement) {
   auto* base = reinterpret_cast<BYTE*>(module);
   auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
@@ -80,6 +132,7 @@ bool patch_import(HMODULE module, const char* dll, const char* function, void* r
       if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
       auto* by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
       if (std::strcmp(reinterpret_cast<char*>(by_name->Name), function) != 0) continue;
+      if (!replacement) return true;
       DWORD old;
       VirtualProtect(&thunk->u1.Function, sizeof thunk->u1.Function, PAGE_READWRITE, &old);
       thunk->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
@@ -109,7 +162,10 @@ void load_plugin() {
       {"user32.dll", "MessageBeep", reinterpret_cast<void*>(&counting_beep)},
       {"msvcrt.dll", "malloc", reinterpret_cast<void*>(&failing_malloc)},
       {"comctl32.dll", "InitCommonControlsEx", reinterpret_cast<void*>(&init_common_controls)},
-      {"user32.dll", "GetClassInfoExW", reinterpret_cast<void*>(&class_info)}};
+      {"user32.dll", "GetClassInfoExW", reinterpret_cast<void*>(&class_info)},
+      {"user32.dll", "MonitorFromWindow", reinterpret_cast<void*>(&monitor_from_window)},
+      {"user32.dll", "GetMonitorInfoW", reinterpret_cast<void*>(&monitor_info)},
+      {"kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&look_up)}};
   for (const auto& p : kPatches) {
     ASSERT_TRUE(patch_import(g_dll, p.dll, p.function, p.replacement)) << p.function;
   }
@@ -606,13 +662,29 @@ TEST_F(Dialog, KeysAreFilteredWithABeep) {
 }
 
 // Texts of the German build-ins: the exe runs without SVSTRING7.DLL in its
-// folder, while one sits in the current directory and must be ignored.
+// folder, while one sits in the current directory and must be ignored. A
+// field checks its text when it is left for another control of the form,
+// not for another window.
 TEST_F(Dialog, GermanRangeHelpAndErrors) {
+  HWND elsewhere = nullptr;
   run({[&](HWND d) {
          focus(d, sv::kIntegerEdit1);
          PostMessageW(item(d, sv::kIntegerEdit1), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
        },
-       [&](HWND d) { type_over(d, sv::kPortEdit, L"-"); }, [&](HWND d) { focus(d, sv::kIPEdit); },
+       [&](HWND d) { type_over(d, sv::kPortEdit, L"-"); },
+       [&](HWND) {
+         elsewhere = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | WS_VISIBLE, 0, 0, 80, 20, nullptr,
+                                     nullptr, nullptr, nullptr);
+         SetFocus(elsewhere);
+       },
+       [&](HWND d) {
+         EXPECT_EQ(GetFocus(), elsewhere);
+         EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"-");
+         DestroyWindow(elsewhere);
+         SetActiveWindow(d);
+         focus(d, sv::kPortEdit);
+       },
+       [&](HWND d) { focus(d, sv::kIPEdit); },
        [&](HWND d) {
          EXPECT_EQ(text_of(item(d, sv::kPortEdit)), L"1600");
          click(d, sv::kCancelButton);
@@ -712,6 +784,44 @@ TEST_F(Dialog, NothingOverlapsOrIsCutAtTheDisplaysDpi) {
     expect_clean_layout(d, 144);
     click(d, sv::kCancelButton);
   }});
+}
+
+// In a host aware of each monitor's DPI, with its window on a monitor of
+// 144 dpi beside the primary one: the dialog is laid out and framed at that
+// DPI, centred on that monitor, and the dialog manager lays nothing out
+// anew on its own. The functions that Windows 7 lacks are looked up, never
+// imported.
+TEST_F(Dialog, OnTheOwnersMonitorAtItsDpi) {
+  for (const char* newer :
+       {"GetDpiForWindow", "AdjustWindowRectExForDpi", "SetDialogDpiChangeBehavior"}) {
+    EXPECT_FALSE(patch_import(g_dll, "user32.dll", newer, nullptr)) << newer << " is imported";
+  }
+  HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                              nullptr, nullptr, nullptr);
+  ASSERT_NE(host, nullptr);
+  set_owner(host);
+  g_monitor = RECT{200, 150, 1000, 750};
+  g_monitor_dpi = 144;
+  g_frame_dpis.clear();
+  g_dpi_behaviors.clear();
+  HWND dialog = nullptr;
+  run({[&](HWND d) {
+    dialog = d;
+    expect_clean_layout(d, 144);
+    RECT w;
+    GetWindowRect(d, &w);
+    EXPECT_NEAR((w.left + w.right) / 2, 600, 1);
+    EXPECT_NEAR((w.top + w.bottom) / 2, 450, 1);
+    click(d, sv::kCancelButton);
+  }});
+  g_monitor.reset();
+  DestroyWindow(host);
+  EXPECT_EQ(g_monitor_asked_for, host);
+  EXPECT_EQ(g_frame_dpis, std::vector<UINT>{144});
+  ASSERT_EQ(g_dpi_behaviors.size(), 1u);
+  EXPECT_EQ(g_dpi_behaviors[0].dialog, dialog);
+  EXPECT_EQ(g_dpi_behaviors[0].mask, 1);  // DDC_DISABLE_ALL
+  EXPECT_EQ(g_dpi_behaviors[0].values, 1);
 }
 
 // No input method composes in the number fields (an East Asian one would

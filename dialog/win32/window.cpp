@@ -1,10 +1,11 @@
-// The window layer on Win32: real windows. The form becomes an in-memory
-// dialog template shown with DialogBoxIndirectParamW; its controls are then
-// put at their pixel positions, scaled to the dialog's DPI. Integer fields
-// are edit controls subclassed with SetWindowSubclass. No C++ exception
-// leaves a window or subclass procedure: one that is thrown ends the modal
-// dialog and is rethrown by run_modal after the dialog is gone.
-#include "platform/window.h"
+// The dialog's window layer on Win32: real windows. The form becomes an
+// in-memory dialog template shown with DialogBoxIndirectParamW; its controls
+// are then put at their pixel positions, scaled to the dialog's DPI, and the
+// dialog is centred on its owner's monitor. Edit fields with a listener are
+// subclassed with SetWindowSubclass. No C++ exception leaves a window or
+// subclass procedure: one that is thrown ends the modal dialog and is
+// rethrown by run_modal after the dialog is gone.
+#include "dialog/window.h"
 
 #include <windows.h>
 
@@ -14,56 +15,165 @@
 
 #include <algorithm>
 #include <exception>
+#include <forward_list>
 #include <string>
 #include <vector>
-
-#include "base/errors.h"
 
 namespace sv::ui {
 namespace {
 
-HWND hwnd(Window w) { return reinterpret_cast<HWND>(w); }
-Window handle(HWND h) { return reinterpret_cast<Window>(h); }
-
 std::wstring wide(std::u16string_view s) { return std::wstring(s.begin(), s.end()); }
 
-struct ModalState {
-  const FormSpec* form;
-  DialogEvents* events;
-  HWND dialog = nullptr;
-  bool ended = false;
-  std::exception_ptr failure;
-  ModalState* outer = nullptr;  // the modal loop this one runs inside, if any
-  HFONT font = nullptr;         // the form's font at the dialog's DPI
-};
+std::u16string text_of(HWND h) {
+  std::wstring buf(static_cast<std::size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
+  const int got = GetWindowTextW(h, buf.data(), static_cast<int>(buf.size()));
+  return std::u16string(buf.begin(), buf.begin() + std::max(got, 0));
+}
+
+// A function of a Windows newer than 7, looked up in user32 at run time
+// (imports must exist on Windows 7); null where it is missing.
+template <class Fn>
+Fn newer_user32(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+struct ModalState;
 
 // The innermost modal loop of the thread. A plain pointer: a thread_local
 // with a destructor would keep the DLL loaded for as long as the thread lives.
 thread_local ModalState* t_modal = nullptr;
 
-// The focus left an edit field; handled once the change is complete.
-UINT exit_message() {
-  static const UINT msg = RegisterWindowMessageW(L"UDPSV2Simulink.IntegerEdit.Exit");
-  return msg;
+void end_with_failure(std::exception_ptr failure);
+
+// Posted by a field to itself when the focus has gone to another control of
+// the form, so that the logic hears of it once the change is complete. The
+// WM_APP range is the application's own: no control uses it.
+constexpr UINT kLeftMessage = WM_APP;
+constexpr UINT_PTR kSubclassId = 0x5356;
+
+// An edit control of the dialog. Once it has a listener its subclass
+// reports to it, until the control is destroyed.
+class Field final : public EditWindow {
+ public:
+  explicit Field(HWND h) : h_(h) {}
+  HWND hwnd() const { return h_; }
+
+  std::u16string text() const override { return text_of(h_); }
+  void set_text(std::u16string_view text) override { SetWindowTextW(h_, wide(text).c_str()); }
+  bool read_only() const override { return (GetWindowLongW(h_, GWL_STYLE) & ES_READONLY) != 0; }
+  void set_read_only(bool read_only) override { SendMessageW(h_, EM_SETREADONLY, read_only, 0); }
+  void focus() override { SetFocus(h_); }
+  void post(std::intptr_t lparam) override { PostMessageW(h_, private_message_, 0, lparam); }
+  Window parent() const override { return reinterpret_cast<Window>(GetParent(h_)); }
+
+  void listen(EditEvents& events, unsigned private_message) override {
+    events_ = &events;
+    private_message_ = private_message;
+    if (!subclassed_)
+      subclassed_ = SetWindowSubclass(h_, proc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    ImmAssociateContextEx(h_, nullptr, 0);
+  }
+
+  // Whether Enter may press the default button while the field has the focus.
+  bool accepts() {
+    try {
+      return !events_ || events_->accept();
+    } catch (...) {
+      end_with_failure(std::current_exception());
+      return false;
+    }
+  }
+
+ private:
+  static LRESULT CALLBACK proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+
+  HWND h_;
+  EditEvents* events_ = nullptr;
+  unsigned private_message_ = 0;
+  bool subclassed_ = false;
+};
+
+LRESULT CALLBACK Field::proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
+  auto* self = reinterpret_cast<Field*>(ref);
+  EditEvents* events = self->events_;
+  try {
+    switch (msg) {
+      case WM_CHAR: {
+        char16_t c = static_cast<char16_t>(wp);
+        events->key_press(c);
+        if (c == 0) return 0;
+        wp = c;
+        break;
+      }
+      case WM_KILLFOCUS: {
+        LRESULT r = DefSubclassProc(h, msg, wp, lp);
+        HWND to = reinterpret_cast<HWND>(wp);
+        if (to && to != h && GetAncestor(to, GA_ROOT) == GetAncestor(h, GA_ROOT))
+          PostMessageW(h, kLeftMessage, 0, 0);
+        return r;
+      }
+      case WM_LBUTTONDOWN:
+      case WM_RBUTTONDOWN:
+      case WM_MBUTTONDOWN: {
+        LRESULT r = DefSubclassProc(h, msg, wp, lp);
+        MouseButton b = msg == WM_LBUTTONDOWN   ? MouseButton::left
+                        : msg == WM_RBUTTONDOWN ? MouseButton::right
+                                                : MouseButton::middle;
+        events->mouse_down(b, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return r;
+      }
+      case kLeftMessage: events->exit(); return 0;
+      case WM_NCDESTROY:
+        RemoveWindowSubclass(h, proc, id);
+        self->events_ = nullptr;
+        break;
+      default:
+        if (msg == self->private_message_) {
+          events->posted(lp);
+          return 0;
+        }
+        break;
+    }
+  } catch (...) {
+    end_with_failure(std::current_exception());
+    return 0;
+  }
+  return DefSubclassProc(h, msg, wp, lp);
 }
 
-// Sent by unsubclass_edit: the field's own procedure removes the subclass,
-// as only it holds the hook. (GetWindowSubclass would find the hook too, but
-// the common controls 5.82, which every process without a version 6 manifest
-// gets, export it by ordinal only: importing it by name keeps the DLL from
-// loading at all.)
-UINT unsubclass_message() {
-  static const UINT msg = RegisterWindowMessageW(L"UDPSV2Simulink.IntegerEdit.Unsubclass");
-  return msg;
-}
+struct ModalState final : Form {
+  ModalState(const FormSpec& f, HWND o, DialogEvents& e) : form(f), owner(o), events(e) {}
 
-// Asked of the focused control before the default button acts: a field
-// answers kRefused to keep the dialog open; any other window answers 0.
-UINT accept_message() {
-  static const UINT msg = RegisterWindowMessageW(L"UDPSV2Simulink.IntegerEdit.Accept");
-  return msg;
-}
-constexpr LRESULT kAccepted = 1, kRefused = 2;
+  EditWindow& edit(int id) override {
+    HWND h = GetDlgItem(dialog, id);
+    if (Field* f = field(h)) return *f;
+    return fields.emplace_front(h);
+  }
+  std::int16_t position(int id) override {
+    return static_cast<std::int16_t>(
+        LOWORD(SendMessageW(GetDlgItem(dialog, id), UDM_GETPOS, 0, 0)));
+  }
+  int index(int id) const override {
+    return static_cast<int>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
+  }
+
+  Field* field(HWND h) {
+    for (Field& f : fields)
+      if (f.hwnd() == h) return &f;
+    return nullptr;
+  }
+
+  const FormSpec& form;
+  const HWND owner;
+  DialogEvents& events;
+  HWND dialog = nullptr;
+  bool ended = false;
+  std::exception_ptr failure;
+  ModalState* outer = t_modal;      // the modal loop this one runs inside, if any
+  HFONT font = nullptr;             // the form's font at the dialog's DPI
+  std::forward_list<Field> fields;  // where their subclasses find them
+};
 
 void end_with_failure(std::exception_ptr failure) {
   if (!t_modal) return;  // no modal loop to carry it out of
@@ -79,75 +189,12 @@ void finish(ModalState* st, int result) {
   if (st->ended) return;
   st->ended = true;
   try {
-    st->events->closing(handle(st->dialog), result);
+    st->events.closing(*st, result);
   } catch (...) {
     st->failure = std::current_exception();
     result = -1;
   }
   EndDialog(st->dialog, result);
-}
-
-struct EditHook {
-  EditEvents* events;
-  unsigned private_msg;
-};
-
-constexpr UINT_PTR kSubclassId = 0x5356;
-
-LRESULT CALLBACK edit_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
-  auto* hook = reinterpret_cast<EditHook*>(ref);
-  try {
-    switch (msg) {
-      case WM_CHAR: {
-        char16_t c = static_cast<char16_t>(wp);
-        hook->events->key_press(c);
-        if (c == 0) return 0;
-        wp = c;
-        break;
-      }
-      case WM_KILLFOCUS: {
-        LRESULT r = DefSubclassProc(h, msg, wp, lp);
-        HWND to = reinterpret_cast<HWND>(wp);
-        if (to && to != h && GetAncestor(to, GA_ROOT) == GetAncestor(h, GA_ROOT))
-          PostMessageW(h, exit_message(), 0, 0);
-        return r;
-      }
-      case WM_LBUTTONDOWN:
-      case WM_RBUTTONDOWN:
-      case WM_MBUTTONDOWN: {
-        LRESULT r = DefSubclassProc(h, msg, wp, lp);
-        MouseButton b = msg == WM_LBUTTONDOWN   ? MouseButton::left
-                        : msg == WM_RBUTTONDOWN ? MouseButton::right
-                                                : MouseButton::middle;
-        hook->events->mouse_down(b, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
-        return r;
-      }
-      case WM_NCDESTROY:
-        RemoveWindowSubclass(h, edit_proc, id);
-        delete hook;
-        return DefSubclassProc(h, msg, wp, lp);
-      default:
-        if (msg == unsubclass_message()) {
-          RemoveWindowSubclass(h, edit_proc, id);
-          delete hook;
-          return 1;
-        }
-        if (msg == hook->private_msg) {
-          hook->events->private_message(wp, lp);
-          return 0;
-        }
-        if (msg == exit_message()) {
-          hook->events->exit();
-          return 0;
-        }
-        if (msg == accept_message()) return hook->events->accept() ? kAccepted : kRefused;
-        break;
-    }
-  } catch (...) {
-    end_with_failure(std::current_exception());
-    return 0;
-  }
-  return DefSubclassProc(h, msg, wp, lp);
 }
 
 // --- The dialog template -------------------------------------------------
@@ -233,8 +280,8 @@ std::vector<WORD> build_template(const FormSpec& form) {
     t.word(static_cast<WORD>(dlu_y(c.height)));
     t.word(static_cast<WORD>(c.id));
     control_class(c, t);
-    t.text(c.text);
-    t.word(0);  // no creation data
+    t.text(c.kind == ControlKind::edit ? u"" : c.text);  // a field's once its limit is off
+    t.word(0);                                           // no creation data
   }
   return t.take();
 }
@@ -247,9 +294,7 @@ std::vector<WORD> build_template(const FormSpec& form) {
 // Positions, sizes and the font scale together. Windows 7 knows only the
 // system's DPI; GetDpiForWindow exists from Windows 10 1607 on.
 UINT window_dpi(HWND h) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto for_window = reinterpret_cast<GetDpiForWindowFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  const auto for_window = newer_user32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
   if (UINT dpi = for_window ? for_window(h) : 0) return dpi;
   HDC dc = GetDC(h);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
@@ -313,14 +358,15 @@ void join_up_down(HWND dialog, const ControlSpec& up_down, const ControlSpec& bu
   SetWindowRgn(field, CreateRectRgn(0, 0, width - kBuddyBorder, b.bottom - b.top), FALSE);
 }
 
-// What a form's controls get once: the up-down's buddy and range, the
-// list's items, the fields' length.
+// What a form's controls get once: the up-down's buddy, range and position,
+// the list's items and selection, the fields' length and text.
 void fill(HWND dialog, const FormSpec& form) {
   for (const ControlSpec& c : form.controls) {
     HWND h = GetDlgItem(dialog, c.id);
     if (c.kind == ControlKind::drop_down_list) {
       for (auto item : c.items)
         SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
+      SendMessageW(h, CB_SETCURSEL, static_cast<WPARAM>(c.index), 0);
     }
     if (c.kind == ControlKind::up_down) {
       SendMessageW(h, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(dialog, c.buddy_id)), 0);
@@ -330,7 +376,10 @@ void fill(HWND dialog, const FormSpec& form) {
     // The form's fields have no length limit; an edit control's default
     // (30,000 characters under Wine, 32,767 on Windows) would cut a long
     // host name. 0 asks for the largest limit there is.
-    if (c.kind == ControlKind::edit) SendMessageW(h, EM_SETLIMITTEXT, 0, 0);
+    if (c.kind == ControlKind::edit) {
+      SendMessageW(h, EM_SETLIMITTEXT, 0, 0);
+      if (!c.text.empty()) SetWindowTextW(h, wide(c.text).c_str());
+    }
   }
 }
 
@@ -361,30 +410,56 @@ void lay_out(HWND dialog, const FormSpec& form, UINT dpi, HFONT font) {
   }
 }
 
-// The client size at the DPI, on top and centred on the screen.
-void place(HWND dialog, const FormSpec& form, UINT dpi) {
-  RECT rc{0, 0, scaled(form.client_width, dpi), scaled(form.client_height, dpi)};
-  AdjustWindowRectEx(&rc, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
-  int w = rc.right - rc.left, h = rc.bottom - rc.top;
-  int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-  SetWindowPos(dialog, HWND_TOPMOST, x, y, w, h, SWP_NOACTIVATE);
+// The dialog manager of a host aware of each monitor's DPI lays a dialog out
+// anew on a change of DPI, against the layout here (WM_DPICHANGED below);
+// Windows 10 1703 and later let a dialog turn that off.
+void keep_dialog_manager_off_dpi_changes(HWND dialog) {
+  constexpr int kDdcDisableAll = 0x0001;  // DDC_DISABLE_ALL
+  using SetBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
+  if (auto set = newer_user32<SetBehaviorFn>("SetDialogDpiChangeBehavior"))
+    set(dialog, kDdcDisableAll, kDdcDisableAll);
+}
+
+// The window rectangle around a client area at the DPI: the frame at the
+// dialog's own DPI where Windows knows it (10 1607 on), else the system's.
+RECT framed(HWND dialog, int width, int height, UINT dpi) {
+  RECT rc{0, 0, width, height};
+  const auto style = static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE));
+  const auto ex_style = static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE));
+  using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  if (auto adjust = newer_user32<AdjustForDpiFn>("AdjustWindowRectExForDpi"))
+    adjust(&rc, style, FALSE, ex_style, dpi);
+  else AdjustWindowRectEx(&rc, style, FALSE, ex_style);
+  return rc;
 }
 
 // Lays the form out again at a new DPI; the old font goes once no control
 // uses it any more.
 void rescale(ModalState& st, UINT dpi) {
   HFONT old = st.font;
-  st.font = form_font(*st.form, dpi);
-  lay_out(st.dialog, *st.form, dpi, st.font);
+  st.font = form_font(st.form, dpi);
+  lay_out(st.dialog, st.form, dpi, st.font);
   if (old) DeleteObject(old);
 }
 
-// The default button acts only when the focused field takes its entry.
-bool focused_field_accepts(HWND dialog) {
-  HWND f = GetFocus();
-  return !f || !IsChild(dialog, f) || SendMessageW(f, accept_message(), 0, 0) != kRefused;
+// Laid out at the DPI of the owner's monitor, on top, centred on that
+// monitor's work area (the primary monitor's without an owner).
+void place(ModalState& st) {
+  HWND h = st.dialog;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(st.owner ? st.owner : h, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT& area = monitor.rcWork;
+  // A window takes the DPI of the monitor it is on (in a host aware of
+  // each monitor's): moved there first, it is laid out at that DPI.
+  SetWindowPos(h, nullptr, area.left, area.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const UINT dpi = window_dpi(h);
+  rescale(st, dpi);
+  const RECT rc =
+      framed(h, scaled(st.form.client_width, dpi), scaled(st.form.client_height, dpi), dpi);
+  const int w = rc.right - rc.left, height = rc.bottom - rc.top;
+  SetWindowPos(h, HWND_TOPMOST, area.left + (area.right - area.left - w) / 2,
+               area.top + (area.bottom - area.top - height) / 2, w, height, SWP_NOACTIVATE);
 }
 
 INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -395,12 +470,11 @@ INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       SetWindowLongPtrW(h, DWLP_USER, reinterpret_cast<LONG_PTR>(st));
       st->dialog = h;
       try {
-        fill(h, *st->form);
-        const UINT dpi = window_dpi(h);
-        rescale(*st, dpi);
-        place(h, *st->form, dpi);
-        st->events->init(handle(h));
-        for (const ControlSpec& c : st->form->controls) {
+        fill(h, st->form);
+        keep_dialog_manager_off_dpi_changes(h);
+        place(*st);
+        st->events.init(*st);
+        for (const ControlSpec& c : st->form.controls) {
           if (c.kind == ControlKind::label || c.kind == ControlKind::group_box) continue;
           SetFocus(GetDlgItem(h, c.id));
           break;
@@ -426,9 +500,11 @@ INT_PTR CALLBACK dialog_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND: {
       if (!st || HIWORD(wp) != BN_CLICKED) return FALSE;
       // Escape sends IDCANCEL, which no control of the form bears: ignored.
-      for (const ControlSpec& c : st->form->controls) {
+      for (const ControlSpec& c : st->form.controls) {
         if (c.id == LOWORD(wp) && c.modal_result != 0) {
-          if (c.default_button && !focused_field_accepts(h)) return TRUE;
+          // The default button acts only when the focused field takes its entry.
+          Field* focused = st->field(GetFocus());
+          if (c.default_button && focused && !focused->accepts()) return TRUE;
           finish(st, c.modal_result);
           return TRUE;
         }
@@ -460,127 +536,36 @@ HINSTANCE this_module() {
 
 }  // namespace
 
-int message_box(Window owner, std::u16string_view text, std::u16string_view caption,
-                unsigned flags) {
-  // A task-modal box disables the thread's windows while it is open, so when
-  // it goes nothing is left to take the activation: hand it and the focus
-  // back to where they were.
-  HWND active = GetActiveWindow();
-  HWND focus = GetFocus();
-  int r = MessageBoxW(hwnd(owner), wide(text).c_str(), wide(caption).c_str(), flags);
-  if (active && IsWindow(active) && GetActiveWindow() != active) SetActiveWindow(active);
-  if (focus && IsWindow(focus) && GetFocus() != focus) SetFocus(focus);
-  return r;
-}
-
-int application_message_box(Window fallback_owner, std::u16string_view text,
-                            std::u16string_view caption, unsigned flags) {
-  HWND active = GetActiveWindow();
-  return message_box(active ? handle(active) : fallback_owner, text, caption, flags);
-}
-
-void message_beep(unsigned type) { MessageBeep(type); }
-
-std::u16string window_text(Window w) {
-  int n = GetWindowTextLengthW(hwnd(w));
-  std::wstring buf(static_cast<std::size_t>(n) + 1, L'\0');
-  int got = GetWindowTextW(hwnd(w), buf.data(), n + 1);
-  return std::u16string(buf.begin(), buf.begin() + (got > 0 ? got : 0));
-}
-
-void set_window_text(Window w, std::u16string_view text) {
-  SetWindowTextW(hwnd(w), wide(text).c_str());
-}
-
-Window parent_window(Window w) { return handle(GetParent(hwnd(w))); }
-void set_focus(Window w) { SetFocus(hwnd(w)); }
-Window focused_window() { return handle(GetFocus()); }
-
-void post_message(Window w, unsigned message, std::uintptr_t wparam, std::intptr_t lparam) {
-  PostMessageW(hwnd(w), message, wparam, lparam);
-}
-
-bool edit_read_only(Window edit) {
-  return (GetWindowLongW(hwnd(edit), GWL_STYLE) & ES_READONLY) != 0;
-}
-
-void set_edit_read_only(Window edit, bool read_only) {
-  SendMessageW(hwnd(edit), EM_SETREADONLY, read_only, 0);
-}
-
-void subclass_edit(Window edit, EditEvents* events, unsigned private_message) {
-  auto* hook = new EditHook{events, private_message};
-  if (!SetWindowSubclass(hwnd(edit), edit_proc, kSubclassId, reinterpret_cast<DWORD_PTR>(hook)))
-    delete hook;
-}
-
-void keep_input_method_off(Window edit) { ImmAssociateContextEx(hwnd(edit), nullptr, 0); }
-
-void unsubclass_edit(Window edit) {
-  // A field that is gone took its hook with it (WM_NCDESTROY); one that was
-  // never subclassed passes the message to the edit control, which ignores it.
-  if (IsWindow(hwnd(edit))) SendMessageW(hwnd(edit), unsubclass_message(), 0, 0);
-}
-
-int run_modal(const FormSpec& form, Window owner, DialogEvents& events) {
+int run_modal(const FormSpec& form, Window owner_window, DialogEvents& events) {
+  HWND owner = reinterpret_cast<HWND>(owner_window);
   // A handle that names no window would make the dialog fail to open.
-  if (owner && !IsWindow(hwnd(owner))) owner = 0;
+  if (owner && !IsWindow(owner)) owner = nullptr;
   // Only what the common controls 5.82 know: a process without a version 6
   // manifest gets that version. Its buttons, fields and lists are the
   // system's own classes.
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_UPDOWN_CLASS};
   WNDCLASSEXW up_down{};
   up_down.cbSize = sizeof up_down;
-  if (!InitCommonControlsEx(&icc) && !GetClassInfoExW(this_module(), UPDOWN_CLASSW, &up_down)) {
-    throw Error(
-        u"Der Parameterdialog kann nicht geöffnet werden: Das Auf-Ab-Feld der Common Controls "
-        u"(COMCTL32.DLL) fehlt.");
-  }
+  if (!InitCommonControlsEx(&icc) && !GetClassInfoExW(this_module(), UPDOWN_CLASSW, &up_down))
+    return kControlsMissing;
   std::vector<WORD> tmpl = build_template(form);
 
   std::vector<HWND> disabled;
   EnumThreadWindows(GetCurrentThreadId(), collect_enabled, reinterpret_cast<LPARAM>(&disabled));
   for (HWND h : disabled) {
-    if (h != hwnd(owner)) EnableWindow(h, FALSE);
+    if (h != owner) EnableWindow(h, FALSE);
   }
-  ModalState st{&form, &events, nullptr, false, nullptr, t_modal};
+  ModalState st(form, owner, events);
   t_modal = &st;
   INT_PTR r = DialogBoxIndirectParamW(this_module(), reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()),
-                                      hwnd(owner), dialog_proc, reinterpret_cast<LPARAM>(&st));
+                                      owner, dialog_proc, reinterpret_cast<LPARAM>(&st));
   t_modal = st.outer;
   if (st.font) DeleteObject(st.font);
   for (HWND h : disabled) {
-    if (h != hwnd(owner) && IsWindow(h)) EnableWindow(h, TRUE);
+    if (h != owner && IsWindow(h)) EnableWindow(h, TRUE);
   }
   if (st.failure) std::rethrow_exception(st.failure);
   return static_cast<int>(r);
-}
-
-Window dialog_item(Window dialog, int id) { return handle(GetDlgItem(hwnd(dialog), id)); }
-
-void updown_set_position(Window updown, int position) {
-  int lo = 0, hi = 0;
-  SendMessageW(hwnd(updown), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lo),
-               reinterpret_cast<LPARAM>(&hi));
-  if (position < lo) position = lo;
-  if (position > hi) position = hi;
-  SendMessageW(hwnd(updown), UDM_SETPOS32, 0, position);
-}
-
-std::int16_t updown_position(Window updown) {
-  LRESULT r = SendMessageW(hwnd(updown), UDM_GETPOS, 0, 0);
-  return static_cast<std::int16_t>(LOWORD(r));
-}
-
-void list_set_index(Window list, int index) {
-  // An index beyond the items selects nothing, as -1 does.
-  LRESULT count = SendMessageW(hwnd(list), CB_GETCOUNT, 0, 0);
-  if (index < 0 || index >= count) index = -1;
-  SendMessageW(hwnd(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-int list_index(Window list) {
-  return static_cast<int>(SendMessageW(hwnd(list), CB_GETCURSEL, 0, 0));
 }
 
 }  // namespace sv::ui
