@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/udp_probe.h"
+#include "system/udp_probe.h"
 #include "udpsv_exports.h"
 
 namespace {

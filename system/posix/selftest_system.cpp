@@ -1,0 +1,18 @@
+// Natively the plug-in has no common controls, registry or string library
+// of the host to check, and its failures are not raised.
+#include "system/selftest_system.h"
+
+namespace svhost::selftest {
+
+std::optional<Check> check_system() { return std::nullopt; }
+std::optional<Check> check_common_controls(const std::string&) { return std::nullopt; }
+std::optional<Check> check_settings() { return std::nullopt; }
+bool string_library_loaded() { return false; }
+std::optional<Check> check_string_library(bool) { return std::nullopt; }
+
+// Shared objects carry no version resource.
+std::string file_version(const std::string&) { return {}; }
+
+bool failures_are_raised() { return false; }
+
+}  // namespace svhost::selftest
