@@ -1,5 +1,4 @@
-// Platform service: a monotonic clock and sleeping. Implemented in
-// host/<platform>/clock.cpp.
+// A monotonic clock and sleeping.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
-// Platform service: the program's console. What the tools write there, the
-// requests to stop that come from it, and whether it closes with the
-// program. Implemented in tools/<platform>/console.cpp.
+// The program's console: what the programs write there, the requests to
+// stop that come from it, and whether it closes with the program.
 #pragma once
 
 #include <string>

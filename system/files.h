@@ -1,5 +1,4 @@
-// Platform service: files by UTF-8 names, and where the program lies.
-// Implemented in tools/<platform>/files.cpp.
+// Files by UTF-8 names, and where the program lies.
 #pragma once
 
 #include <cstdio>

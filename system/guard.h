@@ -1,5 +1,4 @@
-// Platform service: calling one plug-in export and catching its failure.
-// Implemented in host/<platform>/guard.cpp.
+// Calling one plug-in export and catching its failure.
 //
 // Natively an export that fails returns normally and GetLastFailureDLL tells
 // why. In the win32 build a failing export raises the structured exception

@@ -1,5 +1,5 @@
 // The portable part of ModelFile; opening, reading, writing and positioning
-// are the platform's (host/<platform>/model_file.cpp).
+// are the platform's (posix/ and win32/).
 #include "system/model_file.h"
 
 #include "system/host_error.h"

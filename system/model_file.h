@@ -1,8 +1,7 @@
-// Platform service: the host's model files, opened as handles of the kind the
+// The host's model files, opened as handles of the kind the
 // plug-in's ReadFromFile and WriteToFile take (a POSIX descriptor natively,
 // an _lopen/_lcreat handle on win32). Every read and write goes straight to
 // the handle, unbuffered, so the host and the plug-in share one file position.
-// Implemented in host/<platform>/model_file.cpp.
 #pragma once
 
 #include <cstddef>

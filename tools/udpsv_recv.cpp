@@ -1,8 +1,7 @@
 // udpsv-recv: listens for sample frames on UDP, decodes them and shows them
 // as a live table, optionally also as CSV. It stands for the receiving model
 // in the demo and in tests, and checks the connection on a user's PC. One
-// source for Linux and Windows: sockets through the platform layer, the
-// console and files through tools/<platform>/.
+// source for Linux and Windows, on the programs' system layer (system/).
 
 #include <algorithm>
 #include <atomic>
