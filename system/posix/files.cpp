@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace sv::files {
 
@@ -31,15 +30,6 @@ std::string write_whole(const std::string& path, std::string_view text) {
     return std::strerror(e);
   }
   return {};
-}
-
-std::string program_folder() {
-  std::vector<char> buf(4096);
-  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) return ".";
-  std::string path(buf.data(), static_cast<std::size_t>(n));
-  const std::size_t cut = path.rfind('/');
-  return cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
 }
 
 std::string temporary_folder() {

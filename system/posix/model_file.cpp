@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "system/files.h"
 #include "system/host_error.h"
 
 namespace svhost {
@@ -33,8 +33,7 @@ ModelFile ModelFile::create(const std::string& path) {
 }
 
 ModelFile ModelFile::create_temporary() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = std::string(dir && *dir ? dir : "/tmp") + "/svhost-XXXXXX";
+  std::string path = sv::files::temporary_folder() + "/svhost-XXXXXX";
   int fd = ::mkstemp(path.data());
   if (fd < 0) fail("cannot create temporary file", path);
   ::unlink(path.c_str());  // gone with its last descriptor

@@ -45,21 +45,6 @@ std::string write_whole(const std::string& path, std::string_view text) {
   return {};
 }
 
-std::string program_folder() {
-  std::wstring buf(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) return ".";
-    if (n < buf.size()) {
-      buf.resize(n);
-      break;
-    }
-    buf.resize(buf.size() * 2);
-  }
-  const std::size_t cut = buf.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? "." : utf8(std::wstring_view(buf).substr(0, cut));
-}
-
 std::string temporary_folder() {
   wchar_t buf[MAX_PATH + 2];
   const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
