@@ -14,14 +14,15 @@
 
 namespace sv::net {
 
-// The platform socket library, started while the object lives (api().start()
-// and stop()); code() is 0, or the system's error code when it could not
-// start and sockets are not to be had.
+// The platform socket library, started while the object lives, through the
+// platform's own table (a test's faults in api() leave it alone); code() is
+// 0, or the system's error code when it could not start and sockets are not
+// to be had.
 class SocketLibrary {
  public:
-  SocketLibrary() : code_(api().start()) {}
+  SocketLibrary() : code_(platform_api().start()) {}
   ~SocketLibrary() {
-    if (code_ == 0) api().stop();
+    if (code_ == 0) platform_api().stop();
   }
   SocketLibrary(const SocketLibrary&) = delete;
   SocketLibrary& operator=(const SocketLibrary&) = delete;
