@@ -1,11 +1,13 @@
 // What the plug-in's step is measured against: the system's own sendto on a
-// datagram socket of this process, with nothing of the plug-in in between.
-// Implemented in bench/<platform>/bare_send.cpp.
+// datagram socket of this process, through the same platform entries as the
+// plug-in's sender but with nothing of the sender in between.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "system/net.h"
 
 namespace bench {
 
@@ -29,19 +31,13 @@ class BareSocket {
   long failures() const { return failures_; }
 
  private:
-  std::intptr_t handle_;
+  sv::net::SocketLibrary library_;
+  sv::net::SocketHandle handle_ = sv::net::kNoSocket;
   long failures_ = 0;
 };
 
 // This machine's name when it resolves into 127.0.0.0/8, else empty: a name
 // that must be looked up and still reaches the loopback receiver.
 std::string loopback_name();
-
-// Heap allocations this process has made so far, or -1 where they are not
-// counted.
-long allocations();
-
-// A short line about how busy the machine is, or empty.
-std::string machine_load();
 
 }  // namespace bench

@@ -28,7 +28,8 @@
 #include "bench/bare_send.h"
 #include "host/block.h"
 #include "host/plugin.h"
-#include "host/udp_probe.h"
+#include "system/resources.h"
+#include "system/udp_probe.h"
 
 namespace {
 
@@ -211,7 +212,7 @@ int run(const Options& options) {
       options.repetitions, kinds.size(), options.block);
   if (name.empty())
     std::printf("name        none: this machine's name does not resolve into 127.0.0.0/8\n");
-  const std::string load_before = bench::machine_load();
+  const std::string load_before = svhost::machine_load();
   if (!load_before.empty()) std::printf("before      %s\n", load_before.c_str());
   std::fflush(stdout);
 
@@ -254,13 +255,13 @@ int run(const Options& options) {
     std::printf("%-66s %7.0f\n", k.name.c_str(), quantile(k.ns_per_call, 0.5));
 
   // Allocations per step, counted over steps outside the timed blocks.
-  if (bench::allocations() >= 0) {
+  if (svhost::allocations() >= 0) {
     Stepper localhost(*plugin, "LOCALHOST", port, 50, values);
     auto per_step = [&](Stepper& s) {
       receiver.drain(0);
-      const long before = bench::allocations();
+      const long before = svhost::allocations();
       s.run(options.block);
-      const long after = bench::allocations();
+      const long after = svhost::allocations();
       return static_cast<double>(after - before) / options.block;
     };
     std::printf("\nheap allocations per step: 127.0.0.1 %.2f, LOCALHOST %.2f", per_step(step50),
@@ -272,7 +273,7 @@ int run(const Options& options) {
     std::printf("\nheap allocations per step: not counted in this build\n");
   }
 
-  const std::string load_after = bench::machine_load();
+  const std::string load_after = svhost::machine_load();
   if (!load_after.empty()) std::printf("after       %s\n", load_after.c_str());
   if (lost > 0) std::printf("note        %ld datagrams did not reach the receiver\n", lost);
   if (!failed_kind.empty()) {

@@ -4,20 +4,15 @@
 // type. Run back to back, the code and data stay in the caches, which they
 // do not between the steps of a real run: the step's cost as a multiple of a
 // sendto is sv_side_by_side's to measure.
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-#include "host/udp_probe.h"
+#include "bench/bare_send.h"
 #include "plugin/seam/step_seam.h"
+#include "system/udp_probe.h"
 #include "udpsv_exports.h"
 
 namespace {
@@ -38,23 +33,9 @@ std::vector<unsigned char> inputs(int n) {
   return v;
 }
 
-// The machine's own name, when it resolves into the loopback range.
-std::string loopback_name() {
-  char name[256] = {0};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &res) != 0) return {};
-  bool loop = (ntohl(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr) >> 24) == 127;
-  freeaddrinfo(res);
-  return loop ? name : std::string();
-}
-
 // As loopback_name(), marking the benchmark skipped when there is none.
 std::string loopback_name_or_skip(benchmark::State& state) {
-  std::string name = loopback_name();
+  std::string name = bench::loopback_name();
   if (name.empty()) {
     state.SkipWithError("the host name does not resolve into 127.0.0.0/8");
     for (auto _ : state) {}
@@ -91,24 +72,13 @@ void BM_StepWithoutSendto(benchmark::State& state) {
   seam::stub_sendto(false);
 }
 
+// The same sendto with nothing of the sender around it.
 void BM_BareSendto400(benchmark::State& state) {
   Sink sink;
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (state.range(0)) {  // bound to 0.0.0.0 and an ephemeral port, as the sender does
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any);
-  }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(sink.port());
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bench::BareSocket socket(state.range(0) != 0);  // bound as the sender binds, or not
   unsigned char frame[400] = {0};
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        sendto(fd, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&a), sizeof a));
-  }
-  close(fd);
+  for (auto _ : state) socket.send_loop(frame, sizeof frame, sink.port(), 1);
+  if (socket.failures() != 0) state.SkipWithError("sendto failed");
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -122,21 +92,10 @@ void BM_GetaddrinfoSendto400(benchmark::State& state) {
   std::string name = loopback_name_or_skip(state);
   if (name.empty()) return;
   Sink sink;
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  bench::BareSocket socket(false);
   unsigned char frame[400] = {0};
-  for (auto _ : state) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    getaddrinfo(name.c_str(), nullptr, &hints, &res);
-    sockaddr_in a = *reinterpret_cast<sockaddr_in*>(res->ai_addr);
-    freeaddrinfo(res);
-    a.sin_port = htons(sink.port());
-    benchmark::DoNotOptimize(
-        sendto(fd, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&a), sizeof a));
-  }
-  close(fd);
+  for (auto _ : state) socket.lookup_send_loop(name, frame, sizeof frame, sink.port(), 1);
+  if (socket.failures() != 0) state.SkipWithError("lookup or sendto failed");
   state.SetItemsProcessed(state.iterations());
 }
 

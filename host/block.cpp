@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/model_file.h"
+#include "system/model_file.h"
 
 namespace svhost {
 

@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "host/block.h"
-#include "host/dynlib.h"
-#include "host/host_error.h"
 #include "host/model.h"
-#include "host/model_file.h"
 #include "host/plugin.h"
-#include "host/resources.h"
 #include "host/signals.h"
 #include "host/simulation.h"
 #include "receiving/recipes.h"
+#include "system/dynlib.h"
+#include "system/host_error.h"
+#include "system/model_file.h"
+#include "system/resources.h"
 
 namespace svhost::cli {
 namespace {

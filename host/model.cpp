@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "host/host_error.h"
-#include "host/model_file.h"
+#include "system/host_error.h"
+#include "system/model_file.h"
 
 namespace svhost {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "host/dynlib.h"
-#include "host/host_error.h"
+#include "system/dynlib.h"
+#include "system/host_error.h"
 
 namespace svhost {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <type_traits>
 
-#include "host/guard.h"
+#include "system/guard.h"
 #include "udpsv_exports.h"
 
 namespace svhost {

@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "host/block.h"
-#include "host/clock.h"
-#include "host/dynlib.h"
-#include "host/host_error.h"
 #include "host/plugin.h"
-#include "host/selftest_system.h"
 #include "host/signals.h"
-#include "host/udp_probe.h"
 #include "receiving/frame_decode.h"
-#include "tools/console.h"
-#include "tools/files.h"
+#include "system/clock.h"
+#include "system/console.h"
+#include "system/dynlib.h"
+#include "system/files.h"
+#include "system/host_error.h"
+#include "system/selftest_system.h"
+#include "system/udp_probe.h"
 
 namespace svhost::selftest {
 namespace {
@@ -203,7 +203,7 @@ Check check_plugin(const Options& options, Calls& calls, std::unique_ptr<Plugin>
     return failed(kPluginLabel, e.what() + (meaning.empty() ? "" : ": " + meaning));
   }
   const Plugin& plugin = **loaded;
-  const std::string from = module_path(plugin.library());
+  const std::string from = dynlib::library_path(plugin.library());
   const std::string file = file_version(from);
   std::string error;
   const std::string section = section_version(plugin, calls, &error);

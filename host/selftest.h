@@ -7,14 +7,9 @@
 #include <functional>
 #include <string>
 
-namespace svhost::selftest {
+#include "system/selftest_system.h"
 
-struct Check {
-  std::string label;
-  std::string seen;
-  bool ok = false;
-  bool skipped = false;  // not run: neither held nor failed
-};
+namespace svhost::selftest {
 
 // "label: seen  ok", "... FAILED" or "... skipped", on one line.
 std::string line_of(const Check& check);

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "host/dynlib.h"
 #include "host/selftest.h"
-#include "tools/console.h"
-#include "tools/files.h"
+#include "system/console.h"
+#include "system/dynlib.h"
+#include "system/files.h"
 
 namespace {
 

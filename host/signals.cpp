@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/host_error.h"
+#include "system/host_error.h"
 
 namespace svhost {
 namespace {

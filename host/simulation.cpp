@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "host/clock.h"
-#include "host/host_error.h"
+#include "system/clock.h"
+#include "system/host_error.h"
 
 namespace svhost {
 

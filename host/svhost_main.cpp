@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "host/cli.h"
-#include "tools/console.h"
+#include "system/console.h"
 
 // The command line as UTF-8, which the host emulator takes its paths in: on
 // Windows from the wide command line, so that a plug-in or model in a folder

@@ -1,6 +1,6 @@
-// The user's settings store: the registry under HKEY_CURRENT_USER on win32,
-// a file in the registry's text export format natively. Keys are opaque
-// handles; 0 means "no key". Every opening asks for full access.
+// The user's settings store: the registry under HKEY_CURRENT_USER on win32;
+// natively one empty key, so that every setting takes its default. Keys are
+// opaque handles; 0 means "no key". Every opening asks for full access.
 #pragma once
 
 #include <cstddef>

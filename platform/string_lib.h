@@ -8,9 +8,10 @@ namespace sv::platform {
 // 0 when the library could not be loaded.
 using StringLib = std::uintptr_t;
 
-// Loads "SVSTRING7" from the host program's folder or the system's, never
-// from the current directory (a file planted there must not be picked up).
-// Any failure gives 0; nothing is reported.
+// Loads "SVSTRING7": on Windows the host's own copy, else the one in the
+// host program's folder or the system's, never from the current directory
+// (a file planted there must not be picked up); natively a stand-in for
+// the tests. Any failure gives 0; nothing is reported.
 StringLib load_string_lib();
 void free_string_lib(StringLib lib);  // 0 is accepted and ignored
 

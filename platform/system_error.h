@@ -5,8 +5,8 @@
 
 namespace sv::platform {
 
-int last_os_error();
-// The system's text for an error code, without a trailing line break.
+// The system's text for an error code, without the line break and blanks
+// it may end with.
 std::u16string system_error_text(int code);
 
 }  // namespace sv::platform

@@ -29,7 +29,7 @@
 # product: the real clients (labels "clients": Octave, tshark, Chromium,
 # which show the product's frames only as the unit and contract tests
 # already do), the package tests (packaging) and the layer checks (includes,
-# layout). The receiver's own tests stay: its sockets are the platform's.
+# layout). The receiver's own tests stay: its sockets build on the platform's.
 # Faults that do not compile are skipped and counted apart.
 #
 # scripts/mutants-equivalent.txt lists equivalent mutants, one a line:
@@ -89,7 +89,6 @@ echo "== configure $build (native preset, no benchmarks)"
 cmake --preset native -B "$build" -DSV_BUILD_BENCH=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DCMAKE_CXX_FLAGS=-D_GLIBCXX_ASSERTIONS >/dev/null ||
   exit 1
-export UDPSV_REGISTRY_FILE="$root/$build/test-registry.reg"
 
 build_tree() { cmake --build "$build" -j2 >"$work/build.log" 2>&1; }
 # run_suite: 0 when every test passed; the failing test's name in $work/failed.

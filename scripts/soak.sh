@@ -82,7 +82,6 @@ fi
 
 steps=${1:-10000000}
 bin=build/native
-export UDPSV_REGISTRY_FILE="${UDPSV_REGISTRY_FILE:-$PWD/build/soak/registry.reg}"
 work=build/soak
 mkdir -p "$work"
 [ -x $bin/host/svhost ] || { echo "build the native preset first" >&2; exit 2; }

@@ -11,7 +11,7 @@
 
 #include "base/text.h"
 #include "base/wsa_codes.h"
-#include "platform/net.h"
+#include "system/net.h"
 #include "tools/waker.h"
 
 namespace sv::recv::http {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "tools/files.h"
+#include "system/files.h"
 #include "tools/http_server.h"
 
 namespace sv::recv {

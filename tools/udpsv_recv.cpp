@@ -1,8 +1,7 @@
 // udpsv-recv: listens for sample frames on UDP, decodes them and shows them
 // as a live table, optionally also as CSV. It stands for the receiving model
 // in the demo and in tests, and checks the connection on a user's PC. One
-// source for Linux and Windows: sockets through the platform layer, the
-// console and files through tools/<platform>/.
+// source for Linux and Windows, on the programs' system layer (system/).
 
 #include <algorithm>
 #include <atomic>
@@ -21,10 +20,10 @@
 
 #include "base/text.h"
 #include "base/wsa_codes.h"
-#include "platform/net.h"
 #include "receiving/frame_decode.h"
-#include "tools/console.h"
-#include "tools/files.h"
+#include "system/console.h"
+#include "system/files.h"
+#include "system/net.h"
 #include "tools/live_plot.h"
 #include "tools/waker.h"
 
@@ -497,7 +496,8 @@ bool Receiver::drain() {
   // being checked.
   for (int batch = 0; batch < 256 && (!opt_.count || frames_ < *opt_.count); ++batch) {
     const std::uint32_t dropped_before = dropped_;
-    const std::intptr_t n = rapi.receive_datagram(socket_, buf_.data(), buf_.size(), &dropped_);
+    const std::intptr_t n =
+        rapi.receive_datagram(socket_, buf_.data(), buf_.size(), &dropped_, nullptr);
     if (n < 0) {
       const int code = net::api().last_error();
       if (code == sv::wsa::kEwouldblock || code == sv::wsa::kEintr) return true;
@@ -584,21 +584,6 @@ int Receiver::run() {
   }
 }
 
-// Starts the system's socket library for the program's life.
-class SocketLibrary {
- public:
-  SocketLibrary() : code_(net::api().start()) {}
-  ~SocketLibrary() {
-    if (code_ == 0) net::api().stop();
-  }
-  SocketLibrary(const SocketLibrary&) = delete;
-  SocketLibrary& operator=(const SocketLibrary&) = delete;
-  int code() const { return code_; }
-
- private:
-  int code_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -620,7 +605,7 @@ int main(int argc, char** argv) {
   const bool own_console = sv::console::closes_with_program();
   int status = kExitFailure;
   {
-    SocketLibrary sockets;
+    net::SocketLibrary sockets;
     if (sockets.code() != 0) {
       sv::console::err(
           "udpsv-recv: cannot start the socket library: " + net::error_text(sockets.code()) + "\n");

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/net.h"
+#include "system/net.h"
 
 namespace sv::recv {
 

@@ -1,15 +1,9 @@
-// The native stand-in for the host's string-resource library: a UTF-8 text
-// file SVSTRING7.txt of "id<TAB>text" lines ("\n", "\r", "\t" and "\\" are
-// escapes; lines starting with "#" are comments). A host that has loaded a
-// shared object SVSTRING7.so gets the table beside it, as a Windows host's
-// loaded SVSTRING7.DLL is used; otherwise the file is looked for in
-// $SV_STRINGLIB_DIR alone when that is set, else next to the host program
-// and then in /usr/share/sorvane7 - never in the current directory. The
-// table is read into memory, so nothing the host unloads can take it away.
+// Natively no host has a string-resource library: the library's texts are
+// the German built-ins, unless $SV_STRINGLIB_DIR names a folder with a
+// stand-in SVSTRING7.txt, as the tests' fixtures do. Its lines are
+// "id<TAB>text" in UTF-8 ("\n", "\r", "\t" and "\\" are escapes; lines
+// starting with "#" are comments). The table is read into memory at load.
 #include "platform/string_lib.h"
-
-#include <link.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "base/text.h"
 
@@ -25,35 +18,6 @@ namespace sv::platform {
 namespace {
 
 using Table = std::map<unsigned, std::u16string>;
-
-constexpr const char* kFileName = "SVSTRING7.txt";
-constexpr const char* kSystemDir = "/usr/share/sorvane7";
-
-std::string program_dir() {
-  std::vector<char> path(4096);
-  ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (n <= 0) return {};
-  std::string p(path.data(), static_cast<std::size_t>(n));
-  auto slash = p.rfind('/');
-  return slash == std::string::npos ? std::string() : p.substr(0, slash);
-}
-
-// The folder of a loaded SVSTRING7.so, or empty when the host loaded none.
-std::string host_library_dir() {
-  std::string dir;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t, void* out) {
-        const std::string path = info->dlpi_name ? info->dlpi_name : "";
-        const auto slash = path.rfind('/');
-        if (slash == std::string::npos ||
-            path.compare(slash + 1, std::string::npos, "SVSTRING7.so") != 0)
-          return 0;
-        *static_cast<std::string*>(out) = path.substr(0, slash);
-        return 1;
-      },
-      &dir);
-  return dir;
-}
 
 std::string unescape(const std::string& s) {
   std::string out;
@@ -88,24 +52,13 @@ Table* load_file(const std::string& path) {
 }  // namespace
 
 StringLib load_string_lib() {
-  std::vector<std::string> dirs;
-  if (auto d = host_library_dir(); !d.empty()) dirs.push_back(d);
-  if (const char* dir = std::getenv("SV_STRINGLIB_DIR")) {
-    dirs.emplace_back(dir);
-  } else {
-    if (auto d = program_dir(); !d.empty()) dirs.push_back(d);
-    dirs.emplace_back(kSystemDir);
+  const char* dir = std::getenv("SV_STRINGLIB_DIR");
+  if (!dir || !*dir) return 0;
+  try {
+    return reinterpret_cast<StringLib>(load_file(std::string(dir) + "/SVSTRING7.txt"));
+  } catch (...) {
+    return 0;  // a table that cannot be read counts as missing
   }
-  for (const auto& dir : dirs) {
-    // A relative folder would name the current directory.
-    if (dir.empty() || dir[0] != '/') continue;
-    try {
-      if (Table* t = load_file(dir + "/" + kFileName)) return reinterpret_cast<StringLib>(t);
-    } catch (...) {
-      // A library that cannot be read counts as missing.
-    }
-  }
-  return 0;
 }
 
 void free_string_lib(StringLib lib) { delete reinterpret_cast<Table*>(lib); }

@@ -1,13 +1,10 @@
 #include "platform/system_error.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "base/text.h"
 
 namespace sv::platform {
-
-int last_os_error() { return errno; }
 
 std::u16string system_error_text(int code) {
   char buf[256];

@@ -9,13 +9,12 @@
 
 #include <ws2tcpip.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 
 #include "platform/codepage.h"
-#include "platform/win32/winsock_lookup.h"
-#include "platform/win32/ws2_module.h"
+#include "platform/win32/wide.h"
+#include "platform/win32/ws2.h"
 
 namespace sv::net {
 namespace {
@@ -48,29 +47,9 @@ GetAddrInfoW_t g_getaddrinfo = nullptr;
 FreeAddrInfoW_t g_freeaddrinfo = nullptr;
 bool g_found_getaddrinfo = false;
 bool g_allow_getaddrinfo = true;
+int g_starts = 0;  // successful starts not yet matched by a stop
 
-// One WS2_32.DLL entry, bound by name at its first call.
-template <class Fn>
-class Entry {
- public:
-  explicit constexpr Entry(const char* name) : name_(name) {}
-  Fn get() {
-    void* p = fn_.load(std::memory_order_acquire);
-    if (!p && g_ws2) {
-      DWORD err = GetLastError();  // the caller may be about to read it
-      p = reinterpret_cast<void*>(GetProcAddress(g_ws2, name_));
-      fn_.store(p, std::memory_order_release);
-      if (p) SetLastError(err);
-    }
-    if (!p) SetLastError(g_ws2 ? ERROR_PROC_NOT_FOUND : WSANOTINITIALISED);
-    return reinterpret_cast<Fn>(p);
-  }
-  void reset() { fn_.store(nullptr, std::memory_order_release); }
-
- private:
-  const char* name_;
-  std::atomic<void*> fn_{nullptr};
-};
+using win32::Entry;
 
 Entry<WSAGetLastError_t> e_WSAGetLastError("WSAGetLastError");
 Entry<socket_t> e_socket("socket");
@@ -82,19 +61,6 @@ Entry<sendto_t> e_sendto("sendto");
 Entry<shutdown_t> e_shutdown("shutdown");
 Entry<closesocket_t> e_closesocket("closesocket");
 Entry<gethostbyname_t> e_gethostbyname("gethostbyname");  // contract only: see lookup_gethostbyname
-
-void reset_entries() {
-  e_WSAGetLastError.reset();
-  e_socket.reset();
-  e_bind.reset();
-  e_getsockname.reset();
-  e_setsockopt.reset();
-  e_WSAIoctl.reset();
-  e_sendto.reset();
-  e_shutdown.reset();
-  e_closesocket.reset();
-  e_gethostbyname.reset();
-}
 
 // No import of htons and friends either: the byte order is fixed.
 std::uint16_t net_order(std::uint16_t v) { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); }
@@ -143,6 +109,10 @@ void find_name_lookup() {
 }
 
 int start() {
+  if (g_starts > 0) {
+    ++g_starts;
+    return 0;
+  }
   HMODULE ws2 = load_quietly(L"WS2_32.DLL");
   if (!ws2) {
     DWORD err = GetLastError();
@@ -161,13 +131,13 @@ int start() {
   }
   g_ws2 = ws2;
   find_name_lookup();
+  g_starts = 1;
   return 0;
 }
 
 void stop() {
-  if (!g_ws2) return;
+  if (!g_ws2 || --g_starts > 0) return;
   if (auto cleanup = proc<WSACleanup_t>(GetProcAddress(g_ws2, "WSACleanup"))) cleanup();
-  reset_entries();
   g_getaddrinfo = nullptr;
   g_freeaddrinfo = nullptr;
   g_found_getaddrinfo = false;
@@ -252,7 +222,7 @@ int last_error() {
 }
 
 LookupResult lookup_getaddrinfo(std::u16string_view name) {
-  std::wstring w(reinterpret_cast<const wchar_t*>(name.data()), name.size());
+  const std::wstring w = platform::wide(name);
   ADDRINFOW hints;
   std::memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_INET;
@@ -319,6 +289,27 @@ const Api& platform_api() { return kPlatform; }
 
 namespace win32 {
 void* ws2_module() { return g_ws2; }
+
+void* bind(const char* name, Binding& binding) {
+  void* module = g_ws2;
+  if (!module) {
+    SetLastError(WSANOTINITIALISED);
+    return nullptr;
+  }
+  if (binding.from.load(std::memory_order_acquire) != module) {
+    const DWORD err = GetLastError();
+    void* fn = reinterpret_cast<void*>(GetProcAddress(g_ws2, name));
+    if (!fn) {
+      SetLastError(ERROR_PROC_NOT_FOUND);
+      return nullptr;
+    }
+    binding.fn.store(fn, std::memory_order_relaxed);
+    binding.from.store(module, std::memory_order_release);
+    SetLastError(err);
+  }
+  return binding.fn.load(std::memory_order_relaxed);
+}
+
 bool uses_getaddrinfo() { return g_found_getaddrinfo && g_allow_getaddrinfo; }
 void allow_getaddrinfo(bool allow) { g_allow_getaddrinfo = allow; }
 }  // namespace win32

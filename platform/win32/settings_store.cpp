@@ -4,11 +4,10 @@
 
 #include <vector>
 
+#include "platform/win32/wide.h"
+
 namespace sv::platform {
 namespace {
-
-// wchar_t is UTF-16 on this platform.
-std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
 HKEY hkey(SettingsKey key) { return reinterpret_cast<HKEY>(key); }
 

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host_error.h"
-#include "host/model_file.h"
 #include "host/signals.h"
+#include "system/host_error.h"
+#include "system/model_file.h"
 
 namespace svhost {
 namespace {

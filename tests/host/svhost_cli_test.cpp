@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "host/cli.h"
-#include "host/dynlib.h"
-#include "host/host_error.h"
 #include "host/plugin.h"
+#include "system/dynlib.h"
+#include "system/host_error.h"
 
 namespace svhost {
 namespace {

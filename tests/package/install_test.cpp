@@ -17,25 +17,19 @@
 
 #include <gtest/gtest.h>
 
-#include "host/udp_probe.h"
+#include "system/udp_probe.h"
+#include "system/win32/text.h"
 #include "udpsv_exports.h"
 
 namespace {
+
+using svhost::win32::ansi;
 
 std::wstring g_dll_path;
 std::string g_version;
 
 std::wstring folder_of(const std::wstring& path) {
   return path.substr(0, path.find_last_of(L'\\'));
-}
-
-std::string ansi(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
 }
 
 // The number a section starts with: the file version without its dots.

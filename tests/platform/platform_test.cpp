@@ -1,5 +1,6 @@
-// The win32 platform layer on its own: Winsock loaded at run time, both name
-// lookups, the system's texts, the code page and the module's version.
+// The win32 platform layer on its own: Winsock loaded at run time, started
+// and stopped by each of a program's parts, both name lookups, the system's
+// texts, the code page and the module's version.
 #include <winsock2.h>
 
 #include <windows.h>
@@ -11,12 +12,12 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "base/wsa_codes.h"
-#include "host/udp_probe.h"
 #include "platform/codepage.h"
 #include "platform/module_version.h"
 #include "platform/net.h"
 #include "platform/system_error.h"
-#include "platform/win32/winsock_lookup.h"
+#include "platform/win32/ws2.h"
+#include "system/udp_probe.h"
 #include "transmit/ipv4.h"
 #include "transmit/socket_layer.h"
 #include "transmit/udp_sender.h"
@@ -24,6 +25,33 @@
 namespace {
 
 using Receiver = svhost::UdpProbe;
+
+// A program's parts start the socket library each for itself (here the
+// test and its receiver): a part that stops leaves it started, its entries
+// bound, for the others, and the last stop stops it. The first test of the
+// program, so that no other part holds a start.
+TEST(Win32Sockets, TheSocketLibraryStopsAtTheLastOfItsStarts) {
+  const sv::net::Api& api = sv::net::platform_api();
+  ASSERT_EQ(sv::net::win32::ws2_module(), nullptr);
+  for (int round = 0; round < 2; ++round) {  // and binds its entries again after a stop
+    ASSERT_EQ(api.start(), 0);
+    std::uint16_t port = 0;
+    {
+      Receiver rx;
+      port = rx.port();
+    }
+    const sv::net::SocketHandle s = api.open_dgram();
+    ASSERT_NE(s, sv::net::kNoSocket) << api.last_error();
+    const std::uint8_t byte = 1;
+    const sv::net::SocketAddress to = sv::net::socket_address({{127, 0, 0, 1}}, port);
+    EXPECT_EQ(api.send_to(s, &byte, 1, &to), 1) << api.last_error();
+    api.shutdown_close(s);
+    api.stop();
+    EXPECT_EQ(sv::net::win32::ws2_module(), nullptr);
+    EXPECT_EQ(api.open_dgram(), sv::net::kNoSocket);
+    EXPECT_EQ(api.last_error(), WSANOTINITIALISED);
+  }
+}
 
 TEST(Win32Sockets, SenderStartsWinsockWithoutImportingIt) {
   Receiver rx;

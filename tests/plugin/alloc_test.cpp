@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "base/user_data.h"
-#include "host/udp_probe.h"
 #include "plugin/block_record.h"
+#include "system/udp_probe.h"
 #include "tests/common/ext80.h"
 #include "udpsv_exports.h"
 

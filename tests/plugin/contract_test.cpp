@@ -13,10 +13,10 @@
 #include "host/block.h"
 #include "host/cli.h"
 #include "host/model.h"
-#include "host/model_file.h"
 #include "host/plugin.h"
 #include "host/signals.h"
-#include "host/udp_probe.h"
+#include "system/model_file.h"
+#include "system/udp_probe.h"
 #include "tests/common/code_page.h"
 
 namespace svhost {

@@ -17,11 +17,11 @@
 #include <gtest/gtest.h>
 
 #include "host/block.h"
-#include "host/dynlib.h"
-#include "host/model_file.h"
 #include "host/plugin.h"
 #include "host/signals.h"
-#include "host/udp_probe.h"
+#include "system/dynlib.h"
+#include "system/model_file.h"
+#include "system/udp_probe.h"
 
 namespace svhost {
 namespace {

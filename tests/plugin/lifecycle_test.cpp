@@ -13,10 +13,10 @@
 #include "base/user_data.h"
 #include "base/x87.h"
 #include "dialog/UDPSV2SimulinkForm.h"
-#include "host/udp_probe.h"
 #include "plugin/block_record.h"
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
+#include "system/udp_probe.h"
 #include "tests/common/headless.h"
 #include "udpsv_exports.h"
 

@@ -12,11 +12,11 @@
 #endif
 
 #include "host/block.h"
-#include "host/dynlib.h"
-#include "host/model_file.h"
 #include "host/plugin.h"
-#include "host/resources.h"
 #include "host/signals.h"
+#include "system/dynlib.h"
+#include "system/model_file.h"
+#include "system/resources.h"
 
 namespace svhost {
 namespace {

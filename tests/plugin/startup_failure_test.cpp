@@ -1,26 +1,22 @@
-// A settings store that start-up cannot read leaves the loaded library
-// unusable, and the host learns why from GetLastFailureDLL.
-#include <dlfcn.h>
+// A settings store that start-up cannot read leaves the library unusable,
+// and the host learns why from GetLastFailureDLL. Natively the store is the
+// test's own, so the library's exports are linked in and started as the
+// load hook (plugin/posix/entry.cpp) starts them.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "plugin/boundary.h"
+#include "plugin/startup.h"
+#include "tests/support/store_fixture.h"
+#include "udpsv_exports.h"
+
 namespace {
-
-namespace fs = std::filesystem;
-
-using GetLastFailureFn = std::int32_t (*)(char*, std::int32_t);
-using GetNumberOfInputsOutputs2Fn = void (*)(void*, std::intptr_t, void*, std::intptr_t);
-using GetParameterStructFn = void (*)(void*);
 
 struct LoadResult {
   std::string after_load;  // GetLastFailureDLL right after loading
@@ -28,39 +24,35 @@ struct LoadResult {
   std::string describing;  // a describing export: whether it wrote its record, and the failure
 };
 
-// Loads the library in a child process, so that its start-up (and the
-// control word it loads) stays out of this one.
-LoadResult load_with_store(const std::string& store_text) {
-  std::string tmpl = (fs::temp_directory_path() / "svstore-XXXXXX").string();
-  if (!::mkdtemp(tmpl.data())) return {"mkdtemp", "", ""};
-  const fs::path file = fs::path(tmpl) / "registry.reg";
-  std::ofstream(file, std::ios::binary) << store_text;
+std::string last_failure() {
+  char buf[256];
+  const std::int32_t n = GetLastFailureDLL(buf, sizeof buf);
+  return std::to_string(n) + ":" + buf;
+}
 
+// Starts the library in a child process, so that its start-up (and the
+// control word it loads) stays out of this one.
+LoadResult load_with(void (*fill)(sv::test::ScopedStore&)) {
   int fds[2];
   if (::pipe(fds) != 0) return {"pipe", "", ""};
-  pid_t pid = ::fork();
+  const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(fds[0]);
-    ::setenv("UDPSV_REGISTRY_FILE", file.c_str(), 1);
-    std::string out = "dlopen failed\n\n";
-    if (void* lib = ::dlopen(SV_TEST_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {
-      auto last = reinterpret_cast<GetLastFailureFn>(::dlsym(lib, "GetLastFailureDLL"));
-      auto io =
-          reinterpret_cast<GetNumberOfInputsOutputs2Fn>(::dlsym(lib, "GetNumberOfInputsOutputs2"));
-      char buf[256];
-      std::int32_t n = last(buf, sizeof buf);
-      out = std::to_string(n) + ":" + buf + "\n";
-      io(nullptr, 0, nullptr, 0);
-      n = last(buf, sizeof buf);
-      out += std::to_string(n) + ":" + buf + "\n";
-      auto parameters = reinterpret_cast<GetParameterStructFn>(::dlsym(lib, "GetParameterStruct"));
-      unsigned char record[512];
-      std::memset(record, 0xEE, sizeof record);
-      parameters(record);
-      const bool wrote = std::count(record, record + sizeof record, 0xEE) != sizeof record;
-      n = last(buf, sizeof buf);
-      out += std::string(wrote ? "wrote " : "untouched ") + std::to_string(n) + ":" + buf + "\n";
+    sv::test::ScopedStore store;
+    fill(store);
+    try {
+      sv::library_startup();
+    } catch (...) {
+      sv::boundary::record_startup_failure();
     }
+    std::string out = last_failure() + "\n";
+    GetNumberOfInputsOutputs2(nullptr, 0, nullptr, 0);
+    out += last_failure() + "\n";
+    unsigned char record[512];
+    std::memset(record, 0xEE, sizeof record);
+    GetParameterStruct(record);
+    const bool wrote = std::count(record, record + sizeof record, 0xEE) != sizeof record;
+    out += std::string(wrote ? "wrote " : "untouched ") + last_failure() + "\n";
     (void)!::write(fds[1], out.data(), out.size());
     ::_exit(0);
   }
@@ -72,7 +64,6 @@ LoadResult load_with_store(const std::string& store_text) {
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  fs::remove_all(tmpl);
 
   LoadResult r;
   std::size_t nl = got.find('\n');
@@ -85,12 +76,8 @@ LoadResult load_with_store(const std::string& store_text) {
   return r;
 }
 
-const std::string kHead =
-    "Windows Registry Editor Version 5.00\r\n\r\n"
-    "[HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7\\General Settings]\r\n";
-
 TEST(StartupFailure, WrongValueTypeFailsEveryExportWithItsText) {
-  LoadResult r = load_with_store(kHead + "\"Tooltip Help\"=dword:00000001\r\n");
+  LoadResult r = load_with([](sv::test::ScopedStore& s) { s.set_dword(u"Tooltip Help", 1); });
   const std::string text = "Ungültiger Datentyp für 'Tooltip Help'";
   EXPECT_EQ(r.after_load, std::to_string(text.size()) + ":" + text);
   EXPECT_EQ(r.after_call, std::to_string(text.size()) + ":" + text);
@@ -99,7 +86,7 @@ TEST(StartupFailure, WrongValueTypeFailsEveryExportWithItsText) {
 }
 
 TEST(StartupFailure, ReadableStoreLoadsCleanly) {
-  LoadResult r = load_with_store(kHead + "\"Tooltip Help\"=\"0\"\r\n");
+  LoadResult r = load_with([](sv::test::ScopedStore& s) { s.set_string(u"Tooltip Help", u"0"); });
   EXPECT_EQ(r.after_load, "0:");
   EXPECT_EQ(r.after_call, "0:");
   EXPECT_EQ(r.describing, "wrote 0:");

@@ -1,6 +1,7 @@
-// A private settings store for one test: natively a store file in a fresh
-// temporary folder, under Wine the test prefix's own registry. Each store
-// starts without the product key and is removed again afterwards.
+// A private settings store for one test: natively a store in memory that
+// the test program links in place of the platform's, under Wine the test
+// prefix's own registry. Each store starts without the product key and is
+// removed again afterwards.
 #pragma once
 
 #include <cstdint>

@@ -1,118 +1,89 @@
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+// The store the native tests fill: the settings interface of the platform
+// layer over a map in memory, linked into a test program in place of the
+// platform's own, which has no values to give.
+#include <map>
 #include <string>
 
-#include "base/text.h"
-#include "platform/posix/settings_store_file.h"
+#include "platform/settings_store.h"
 #include "store_fixture.h"
 
-namespace sv::test {
+namespace sv {
 namespace {
 
-namespace fs = std::filesystem;
+using Kind = platform::SettingsValue::Kind;
 
-constexpr const char* kProduct = "HKEY_CURRENT_USER\\Software\\Haldeck\\Sorvane 7";
+const std::u16string kProduct = u"Software\\Haldeck\\Sorvane 7";
+const std::u16string kGeneral = kProduct + u"\\General Settings";
 
-fs::path g_dir;
-std::string g_general;  // value lines of "General Settings", empty when absent
-bool g_has_general = false;
-bool g_has_other = false;
+// Each key by its full path, with its values by name.
+std::map<std::u16string, std::map<std::u16string, platform::SettingsValue>> g_keys;
 
-std::string file_path() { return (g_dir / "registry.reg").string(); }
-
-std::string quote(std::u16string_view text) {
-  std::string out = "\"";
-  for (char c : utf8(text)) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
-  }
-  return out + "\"";
+// A key handle is its path, on the heap until the key is closed.
+const std::u16string& path_of(platform::SettingsKey key) {
+  return *reinterpret_cast<const std::u16string*>(key);
+}
+platform::SettingsKey handle(std::u16string path) {
+  return reinterpret_cast<platform::SettingsKey>(new std::u16string(std::move(path)));
 }
 
-std::string hex_list(const std::vector<std::uint8_t>& data) {
-  std::string out;
-  char buf[4];
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", data[i]);
-    if (i) out += (i % 16 == 0) ? ",\\\r\n  " : ",";
-    out += buf;
-  }
-  return out;
-}
-
-void write_store() {
-  std::ofstream f(file_path(), std::ios::binary | std::ios::trunc);
-  f << "Windows Registry Editor Version 5.00\r\n\r\n[" << kProduct << "]\r\n";
-  if (g_has_general) f << "\r\n[" << kProduct << "\\General Settings]\r\n" << g_general;
-  if (g_has_other)
-    f << "\r\n[" << kProduct << "\\Other Settings]\r\n\"Tooltip Help\"=dword:00000001\r\n";
-}
-
-void add_line(std::u16string_view name, const std::string& data) {
-  g_has_general = true;
-  g_general += quote(name) + "=" + data + "\r\n";
-  write_store();
-}
-
-platform::regfile::Store read_store() {
-  std::ifstream f(file_path(), std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  auto parsed = platform::regfile::parse(ss.str());
-  return parsed.store.value_or(platform::regfile::Store{});
+void set(std::u16string_view name, platform::SettingsValue value) {
+  g_keys[kGeneral][std::u16string(name)] = std::move(value);
 }
 
 }  // namespace
 
-ScopedStore::ScopedStore() {
-  std::string tmpl = (fs::temp_directory_path() / "svstore-XXXXXX").string();
-  if (!::mkdtemp(tmpl.data())) std::abort();
-  g_dir = tmpl;
-  g_general.clear();
-  g_has_general = false;
-  g_has_other = false;
-  ::setenv("UDPSV_REGISTRY_FILE", file_path().c_str(), 1);
+namespace platform {
+
+SettingsKey settings_create_user_key(std::u16string_view path) {
+  g_keys[std::u16string(path)];
+  return handle(std::u16string(path));
 }
 
-ScopedStore::~ScopedStore() {
-  ::unsetenv("UDPSV_REGISTRY_FILE");
-  std::error_code ec;
-  fs::remove_all(g_dir, ec);
+SettingsKey settings_open_key(SettingsKey parent, std::u16string_view name) {
+  std::u16string path = path_of(parent) + u"\\" + std::u16string(name);
+  return g_keys.count(path) ? handle(std::move(path)) : 0;
 }
 
+void settings_close_key(SettingsKey key) { delete &path_of(key); }
+
+SettingsValue settings_query_value(SettingsKey key, std::u16string_view name) {
+  const auto& values = g_keys.at(path_of(key));
+  const auto it = values.find(std::u16string(name));
+  return it == values.end() ? SettingsValue{} : it->second;
+}
+
+std::u16string temp_directory() { return u"/tmp/"; }
+
+}  // namespace platform
+
+namespace test {
+
+ScopedStore::ScopedStore() { g_keys.clear(); }
+
+ScopedStore::~ScopedStore() { g_keys.clear(); }
+
+// As the registry reports them: the stored size counts the text's zero.
 void ScopedStore::set_string(std::u16string_view name, std::u16string_view text, bool expandable) {
-  if (!expandable) return add_line(name, quote(text));
-  std::vector<std::uint8_t> data;
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  add_line(name, "hex(2):" + hex_list(data));
+  set(name, {Kind::string, expandable, expandable ? 2u : 1u, (text.size() + 1) * 2,
+             std::u16string(text)});
 }
 
-void ScopedStore::set_dword(std::u16string_view name, std::uint32_t value) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%08x", value);
-  add_line(name, std::string("dword:") + buf);
+void ScopedStore::set_dword(std::u16string_view name, std::uint32_t) {
+  set(name, {Kind::other, false, 4, 4, {}});
 }
 
 void ScopedStore::set_binary(std::u16string_view name, const std::vector<std::uint8_t>& data) {
-  add_line(name, "hex:" + hex_list(data));
+  set(name, {Kind::other, false, 3, data.size(), {}});
 }
 
+// A wrongly typed value where the product does not look.
 void ScopedStore::create_other_subkey() {
-  g_has_other = true;
-  write_store();
+  g_keys[kProduct + u"\\Other Settings"][u"Tooltip Help"] = {Kind::other, false, 4, 4, {}};
 }
 
-bool ScopedStore::product_key_exists() const { return read_store().exists(u16(kProduct)); }
+bool ScopedStore::product_key_exists() const { return g_keys.count(kProduct) != 0; }
 
-bool ScopedStore::general_settings_exist() const {
-  return read_store().exists(u16(kProduct) + u"\\General Settings");
-}
+bool ScopedStore::general_settings_exist() const { return g_keys.count(kGeneral) != 0; }
 
-}  // namespace sv::test
+}  // namespace test
+}  // namespace sv

@@ -1,9 +1,7 @@
 #include "support/SVString.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -64,40 +62,6 @@ TEST_F(SVString, InitAndFiniDoTheirWorkOnce) {
   fini();
   EXPECT_EQ(StringLibHandle(), 0u);
   init();
-}
-
-// A host that loaded its string library from a folder of its own gets its
-// texts, even when no search would find that folder, and keeps them after
-// it unloads its copy.
-TEST_F(SVString, TheHostsAlreadyLoadedLibraryComesFirst) {
-  svtest::use_string_lib("");  // the search finds nothing
-  fini();
-  void* host_copy = dlopen(SV_HOST_STRINGLIB, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(host_copy, nullptr) << dlerror();
-  init();
-  dlclose(host_copy);
-  ASSERT_NE(StringLibHandle(), 0u);
-  EXPECT_EQ(GetText(1553), u"Wrong number format");
-}
-
-TEST_F(SVString, ALibraryPlantedInTheCurrentDirectoryIsNotLoaded) {
-  namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("svstring-cwd-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  std::ofstream(dir / "SVSTRING7.txt") << "1553\tplanted\n";
-  fs::path before = fs::current_path();
-  fs::current_path(dir);
-  fini();
-  unsetenv("SV_STRINGLIB_DIR");
-  init();
-  EXPECT_NE(GetText(1553), u"planted");
-  // Nor through a relative override, which would name the same folder.
-  fini();
-  setenv("SV_STRINGLIB_DIR", ".", 1);
-  init();
-  EXPECT_EQ(StringLibHandle(), 0u);
-  fs::current_path(before);
-  fs::remove_all(dir);
 }
 
 // A texts file saved by a Windows editor: its line ends are not part of

@@ -21,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/net.h"
+#include "system/net.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "base/user_data.h"
-#include "host/udp_probe.h"
 #include "platform/net.h"
 #include "plugin/block_record.h"
+#include "system/udp_probe.h"
 #include "tests/common/fpu.h"
 #include "transmit/socket_layer.h"
 #include "udpsv_exports.h"

@@ -13,8 +13,8 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "host/udp_probe.h"
 #include "platform/net.h"
+#include "system/udp_probe.h"
 #include "transmit/socket_layer.h"
 #include "transmit/udp_sender.h"
 #include "udpsv_exports.h"

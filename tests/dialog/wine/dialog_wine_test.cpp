@@ -20,10 +20,10 @@
 
 #include "base/user_data.h"
 #include "dialog/UDPSV2SimulinkForm.h"
-#include "host/guard.h"
-#include "host/udp_probe.h"
 #include "plugin/block_record.h"
 #include "png_writer.h"
+#include "system/guard.h"
+#include "system/udp_probe.h"
 #include "tests/common/code_page.h"
 #include "tests/common/deadline.h"
 #include "udpsv_exports.h"

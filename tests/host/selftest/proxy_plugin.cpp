@@ -16,9 +16,9 @@
 #include <windows.h>
 #endif
 
-#include "host/dynlib.h"
-#include "host/guard.h"
 #include "host/plugin.h"
+#include "system/dynlib.h"
+#include "system/guard.h"
 #include "udpsv_exports.h"
 
 #ifdef _WIN32

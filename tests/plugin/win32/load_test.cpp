@@ -9,7 +9,7 @@
 
 #include "host/block.h"
 #include "host/plugin.h"
-#include "host/win32/text.h"
+#include "system/win32/text.h"
 
 namespace {
 

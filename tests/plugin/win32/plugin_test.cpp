@@ -15,8 +15,8 @@
 
 #include "base/x87.h"
 #include "host/block.h"
-#include "host/model_file.h"
-#include "host/udp_probe.h"
+#include "system/model_file.h"
+#include "system/udp_probe.h"
 #include "tests/common/code_page.h"
 #include "tests/common/ext80.h"
 

@@ -17,8 +17,8 @@
 #include "host/block.h"
 #include "host/plugin.h"
 #include "host/signals.h"
-#include "host/udp_probe.h"
-#include "host/win32/text.h"
+#include "system/udp_probe.h"
+#include "system/win32/text.h"
 
 #ifndef SV_TEST_SHARED_RUNTIME_DIR
 #error "SV_TEST_SHARED_RUNTIME_DIR must name the folder with the toolchain's runtime DLLs"
