@@ -1,10 +1,10 @@
 // Code that is not the library's own, run inside an export call: the
-// socket library's start and the name lookup load the system's providers,
-// and some of those load a control word of their own. Here the socket
-// table's start and lookup execute fninit (control word 0x037F, every flag
-// cleared) inside the call; the caller must find its own word and flags
-// when the export returns, and the run start's first frame must still be
-// converted under the caller's word.
+// socket library's start and stop and the name lookup load and unload the
+// system's providers, and some of those load a control word of their own.
+// Here the socket table's start, stop and lookup execute fninit (control
+// word 0x037F, every flag cleared) inside the call; the caller must find its
+// own word and flags when the export returns, and the run start's first
+// frame must still be converted under the caller's word.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,16 +43,16 @@ struct After {
 class ForeignControlWord : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The start is made once per load: undo an earlier test's.
-    if (sv::socket_layer::platform_started()) {
-      sv::socket_layer::fini();
-      sv::socket_layer::init();
-    }
+    ASSERT_FALSE(sv::socket_layer::platform_started()) << "a sender outlived its test";
     sv::net::Api& api = sv::net::api();
     api.start = [] {
       const int code = sv::net::platform_api().start();
       reset_word();
       return code;
+    };
+    api.stop = [] {
+      sv::net::platform_api().stop();
+      reset_word();
     };
     api.lookup = [](std::u16string_view) {
       reset_word();
@@ -139,6 +139,12 @@ TEST_F(ForeignControlWord, ALookupLeavesTheCallersWordAndFlags) {
               [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
   EXPECT_EQ(a.failure, kHostNotFound);
   expect_callers_state(a, 0x1332, fpu::kPrecision);
+
+  // The run end frees the last sender, and with it stops the socket library.
+  a = call_as(cw, flags, [&] { EndSimulationDLL2(record_.data()); });
+  EXPECT_EQ(a.failure, "");
+  expect_callers_state(a, cw, flags);
+  EXPECT_FALSE(sv::socket_layer::platform_started());
 }
 
 }  // namespace
