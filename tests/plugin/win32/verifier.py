@@ -16,7 +16,9 @@ disk. A finding names the call, the DLL's return address and the rule, and
 fails the run. Other lines of the program's error output pass through.
 
 --expect RULE inverts the verdict for the verifier's own test: the run
-passes only when that rule, and no other, was found.
+passes only when that rule, and no other, was found. With SV_VERIFIER_TRACE
+set to a file name, the trace is kept there too, to see what led to a
+finding.
 """
 import argparse
 import collections
@@ -294,12 +296,15 @@ class Verifier:
             return ""
 
 
-def prepare(prefix):
-    """Sets the prefix's relay lists once: only the DLL's calls, only these."""
+def prepare(prefix, also_from):
+    """Sets the prefix's relay lists: only the DLL's calls, only these."""
     include = ";".join(sorted(RELAYED | {"Rtl" + n for n in RELAYED}))
+    relayed_from = ";".join([RELAYED_FROM] + also_from)
     try:
         with open(os.path.join(prefix, "user.reg"), encoding="latin-1") as f:
-            if f'"RelayInclude"="{include}"' in f.read():
+            text = f.read()
+            if (f'"RelayInclude"="{include}"' in text
+                    and f'"RelayFromInclude"="{relayed_from}"' in text):
                 return
     except OSError:
         pass
@@ -307,7 +312,7 @@ def prepare(prefix):
     with open(reg, "w") as f:
         f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"
                 f'"RelayInclude"="{include}"\n"RelayExclude"=""\n'
-                f'"RelayFromInclude"="{RELAYED_FROM}"\n"RelayFromExclude"=-\n')
+                f'"RelayFromInclude"="{relayed_from}"\n"RelayFromExclude"=-\n')
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
     quiet = {"env": env, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
     running = subprocess.run(["wineserver", "-k0"], **quiet).returncode == 0
@@ -324,16 +329,20 @@ def main():
     ap.add_argument("--dll", default="UDPSV2Simulink.dll")
     ap.add_argument("--addr2line")
     ap.add_argument("--expect")
+    ap.add_argument("--also-from", action="append", default=[])
     ap.add_argument("command", nargs="+")
     opts = ap.parse_args()
     prefix = os.path.abspath(opts.prefix)
     subprocess.run([os.path.join(os.path.dirname(__file__), "../../../scripts/wine-prefix.sh"),
                     "init", prefix], check=True)
-    prepare(prefix)
+    prepare(prefix, opts.also_from)
     verifier = Verifier(opts.dll, prefix, opts.addr2line)
     env = dict(os.environ, WINEDEBUG="-all,+pid,+relay,+loaddll", SV_VERIFIER="1")
     child = subprocess.Popen(opts.command, env=env, stderr=subprocess.PIPE)
+    keep = open(os.environ["SV_VERIFIER_TRACE"], "wb") if os.environ.get("SV_VERIFIER_TRACE") else None
     for raw in child.stderr:
+        if keep:
+            keep.write(raw)
         if not verifier.line(raw):
             sys.stderr.buffer.write(raw)
     rc = child.wait()
