@@ -1,10 +1,11 @@
 // Code that is not the library's own, run inside an export call: the
 // socket library's start and stop and the name lookup load and unload the
-// system's providers, and some of those load a control word of their own.
-// Here the socket table's start, stop and lookup execute fninit (control
-// word 0x037F, every flag cleared) inside the call; the caller must find its
-// own word and flags when the export returns, and the run start's first
-// frame must still be converted under the caller's word.
+// system's providers, and the dialog may load an input method; some of
+// those load a control word of their own. Here the socket table's start,
+// stop and lookup, and a step inside the dialog's modal loop, execute
+// fninit (control word 0x037F, every flag cleared) inside the call; the
+// caller must find its own word and flags when the export returns, and the
+// run start's first frame must still be converted under the caller's word.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "platform/net.h"
 #include "plugin/block_record.h"
 #include "tests/common/fpu.h"
+#include "tests/common/headless.h"
 #include "transmit/socket_layer.h"
 #include "udpsv_exports.h"
 
@@ -145,6 +147,20 @@ TEST_F(ForeignControlWord, ALookupLeavesTheCallersWordAndFlags) {
   EXPECT_EQ(a.failure, "");
   expect_callers_state(a, cw, flags);
   EXPECT_FALSE(sv::socket_layer::platform_started());
+}
+
+TEST_F(ForeignControlWord, AnInputMethodInTheDialogLeavesTheCallersWordAndFlags) {
+  std::uint8_t byte = 0xEE;
+  sv::ui::headless::set_script({[](sv::ui::Window) {
+    reset_word();
+    sv::ui::headless::press_enter();
+  }});
+  const std::uint16_t cw = 0x1332, flags = fpu::kPrecision | fpu::kDenormal;
+  const After a = call_as(cw, flags, [&] { CallParameterDialogDLL(record_.data(), &byte); });
+  sv::ui::headless::reset();
+  EXPECT_EQ(a.failure, "");
+  EXPECT_EQ(byte, 1);
+  expect_callers_state(a, cw, flags);
 }
 
 }  // namespace
