@@ -16,6 +16,7 @@
 #include "host/udp_probe.h"
 #include "platform/net.h"
 #include "plugin/block_record.h"
+#include "plugin/startup.h"
 #include "tests/common/fpu.h"
 #include "tests/common/headless.h"
 #include "transmit/socket_layer.h"
@@ -147,6 +148,19 @@ TEST_F(ForeignControlWord, ALookupLeavesTheCallersWordAndFlags) {
   EXPECT_EQ(a.failure, "");
   expect_callers_state(a, cw, flags);
   EXPECT_FALSE(sv::socket_layer::platform_started());
+}
+
+// A host that unloads with a run it never ended: the unload ends the run
+// and stops the socket library where no export's exit puts the word back
+// (under the loader lock, on the host's thread), so the stop does.
+TEST_F(ForeignControlWord, AnUnloadThatEndsAForgottenRunLeavesTheCallersWord) {
+  sv::library_startup();
+  EXPECT_EQ(call_as(0x027F, 0, [&] { InitSimulationDLL(record_.data(), kOne, 0); }).failure, "");
+  const std::uint16_t cw = 0x027F, flags = fpu::kPrecision | fpu::kOverflow;
+  const After a = call_as(cw, flags, [] { sv::library_shutdown(); });
+  expect_callers_state(a, cw, flags);
+  EXPECT_FALSE(sv::socket_layer::platform_started());
+  InitUserDLL(record_.data());  // the unload freed the fixture's block
 }
 
 TEST_F(ForeignControlWord, AnInputMethodInTheDialogLeavesTheCallersWordAndFlags) {
