@@ -4,16 +4,17 @@ Windows enforces and Wine forgives: handles, critical sections, TLS indices,
 heaps, and what a DllMain may call under the loader lock.
 
   verifier.py --prefix PREFIX [--dll NAME] [--addr2line TOOL] [--expect RULE]
-              -- COMMAND ARGS...
+              [--also-from MODULE]... -- COMMAND ARGS...
 
 The checker reads Wine's own call trace of the DLL (+relay, +loaddll, +pid):
 every call the DLL makes into a system DLL, with its thread, arguments,
 return value and return address, and each DllMain and TLS callback with its
 reason. The prefix's relay lists keep the trace to the calls these rules
-need and to the calls made from the DLL, so the program runs at nearly its
-usual speed; the trace streams through this script and never touches the
-disk. A finding names the call, the DLL's return address and the rule, and
-fails the run. Other lines of the program's error output pass through.
+need, made from the DLL (and from each --also-from module, whose calls may
+stand in for the DLL's), so a run costs little more than without it; the
+trace streams through this script and never touches the disk. A finding
+names the call, the DLL's return address and the rule, and fails the run.
+Other lines of the program's error output pass through.
 
 --expect RULE inverts the verdict for the verifier's own test: the run
 passes only when that rule, and no other, was found. With SV_VERIFIER_TRACE
@@ -54,15 +55,16 @@ WAITS = {"WaitForSingleObject", "WaitForSingleObjectEx", "WaitForMultipleObjects
 CLOSERS = {"CloseHandle", "closesocket", "RegCloseKey"}
 ALLOCS = CRT_ALLOC | HEAP_ALLOC | REALLOCS | {"LocalAlloc"}
 RELAYED = (HANDLE_MAKERS | SECTION_INIT | SECTION_ENTER | SECTION_LEAVE | SECTION_DELETE | TLS
-           | CRT_ALLOC | HEAP_ALLOC | FREES | REALLOCS | LOADER | WAITS | CLOSERS
-           | {"socket", "LocalAlloc"})
+           | ALLOCS | FREES | LOADER | WAITS | CLOSERS | {"socket"})
+AS_DATA_FILE = 0x62  # LOAD_LIBRARY_AS_DATAFILE, _AS_DATAFILE_EXCLUSIVE, _AS_IMAGE_RESOURCE
 
 # Loader-unsafe calls that stay in the DLL's DllMain, each only where it is
 # safe, with the reason: (name, test of the call, reason). A load or a free
 # that runs no code (a data file, or a count on a module already loaded)
 # cannot wait for anything under the loader lock.
 ALLOWED = [
-    ("LoadLibraryExW", lambda c: c.reason == "PROCESS_ATTACH" and c.arg(2) & 0x62 and not c.ran_code,
+    ("LoadLibraryExW",
+     lambda c: c.reason == "PROCESS_ATTACH" and c.arg(2) & AS_DATA_FILE and not c.ran_code,
      "the start-up maps the host's string library as a data file, or counts a reference on the"
      " host's own copy: no code runs"),
     ("FreeLibrary", lambda c: c.reason == "PROCESS_DETACH" and not c.ran_code,
@@ -75,7 +77,8 @@ ALLOWED = [
 ]
 
 LINE = re.compile(rb"^([0-9a-f]+):([0-9a-f]+):(.*)$", re.S)
-CALL = re.compile(r"(?:Call|Ret ) [\w.-]+\.([\w@]+)\((.*)\) (?:retval=([0-9a-f]+) )?ret=([0-9a-f]+)$")
+CALL = re.compile(r"(?:Call|Ret ) [\w.-]+\.([\w@]+)\((.*)\) "
+                  r"(?:retval=([0-9a-f]+) )?ret=([0-9a-f]+)$")
 ARG = re.compile(r'([0-9a-f]+)(?: L?"(?:[^"\\]|\\.)*")?(?:,|$)')
 FRAME = re.compile(r"(Call|Ret ) (?:PE DLL|TLS callback) \(proc=\w+,module=([0-9A-Fa-f]+)"
                    r".*?,reason=(\w+)")
@@ -138,7 +141,8 @@ class Verifier:
 
     def loaded(self, p, text):
         m = LOADED.search(text)
-        if m and os.path.basename(m.group(2).replace("\\\\", "\\").replace("\\", "/")).lower() == self.dll:
+        name = m and m.group(2).replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
+        if name == self.dll:
             if m.group(1) == "Loaded":
                 self.seen = True
                 base = int(m.group(3), 16)
@@ -339,7 +343,8 @@ def main():
     verifier = Verifier(opts.dll, prefix, opts.addr2line)
     env = dict(os.environ, WINEDEBUG="-all,+pid,+relay,+loaddll", SV_VERIFIER="1")
     child = subprocess.Popen(opts.command, env=env, stderr=subprocess.PIPE)
-    keep = open(os.environ["SV_VERIFIER_TRACE"], "wb") if os.environ.get("SV_VERIFIER_TRACE") else None
+    trace = os.environ.get("SV_VERIFIER_TRACE")
+    keep = open(trace, "wb") if trace else None
     for raw in child.stderr:
         if keep:
             keep.write(raw)
