@@ -13,7 +13,14 @@
 #   - the C runtime's entry point of a DLL (DllMainCRTStartup), which
 #     runtime.cpp's runs first, and __gnu_cxx::__freeres exist;
 #   - the start-up object asks for the shared libgcc through
-#     __imp__GetModuleHandleA@4, the slot unwind_tables.cpp takes over.
+#     __imp__GetModuleHandleA@4, the slot unwind_tables.cpp takes over, and by
+#     the file name unwind_tables.cpp answers for;
+#   - one thread model: objects compiled with sv_link_with_runtime's flag
+#     and the runtime they link carry the same model in their compiler's
+#     mark (GCC's ".ident", e.g. "GCC: (GNU) 12-win32"), and so does the DLL
+#     after every link. A header of one model over the library of the other
+#     corrupts memory silently (GCC 12: std::filebuf is 104 bytes in one
+#     and 108 in the other).
 # The GCC releases whose DLL passed the reload and shared-runtime tests are
 # listed here; plugin/win32/runtime.md says what to do for another one.
 set(SV_RUNTIME_CHECKED_GCC 12 14)
@@ -24,7 +31,7 @@ function(sv_check_runtime runtime_dir)
   set(work "${CMAKE_BINARY_DIR}/runtime-probe")
   set(nm "${SV_MINGW_TRIPLE}-nm")
   foreach(name libmingw32.a libmingwex.a dllcrt2.o crtbegin.o)
-    execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${name}
+    execute_process(COMMAND "${CMAKE_CXX_COMPILER}" "-B${runtime_dir}/" -print-file-name=${name}
                     OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
     string(REGEX REPLACE "[.].*" "" var "${name}")
     set(${var} "${path}")
@@ -42,8 +49,8 @@ function(sv_check_runtime runtime_dir)
 
   # Anything changed since the last check that passed?
   set(key "${CMAKE_CXX_COMPILER_VERSION}")
-  foreach(f IN ITEMS "${src}/runtime.cpp" "${CMAKE_CURRENT_FUNCTION_LIST_FILE}" ${archives}
-                     "${dllcrt2}" "${crtbegin}")
+  foreach(f IN ITEMS "${src}/runtime.cpp" "${src}/unwind_tables.cpp"
+                     "${CMAKE_CURRENT_FUNCTION_LIST_FILE}" ${archives} "${dllcrt2}" "${crtbegin}")
     file(SHA256 "${f}" h)
     string(APPEND key "${h}")
   endforeach()
@@ -69,8 +76,8 @@ function(sv_check_runtime runtime_dir)
   endif()
 
   # runtime.cpp's symbols against the runtime's.
-  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -std=c++20 -O1 -c -o "${work}/runtime.obj"
-                          "${src}/runtime.cpp"
+  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" "-B${runtime_dir}/" -std=c++20 -O1 -c
+                          -o "${work}/runtime.obj" "${src}/runtime.cpp"
                   RESULT_VARIABLE rc ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
     sv_runtime_mismatch("runtime.cpp does not compile: ${out}")
@@ -121,9 +128,95 @@ function(sv_check_runtime runtime_dir)
     sv_runtime_mismatch("the start-up object ${crtbegin} no longer asks for the shared libgcc"
                         " through __imp__GetModuleHandleA@4 (plugin/win32/unwind_tables.cpp)")
   endif()
+  file(STRINGS "${src}/unwind_tables.cpp" answered REGEX "kSharedLibgcc\\[\\] = \"[^\"]+\"")
+  string(REGEX REPLACE ".*\"([^\"]+)\".*" "\\1" answered "${answered}")
+  file(STRINGS "${crtbegin}" asked REGEX "^lib[A-Za-z0-9_+-]*\\.dll$")
+  if(NOT answered OR NOT answered IN_LIST asked)
+    sv_runtime_mismatch("the start-up object ${crtbegin} asks for the shared libgcc as"
+                        " \"${asked}\", and plugin/win32/unwind_tables.cpp answers for"
+                        " \"${answered}\"")
+  endif()
+
+  # One thread model for the DLL's objects and its runtime.
+  sv_thread_models(models "${work}/runtime.obj" "${runtime_dir}/libstdc++.a" "${crtbegin}")
+  list(LENGTH models n)
+  list(JOIN models ", " models)
+  if(NOT n EQUAL 1)
+    sv_runtime_mismatch("objects compiled for the DLL and its runtime in ${runtime_dir} carry the"
+                        " thread models \"${models}\" in their compiler's mark, not one")
+  endif()
 
   set(SV_RUNTIME_CHECKED "${key}" CACHE INTERNAL "the toolchain runtime.cpp was last checked against")
   message(STATUS "The toolchain's runtime offers what plugin/win32/runtime.cpp relies on")
+endfunction()
+
+# The thread models ("posix", "win32") named by the compiler's marks in the
+# files: GCC writes its version into every object, and Debian's mingw-w64
+# builds name their thread model in it ("GCC: (GNU) 14-win32").
+function(sv_thread_models out)
+  set(models "")
+  foreach(f IN LISTS ARGN)
+    file(STRINGS "${f}" marks REGEX "GCC: \\(GNU\\) [^ ]*-(posix|win32)")
+    foreach(mark IN LISTS marks)
+      string(REGEX REPLACE ".*GCC: \\(GNU\\) [^ ]*-(posix|win32).*" "\\1" model "${mark}")
+      list(APPEND models "${model}")
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES models)
+  set(${out} "${models}" PARENT_SCOPE)
+endfunction()
+
+# sv_link_with_runtime(<target> <runtime dir> <library>...): links <target>
+# with the libraries and every library they use, their objects compiled
+# again against the headers of the runtime in <runtime dir>, which <target>
+# links too; the objects linked into the programs keep the compiler's own
+# model. After each link the target's objects must all carry the runtime's
+# model (cmake -P this file).
+function(sv_link_with_runtime target runtime_dir)
+  set(flag "-B${runtime_dir}/")
+  set(todo ${ARGN})
+  set(seen "")
+  set(system "")
+  while(todo)
+    list(POP_FRONT todo lib)
+    string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" lib "${lib}")
+    if(lib IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen "${lib}")
+    if(NOT TARGET "${lib}")
+      list(APPEND system "${lib}")
+      continue()
+    endif()
+    foreach(prop LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+      get_target_property(more ${lib} ${prop})
+      if(more)
+        list(APPEND todo ${more})
+      endif()
+    endforeach()
+    target_include_directories(${target} PRIVATE
+                               $<TARGET_PROPERTY:${lib},INTERFACE_INCLUDE_DIRECTORIES>)
+    get_target_property(type ${lib} TYPE)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+      continue()
+    endif()
+    get_target_property(dir ${lib} SOURCE_DIR)
+    get_target_property(sources ${lib} SOURCES)
+    list(TRANSFORM sources PREPEND "${dir}/" REGEX "^[^/$]")
+    set(twin ${lib}_of_${target})
+    add_library(${twin} OBJECT ${sources})
+    target_include_directories(${twin} PRIVATE $<TARGET_PROPERTY:${lib},INCLUDE_DIRECTORIES>)
+    target_compile_definitions(${twin} PRIVATE $<TARGET_PROPERTY:${lib},COMPILE_DEFINITIONS>)
+    target_compile_options(${twin} PRIVATE $<TARGET_PROPERTY:${lib},COMPILE_OPTIONS> "${flag}")
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:${twin}>)
+  endwhile()
+  target_link_libraries(${target} PRIVATE ${system})
+  target_compile_options(${target} PRIVATE "${flag}")
+  target_link_options(${target} PRIVATE "${flag}")
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND "${CMAKE_COMMAND}" "-DSV_THREAD_MODEL_OF=$<TARGET_FILE:${target}>"
+            -P "${CMAKE_CURRENT_FUNCTION_LIST_FILE}"
+    VERBATIM)
 endfunction()
 
 # The names an object or archive defines (T, D, B, R) and uses (U).
@@ -146,3 +239,16 @@ function(sv_runtime_mismatch)
                       " on:\n  ${what}\nSee plugin/win32/runtime.md, \"A new GCC\", before"
                       " building the DLL with this toolchain.")
 endfunction()
+
+# After a link (see sv_link_with_runtime): one thread model in the file, or
+# the file is removed, so that no later build takes it for checked.
+if(CMAKE_SCRIPT_MODE_FILE AND SV_THREAD_MODEL_OF)
+  sv_thread_models(models "${SV_THREAD_MODEL_OF}")
+  list(LENGTH models n)
+  list(JOIN models ", " models)
+  if(NOT n EQUAL 1)
+    file(REMOVE "${SV_THREAD_MODEL_OF}")
+    message(FATAL_ERROR "${SV_THREAD_MODEL_OF} holds objects of the thread models"
+                        " \"${models}\", not of one (cmake/RuntimeProbe.cmake); it was removed")
+  endif()
+endif()

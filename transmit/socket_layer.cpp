@@ -25,6 +25,24 @@ platform::Lock& lock() {
   return *g_lock;
 }
 
+// The start and the stop load and unload the system's socket providers,
+// which may load a control word of their own: the caller's is put back.
+int start_platform() {
+  const x87::Settled caller = x87::drop_pending();
+  const int code = net::api().start();
+  x87::restore(caller);
+  if (code == 0) g_started = true;
+  return code;
+}
+
+void stop_platform() {
+  if (!g_started) return;
+  const x87::Settled caller = x87::drop_pending();
+  net::api().stop();
+  x87::restore(caller);
+  g_started = false;
+}
+
 }  // namespace
 
 void init() {
@@ -34,35 +52,32 @@ void init() {
 
 void fini() {
   if (!g_unit.begin_fini()) return;
-  if (g_started) {
-    net::api().stop();
-    g_started = false;
-  }
+  stop_platform();
   if (g_lock) {
     g_lock->~Lock();
     g_lock = nullptr;
   }
 }
 
+// The platform library is started with the first live sender and stopped
+// with the last, in the export that frees it: stopping it at the unload
+// would run its cleanup under the loader lock, where Windows says it may
+// deadlock. (An unload with a run still open frees that run's sender then,
+// the only moment left.) A failed start is tried again by the next create.
 void acquire() {
   platform::LockGuard guard(lock());
-  // Started once per load; a failed start is tried again by the next create.
   if (!g_started) {
-    // The start loads the system's socket providers, which may load a
-    // control word of their own; a run start converts its first frame right
-    // after this, under the caller's.
-    const x87::Settled caller = x87::drop_pending();
-    int code = net::api().start();
-    x87::restore(caller);
+    // A run start converts its first frame right after this, under the
+    // caller's word.
+    const int code = start_platform();
     if (code != 0) throw SocketLayerStartFailed(code, platform::system_error_text(code));
-    g_started = true;
   }
   ++g_live;
 }
 
 void release() {
   platform::LockGuard guard(lock());
-  if (g_live > 0) --g_live;
+  if (g_live > 0 && --g_live == 0) stop_platform();
 }
 
 int live_senders() {

@@ -19,9 +19,10 @@ extern "C" HMODULE __stdcall sv_held_parameter_dialog(void* blockRecord,
 namespace {
 
 // References of dialogs that failed. The failure is raised from the
-// dialog's frame, which never returns, and giving the reference back
-// before might unload the code that raises; so it goes back at the next
-// export call, which the host makes only while it holds the library.
+// dialog's frame, and giving the reference back before might unload the
+// code that raises; so a host that leaves that frame (the usual answer to
+// a failure) has it given back at the next export call, which the host
+// makes only while it holds the library.
 LONG g_owed = 0;
 
 void give_back_owed() {
@@ -46,6 +47,9 @@ extern "C" HMODULE __stdcall sv_held_parameter_dialog(void* blockRecord,
       sv::boundary::at_next_call(give_back_owed);
     }
     sv::boundary::deliver();
+    // A host may continue the exception instead: then the call returns, and
+    // the entry gives the reference back at once, so it is owed no more.
+    if (self) --g_owed;
   }
   return self;
 }

@@ -5,6 +5,9 @@
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
 
+// runtime.cpp: whether the calling thread has the DLL's thread-local blocks.
+extern "C" bool sv_thread_has_blocks() noexcept;
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -30,7 +33,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       return TRUE;
     case DLL_THREAD_DETACH:
       // The thread's failure record (its thread-local blocks go after this).
-      sv::boundary::release_thread_record();
+      // Every thread of the process comes here: one that never called the
+      // DLL has no blocks, and asking for its record would make them.
+      if (sv_thread_has_blocks()) sv::boundary::release_thread_record();
       return TRUE;
     default: return TRUE;
   }

@@ -43,23 +43,28 @@ namespace {
 
 // ---- what the runtime took --------------------------------------------------
 
-// A tiny lock for the lists below: they change only when a lock or a TLS
-// index is made or ended, so spinning costs nothing.
-volatile LONG g_list_lock = 0;
+// The lists below change only when a lock or a TLS index is made or ended.
+// A slim reader/writer lock needs no making or ending of its own, and a
+// thread that waits for it sleeps until it is free: a holder of lower
+// priority cannot be starved, as it was by a lock that spun on Sleep(0).
+SRWLOCK g_list_lock = SRWLOCK_INIT;
 
 struct ListLock {
-  ListLock() {
-    while (InterlockedExchange(&g_list_lock, 1) != 0) Sleep(0);
-  }
-  ~ListLock() { InterlockedExchange(&g_list_lock, 0); }
+  ListLock() { AcquireSRWLockExclusive(&g_list_lock); }
+  ~ListLock() { ReleaseSRWLockExclusive(&g_list_lock); }
 };
 
 struct Node {
   void* value;
   Node* next;
 };
+// Every entry lives exactly as long as its object: a handle is closed, and
+// an index freed, only through the slots below, which drop its entry; a
+// section is counted only when it lies in the DLL's own image, where no
+// one can free it without deleting it (one on the heap could be, and the
+// unload would then write into freed memory).
 Node* g_semaphores = nullptr;  // HANDLE
-Node* g_sections = nullptr;    // CRITICAL_SECTION*
+Node* g_sections = nullptr;    // CRITICAL_SECTION* inside the image
 Node* g_indices = nullptr;     // index_value(TLS index)
 
 void count(Node*& list, void* value) {
@@ -112,6 +117,19 @@ Fn system_function(Fn& cached, const char* name) {
   return cached;
 }
 
+// The DLL's own image, as the linker places it: its headers first.
+extern "C" const char __ImageBase[];
+
+const IMAGE_NT_HEADERS& image_headers() {
+  const auto& dos = *reinterpret_cast<const IMAGE_DOS_HEADER*>(__ImageBase);
+  return *reinterpret_cast<const IMAGE_NT_HEADERS*>(__ImageBase + dos.e_lfanew);
+}
+
+bool in_image(const void* p) {
+  const auto* at = static_cast<const char*>(p);
+  return at >= __ImageBase && at < __ImageBase + image_headers().OptionalHeader.SizeOfImage;
+}
+
 using CreateSemaphoreWFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR);
 using CloseHandleFn = BOOL(WINAPI*)(HANDLE);
 using SectionFn = void(WINAPI*)(LPCRITICAL_SECTION);
@@ -146,13 +164,13 @@ BOOL WINAPI counted_close_handle(HANDLE handle) {
 
 void WINAPI counted_initialize_section(LPCRITICAL_SECTION section) {
   system_function(g_initialize_section, "InitializeCriticalSection")(section);
-  count(g_sections, section);
+  if (in_image(section)) count(g_sections, section);
 }
 
-// Deletes only what is counted: one the unload has already deleted is not
-// deleted twice, whatever runs after it.
+// One of the image's sections is deleted only while it is counted: one the
+// unload has already deleted is not deleted twice, whatever runs after it.
 void WINAPI counted_delete_section(LPCRITICAL_SECTION section) {
-  if (uncount(g_sections, section))
+  if (!in_image(section) || uncount(g_sections, section))
     system_function(g_delete_section, "DeleteCriticalSection")(section);
 }
 
@@ -162,8 +180,13 @@ DWORD WINAPI counted_tls_alloc() {
   return index;
 }
 
+// An index the DLL did not allocate, or has freed already, is refused: it
+// may by now be another module's.
 BOOL WINAPI counted_tls_free(DWORD index) {
-  uncount(g_indices, index_value(index));
+  if (!uncount(g_indices, index_value(index))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   return system_function(g_tls_free, "TlsFree")(index);
 }
 
@@ -231,10 +254,28 @@ void release_thread_blocks() {
   TlsSetValue(static_cast<DWORD>(index), nullptr);
 }
 
-// At unload, after the runtime's own part: the calling thread's blocks,
-// the emergency pool, and every lock and TLS index still counted. Threads
-// still running keep at most their few blocks. Idempotent.
-void release_runtime() {
+// The image's TLS callbacks (the C runtime's), from its own TLS directory.
+void run_tls_callbacks(HANDLE module, DWORD reason) {
+  const IMAGE_DATA_DIRECTORY& tls =
+      image_headers().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
+  if (!tls.Size) return;
+  const auto* dir = reinterpret_cast<const IMAGE_TLS_DIRECTORY*>(__ImageBase + tls.VirtualAddress);
+  for (auto* cb = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(dir->AddressOfCallBacks); cb && *cb; ++cb)
+    (*cb)(module, reason, nullptr);
+}
+
+// At unload, once the runtime's own part is over: the calling thread's
+// blocks, the emergency pool, and every lock and TLS index still counted.
+// Threads still running keep at most their few blocks. Idempotent.
+//
+// The loader calls the TLS callbacks and the entry point for the detach,
+// and the C runtime's callback enters and then deletes a section of its
+// own. Wine calls the callbacks first; Windows' order is not documented.
+// So the callbacks run here first, for this detach: the C runtime's does
+// its work at its first call and nothing at a second one, and whatever
+// the loader calls after this finds nothing left to enter.
+void release_runtime(HANDLE module) {
+  run_tls_callbacks(module, DLL_PROCESS_DETACH);
   release_thread_blocks();
   g_tls_index = static_cast<LONG>(kNoIndex);
   __gnu_cxx::__freeres();
@@ -305,17 +346,24 @@ void __emutls_register_common(EmutlsObject* obj, std::uintptr_t size, std::uintp
 
 // ---- the DLL's entry point --------------------------------------------------
 
+// Whether the calling thread has thread-local blocks of the DLL: one
+// without them has never touched a thread_local of it, and its detach must
+// not make them.
+bool sv_thread_has_blocks() noexcept {
+  const LONG index = g_tls_index;
+  return index != static_cast<LONG>(kNoIndex) && TlsGetValue(static_cast<DWORD>(index));
+}
+
+// A refused attach gives nothing back itself: the loader calls the entry
+// point with DLL_PROCESS_DETACH right after it (Windows documents it, and
+// Wine does it), and that detach releases the runtime, as an unload does.
 BOOL WINAPI sv_dll_entry(HANDLE module, DWORD reason, LPVOID reserved) {
   const BOOL ok = DllMainCRTStartup(module, reason, reserved);
   switch (reason) {
     case DLL_THREAD_DETACH: release_thread_blocks(); break;
-    // A refused load: the toolchain's entry point has undone its part.
-    case DLL_PROCESS_ATTACH:
-      if (!ok) release_runtime();
-      break;
     // At process exit (reserved != null) the system reclaims everything.
     case DLL_PROCESS_DETACH:
-      if (!reserved) release_runtime();
+      if (!reserved) release_runtime(module);
       break;
     default: break;
   }

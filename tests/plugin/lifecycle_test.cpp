@@ -103,6 +103,25 @@ TEST(Lifecycle, ADialogOutlivesADisposeOfItsBlockAndRefusesASecond) {
   sv::ui::headless::reset();
 }
 
+// Once a block's dialog has closed, its next one opens and stores again.
+TEST(Lifecycle, ABlocksNextDialogOpensOnceTheFirstHasClosed) {
+  auto b = block(0);
+  InitUserDLL(b.data());
+  for (const char16_t* address : {u"10.0.0.1", u"10.0.0.2"}) {
+    std::uint8_t byte = 0xEE;
+    sv::ui::headless::set_script({[&](sv::ui::headless::Form& d) {
+      d[sv::kIPEdit].set_text(address);
+      d.press_enter();
+    }});
+    CallParameterDialogDLL(b.data(), &byte);
+    EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
+    EXPECT_EQ(sv::block_record::user_data(b.data())->IPAddress, address);
+    EXPECT_EQ(byte, 1);
+    sv::ui::headless::reset();
+  }
+  DisposeUserDLL(b.data());
+}
+
 TEST(Lifecycle, StartupSetsTheControlWordAndRunsOnce) {
   const std::uint16_t saved = sv::x87::control_word();
   sv::x87::load(0x037F, 0);

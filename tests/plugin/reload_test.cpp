@@ -2,6 +2,7 @@
 // run end or a dispose now and then: after each unload nothing of the
 // library may be left in the process. One source for both builds.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -96,7 +97,11 @@ TEST(Reload, AThousandLoadsLeaveNothingBehind) {
   const unsigned tls_before = tls_indices_free();
   ProcessResources warm;
   unsigned tls_warm = 0;
-  const int cycles = 1000;
+  // Under the verifier (plugin/win32/verifier.py) a hundred cycles show each
+  // of its findings; Wine's call trace there keeps a table for every module
+  // a cycle loads, so the memory figure would be the trace's.
+  const bool verified = std::getenv("SV_VERIFIER") != nullptr;
+  const int cycles = verified ? 100 : 1000;
   for (int i = 1; i <= cycles; ++i) {
     cycle(i, 5, 7);
     if (HasFatalFailure()) return;
@@ -135,7 +140,9 @@ TEST(Reload, AThousandLoadsLeaveNothingBehind) {
 #endif
 #endif
 #ifdef SV_RESIDENT_MEMORY_MEANS_LEAKS
-  EXPECT_LE(after.private_kb, warm.private_kb + 256);
+  if (!verified) {
+    EXPECT_LE(after.private_kb, warm.private_kb + 256);
+  }
 #endif
 }
 

@@ -1,10 +1,11 @@
 // Code that is not the library's own, run inside an export call: the
-// socket library's start and the name lookup load the system's providers,
-// and some of those load a control word of their own. Here the socket
-// table's start and lookup execute fninit (control word 0x037F, every flag
-// cleared) inside the call; the caller must find its own word and flags
-// when the export returns, and the run start's first frame must still be
-// converted under the caller's word.
+// socket library's start and stop and the name lookup load and unload the
+// system's providers, and the dialog may load an input method; some of
+// those load a control word of their own. Here the socket table's start,
+// stop and lookup, and a step inside the dialog's modal loop, execute
+// fninit (control word 0x037F, every flag cleared) inside the call; the
+// caller must find its own word and flags when the export returns, and the
+// run start's first frame must still be converted under the caller's word.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,8 +15,10 @@
 #include "base/user_data.h"
 #include "platform/net.h"
 #include "plugin/block_record.h"
+#include "plugin/startup.h"
 #include "system/udp_probe.h"
 #include "tests/common/fpu.h"
+#include "tests/common/headless.h"
 #include "transmit/socket_layer.h"
 #include "udpsv_exports.h"
 
@@ -43,16 +46,16 @@ struct After {
 class ForeignControlWord : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The start is made once per load: undo an earlier test's.
-    if (sv::socket_layer::platform_started()) {
-      sv::socket_layer::fini();
-      sv::socket_layer::init();
-    }
+    ASSERT_FALSE(sv::socket_layer::platform_started()) << "a sender outlived its test";
     sv::net::Api& api = sv::net::api();
     api.start = [] {
       const int code = sv::net::platform_api().start();
       reset_word();
       return code;
+    };
+    api.stop = [] {
+      sv::net::platform_api().stop();
+      reset_word();
     };
     api.lookup = [](std::u16string_view) {
       reset_word();
@@ -139,6 +142,39 @@ TEST_F(ForeignControlWord, ALookupLeavesTheCallersWordAndFlags) {
               [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
   EXPECT_EQ(a.failure, kHostNotFound);
   expect_callers_state(a, 0x1332, fpu::kPrecision);
+
+  // The run end frees the last sender, and with it stops the socket library.
+  a = call_as(cw, flags, [&] { EndSimulationDLL2(record_.data()); });
+  EXPECT_EQ(a.failure, "");
+  expect_callers_state(a, cw, flags);
+  EXPECT_FALSE(sv::socket_layer::platform_started());
+}
+
+// A host that unloads with a run it never ended: the unload ends the run
+// and stops the socket library where no export's exit puts the word back
+// (under the loader lock, on the host's thread), so the stop does.
+TEST_F(ForeignControlWord, AnUnloadThatEndsAForgottenRunLeavesTheCallersWord) {
+  sv::library_startup();
+  EXPECT_EQ(call_as(0x027F, 0, [&] { InitSimulationDLL(record_.data(), kOne, 0); }).failure, "");
+  const std::uint16_t cw = 0x027F, flags = fpu::kPrecision | fpu::kOverflow;
+  const After a = call_as(cw, flags, [] { sv::library_shutdown(); });
+  expect_callers_state(a, cw, flags);
+  EXPECT_FALSE(sv::socket_layer::platform_started());
+  InitUserDLL(record_.data());  // the unload freed the fixture's block
+}
+
+TEST_F(ForeignControlWord, AnInputMethodInTheDialogLeavesTheCallersWordAndFlags) {
+  std::uint8_t byte = 0xEE;
+  sv::ui::headless::set_script({[](sv::ui::headless::Form& d) {
+    reset_word();
+    d.press_enter();
+  }});
+  const std::uint16_t cw = 0x1332, flags = fpu::kPrecision | fpu::kDenormal;
+  const After a = call_as(cw, flags, [&] { CallParameterDialogDLL(record_.data(), &byte); });
+  sv::ui::headless::reset();
+  EXPECT_EQ(a.failure, "");
+  EXPECT_EQ(byte, 1);
+  expect_callers_state(a, cw, flags);
 }
 
 }  // namespace

@@ -853,6 +853,29 @@ TEST_F(Dialog, WithoutTheUpDownClassTheCallFailsClearly) {
                                  "Das Auf-Ab-Feld der Common Controls (COMCTL32.DLL) fehlt."));
 }
 
+// A host that answers the failure by continuing the exception: the call
+// returns, and the library holds no reference of its own afterwards (it had
+// given that reference back twice, and unloaded inside the host's next call).
+LONG CALLBACK continue_failure(EXCEPTION_POINTERS* info) {
+  return info->ExceptionRecord->ExceptionCode == SV_FAILURE_EXCEPTION_CODE
+             ? EXCEPTION_CONTINUE_EXECUTION
+             : EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST_F(Dialog, AFailureTheHostContinuesReturnsAndTheLibraryStays) {
+  PVOID handler = AddVectoredExceptionHandler(1, continue_failure);
+  g_no_up_down = true;
+  open_dialog();
+  g_no_up_down = false;
+  RemoveVectoredExceptionHandler(handler);
+  EXPECT_GT(export_of<GetLastFailureDLL_fn>("GetLastFailureDLL")(nullptr, 0), 0);
+  g_dispose(record_.data());
+  new_block();
+  EXPECT_EQ(GetModuleHandleW(L"UDPSV2Simulink.dll"), g_dll);
+  run({[&](HWND d) { click(d, sv::kOKButton); }});
+  EXPECT_EQ(byte_, 1);
+}
+
 // A host that calls the library from its own messages while the dialog is
 // open (a timer that the modal loop dispatches): a run works on the stored
 // values, a second dialog for the block is refused, a dispose leaves OK

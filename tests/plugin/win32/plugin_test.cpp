@@ -247,6 +247,23 @@ TEST_F(Win32Plugin, MissingHostFailsTheRunStartWithHostNotFound) {
   EXPECT_EQ(plugin_->last_failure(nullptr, 0), 0);
 }
 
+// Every thread of the host passes the DLL's thread detach, also one that
+// never called it; for that one the DLL makes nothing (the verifier sees an
+// allocation there), and the library goes on working.
+DWORD WINAPI returns_seven(LPVOID) { return 7; }
+
+TEST_F(Win32Plugin, AThreadThatNeverCalledTheLibraryEnds) {
+  HANDLE thread = CreateThread(nullptr, 0, returns_seven, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  DWORD code = 0;
+  GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  EXPECT_EQ(code, 7u);
+  Block b(*plugin_);
+  EXPECT_TRUE(b.init().ok);
+}
+
 TEST_F(Win32Plugin, ExportsAreUndecoratedAndDescribeTheBlock) {
   HMODULE dll = GetModuleHandleW(L"UDPSV2Simulink.dll");
   ASSERT_NE(dll, nullptr);
