@@ -11,6 +11,7 @@
 #include "host/block.h"
 #include "host/plugin.h"
 #include "system/win32/text.h"
+#include "tests/common/plugin.h"
 
 namespace {
 
@@ -141,11 +142,8 @@ TEST(Win32Load, WinsockComesWithTheFirstSenderAndGoesWithTheLast) {
   auto plugin = svhost::Plugin::load(svhost::default_plugin_path());
   EXPECT_EQ(ws2(), nullptr);
   // A host that forgets its block, with a run open, when it unloads.
-  auto* block = new svhost::Block(*plugin);
-  ASSERT_TRUE(block->init().ok);
-  svhost::SectionValues v;
-  v.data_type = 4;  // empty frames: the sender starts and opens, sends nothing
-  ASSERT_TRUE(svhost::configure(*block, v).ok);
+  // Empty frames: the sender starts and opens, sends nothing.
+  svhost::Block* block = svtest::block_for(*plugin, {.data_type = 4}).release();
   std::vector<unsigned char> in(svhost::kMaxInputValues * svhost::kExt80Size, 0);
   for (const bool unload_in_the_run : {false, true}) {
     svhost::CallResult r = block->start_run(in.data());
