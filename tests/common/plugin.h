@@ -1,13 +1,17 @@
 // The plug-in as the host emulator has it, for the tests that drive it as a
-// host does: loaded once for a suite of tests, and its blocks. The inputs
-// they take are in ext80.h.
+// host does: loaded once for a suite of tests, and its blocks (the inputs
+// they take are in ext80.h); and the emulator's command line.
 #pragma once
 
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "host/block.h"
+#include "host/cli.h"
 #include "host/plugin.h"
 
 namespace svtest {
@@ -39,6 +43,23 @@ inline std::unique_ptr<svhost::Block> block_for(const svhost::Plugin& plugin,
   const svhost::CallResult r = configure(*block, values);
   EXPECT_TRUE(r.ok) << r.failure;
   return block;
+}
+
+// svhost's main with the given arguments; its stdout and stderr.
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+inline Outcome svhost(std::vector<std::string> args) {
+  args.insert(args.begin(), "svhost");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int code = svhost::cli::main(static_cast<int>(argv.size()), argv.data());
+  std::fflush(nullptr);
+  return {code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
 }
 
 }  // namespace svtest

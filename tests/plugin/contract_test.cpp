@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "host/block.h"
-#include "host/cli.h"
 #include "host/model.h"
 #include "host/plugin.h"
 #include "host/signals.h"
@@ -413,12 +412,7 @@ TEST_F(ReceiverAbsent, ReceiverGoneMidRun) {
 
 // ---- the command line -----------------------------------------------------
 
-int svhost(std::vector<std::string> args) {
-  args.insert(args.begin(), "svhost");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  return cli::main(static_cast<int>(argv.size()), argv.data());
-}
+int svhost(std::vector<std::string> args) { return svtest::svhost(std::move(args)).code; }
 
 TEST_F(Wire, CommandLineWritesAndRunsAModel) {
   ModelFile tmp = ModelFile::create_temporary();

@@ -12,27 +12,13 @@
 #include "host/plugin.h"
 #include "system/win32/text.h"
 #include "tests/common/plugin.h"
+#include "tests/support/store_fixture.h"
 
 namespace {
 
-const wchar_t kSettings[] = L"Software\\Haldeck\\Sorvane 7\\General Settings";
-
-class BrokenSettings {
- public:
-  BrokenSettings() {
-    RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                    nullptr);
-    DWORD one = 1;
-    RegSetValueExW(key_, L"Tooltip Help", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                   sizeof one);
-  }
-  ~BrokenSettings() {
-    RegDeleteValueW(key_, L"Tooltip Help");
-    RegCloseKey(key_);
-  }
-
- private:
-  HKEY key_ = nullptr;
+// Settings the start-up cannot read: a number where a text belongs.
+struct BrokenSettings : sv::test::ScopedStore {
+  BrokenSettings() { set_dword(u"Tooltip Help", 1); }
 };
 
 TEST(Win32Load, FailedStartUpRefusesTheLoadAndALaterLoadWorks) {

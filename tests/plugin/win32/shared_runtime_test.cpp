@@ -19,6 +19,7 @@
 #include "system/win32/text.h"
 #include "tests/common/ext80.h"
 #include "tests/common/texts.h"
+#include "tests/support/store_fixture.h"
 
 #ifndef SV_TEST_SHARED_RUNTIME_DIR
 #error "SV_TEST_SHARED_RUNTIME_DIR must name the folder with the toolchain's runtime DLLs"
@@ -158,17 +159,9 @@ TEST(SharedRuntime, LibgccUnloadedBeforeTheDll) {
 // is refused and the process goes on. The load runs in a child process, so
 // that the settings of the wrong type are put right again even when the load
 // ends the process.
-const wchar_t kSettings[] = L"Software\\Haldeck\\Sorvane 7\\General Settings";
-const wchar_t kSettingsValue[] = L"Tooltip Help";
-
 TEST(SharedRuntime, FailedStartUpRefusesTheLoad) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  const DWORD one = 1;  // a number where the settings hold a text
-  RegSetValueExW(key, kSettingsValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                 sizeof one);
+  auto broken = std::make_unique<sv::test::ScopedStore>();
+  broken->set_dword(u"Tooltip Help", 1);  // a number where the settings hold a text
 
   wchar_t exe[MAX_PATH];
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -188,8 +181,7 @@ TEST(SharedRuntime, FailedStartUpRefusesTheLoad) {
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
   }
-  RegDeleteValueW(key, kSettingsValue);
-  RegCloseKey(key);
+  broken.reset();
   ASSERT_TRUE(started) << win32::system_reason(GetLastError());
   ASSERT_EQ(waited, WAIT_OBJECT_0) << "the child did not end within 120 s";
   EXPECT_EQ(status, 0u) << "the child's load ended with status " << status
