@@ -129,7 +129,7 @@ TEST(Win32Load, WinsockComesWithTheFirstSenderAndGoesWithTheLast) {
   EXPECT_EQ(ws2(), nullptr);
   // A host that forgets its block, with a run open, when it unloads.
   // Empty frames: the sender starts and opens, sends nothing.
-  svhost::Block* block = svtest::block_for(*plugin, {.data_type = 4}).release();
+  svhost::Block* block = svtest::block_for(*plugin, {0, "127.0.0.1", 1600, 1, 4}).release();
   std::vector<unsigned char> in(svhost::kMaxInputValues * svhost::kExt80Size, 0);
   for (const bool unload_in_the_run : {false, true}) {
     svhost::CallResult r = block->start_run(in.data());
