@@ -28,22 +28,19 @@ std::u16string u16(std::string_view s) {
       ++i;
       continue;
     }
-    if (i + n > s.size()) {
-      out.push_back(u'\uFFFD');
-      break;
-    }
-    bool ok = true;
-    for (std::size_t k = 1; k < n; ++k) {
+    std::size_t k = 1;
+    for (; k < n && i + k < s.size(); ++k) {
       unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc >> 6) != 0x2) {
-        ok = false;
-        break;
-      }
+      if ((cc >> 6) != 0x2) break;
       cp = (cp << 6) | (cc & 0x3F);
     }
-    if (!ok) {
+    // A character cut off by the end is one U+FFFD. One broken off by
+    // another byte, in a longer form than it needs, a surrogate, or beyond
+    // U+10FFFF, is no character: its bytes are read as strays.
+    constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (k < n || cp < kShortest[n] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) {
       out.push_back(u'\uFFFD');
-      ++i;
+      i += k < n && i + k == s.size() ? k : 1;
       continue;
     }
     i += n;

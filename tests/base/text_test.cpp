@@ -10,6 +10,8 @@
 #include "base/errors.h"
 #include "platform/codepage.h"
 #include "tests/common/edge_text.h"
+#include "tests/common/failure.h"
+#include "tests/common/texts.h"
 #include "transmit/ipv4.h"
 
 namespace {
@@ -49,12 +51,9 @@ TEST(IntegerReader, RefusesEverythingElse) {
 }
 
 TEST(IntegerReader, ConversionErrorQuotesTheWholeText) {
-  try {
-    sv::str_to_int(u" 12x");
-    FAIL();
-  } catch (const sv::ConvertError& e) {
-    EXPECT_EQ(sv::utf8(e.message()), "'' 12x'' ist kein gültiger Integer-Wert");
-  }
+  for (const char* text : {" 12x", "", "   "})
+    EXPECT_EQ(svtest::failure_of([&] { sv::str_to_int(sv::u16(text)); }),
+              svtest::not_an_integer(text));
 }
 
 TEST(Decimal, WritesEveryInt32) {
@@ -114,6 +113,34 @@ TEST(Utf16, EveryUtf8LengthAtItsBounds) {
         << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
     EXPECT_EQ(sv::u16(c.utf8), units)
         << std::hex << "U+" << static_cast<std::uint32_t>(c.code_point);
+  }
+}
+
+// Malformed UTF-8, as a texts file may hold it: a byte that starts no whole
+// character of U+0000 to U+10FFFF in its shortest form is U+FFFD, and a
+// character cut off by the end of the text is read no further than it.
+TEST(Utf16, MalformedUtf8BecomesReplacementCharacters) {
+  const std::u16string x = u"\uFFFD";
+  const struct {
+    const char* utf8;
+    std::u16string text;
+  } kCases[] = {
+      {"a\x80z", u"a" + x + u"z"},  // a continuation byte alone
+      {"\xC3(", x + u"("},          // a lead byte without its continuation
+      {"\xE2\x82"
+       "A",
+       x + x + u"A"},
+      {"\xF8\x88\xFF", x + x + x},          // bytes UTF-8 never has
+      {"\xC0\xAF", x + x},                  // "/" in two bytes
+      {"\xED\xA0\x80", x + x + x},          // a surrogate
+      {"\xF4\x90\x80\x80", x + x + x + x},  // beyond U+10FFFF
+      {"\xC3", x},
+      {"ab\xE2\x82", u"ab" + x},
+      {"\xF0\x9F\x98", x},
+  };
+  for (const auto& c : kCases) {
+    svtest::EdgeText<char> edge(c.utf8);
+    EXPECT_EQ(sv::u16(edge.view()), c.text) << sv::utf8(sv::u16(c.utf8));
   }
 }
 
@@ -201,6 +228,14 @@ TEST(DottedAddress, LocalhostWordInAnyCase) {
   EXPECT_TRUE(sv::is_localhost_word(u"LocalHost"));
   EXPECT_FALSE(sv::is_localhost_word(u"localhost."));
   EXPECT_FALSE(sv::is_localhost_word(u" localhost"));
+  // Every ASCII letter folds onto its capital; the characters 32 away from
+  // the letters' neighbours, and letters beyond ASCII, fold onto nothing.
+  const std::u16string lower = u"abcdefghijklmnopqrstuvwxyz", upper = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  EXPECT_TRUE(sv::equals_ignore_ascii_case(lower, upper));
+  EXPECT_TRUE(sv::equals_ignore_ascii_case(upper, lower));
+  for (const char16_t* other : {u"@", u"[", u"\u00C4"})
+    EXPECT_FALSE(sv::equals_ignore_ascii_case(other, std::u16string(1, other[0] + 32)))
+        << sv::utf8(other);
 }
 
 }  // namespace

@@ -168,7 +168,8 @@ TEST_F(IntegerEdit, CheckValueReadsRealNumbersWithoutTrapping) {
                {u"0.5e2", 0},   {u".5e1", 0},    {u"5.", 0},         {u".", 1},
                {u"e5", 1},      {u"1e", 1},      {u"1e400", 2},      {u"1e99999", 2},
                {u"-1e5000", 3}, {u"1e-5000", 3}, {u"50.0000001", 2}, {u"0.99999", 3},
-               {u"$10", 1},     {u"1,5", 1}};
+               {u"$10", 1},     {u"1,5", 1},     {u"0e99999", 3},    {u"-0e5000", 3},
+               {u"", 1},        {u"   ", 1}};
   for (const auto& c : cases) {
     field->SetText(c.text);
     EXPECT_EQ(field->CheckValue(), c.code) << sv::utf8(c.text);
@@ -214,6 +215,12 @@ TEST_F(IntegerEdit, SetValueFormatsAndTrims) {
   EXPECT_EQ(field->Text(), u"[-2147483648]");
   field->SetValue(5);
   EXPECT_EQ(field->Text(), u"[5   ]");
+  field->Format = u"   ";  // no conversion: the number is left out
+  field->SetValue(5);
+  EXPECT_EQ(field->Text(), u"   ");
+  field->NoBlanks = true;
+  field->SetValue(5);
+  EXPECT_EQ(field->Text(), u"");
   field->Format = u"%s";
   EXPECT_THROW(field->SetValue(5), sv::Error);
 }
@@ -324,6 +331,7 @@ TEST(IntegerEditReaders, RealNumbersToTheirDigitAndExponentLimits) {
       {u"1e-4950", 1e-4950L, 0},
       {u"1e-4952", 0.0L, 0},
       {u"1e-99999999999999999999", 0.0L, 0},
+      {u"0e99999", 0.0L, 0},  // zero, however large its exponent
   };
   for (const auto& c : kCases) {
     long double v = -1;
@@ -425,13 +433,15 @@ TEST_F(IntegerEdit, RangeHelpIsNeverCutThroughACharacter) {
 TEST_F(IntegerEdit, ErrorsFromTheLibraryAndItsMissingTexts) {
   sv::set_owner_window(0x4242);
   range(1, 50);
+  const std::u16string kNotFound = u"String-Resource nicht gefunden!";
   struct {
     const char* lib;
-    const char16_t* text;
-    const char16_t* caption;
-  } cases[] = {{"full", u"Number too large", u"Error"},
-               {"no1553", u"Number too large", u"Error"},
-               {"no1002", u"String-Resource nicht gefunden!", u"Fehler"}};
+    std::u16string text, caption, wrong_format;
+  } cases[] = {{"full", u"Number too large", u"Error", u"Wrong number format"},
+               {"no1553", u"Number too large", u"Error", kNotFound},
+               {"no1002", kNotFound, u"Fehler", kNotFound},
+               // 300 letters, cut to the 255 of the text's buffer
+               {"long", std::u16string(255, u'L'), u"Error", u"Wrong number format"}};
   for (const auto& c : cases) {
     svtest::use_string_lib(c.lib);
     hl::clear_records();
@@ -444,9 +454,7 @@ TEST_F(IntegerEdit, ErrorsFromTheLibraryAndItsMissingTexts) {
     EXPECT_EQ(hl::boxes()[0].caption, c.caption) << c.lib;
     EXPECT_EQ(hl::boxes()[0].flags, 0x30u);
     EXPECT_EQ(hl::boxes()[0].owner, 0x4242u);  // no dialog is active
-    bool no_format_text = std::string(c.lib) != "full";
-    EXPECT_EQ(hl::boxes()[1].text,
-              no_format_text ? u"String-Resource nicht gefunden!" : u"Wrong number format");
+    EXPECT_EQ(hl::boxes()[1].text, c.wrong_format) << c.lib;
   }
 }
 

@@ -15,6 +15,7 @@
 #include "host/plugin.h"
 #include "system/dynlib.h"
 #include "system/host_error.h"
+#include "tests/common/plugin.h"
 
 namespace svhost {
 namespace {
@@ -33,23 +34,8 @@ void touch(const fs::path& file) {
   std::ofstream(file) << "";
 }
 
-// svhost's main with the given arguments; its stdout and stderr.
-struct Outcome {
-  int code;
-  std::string out, err;
-};
-
-Outcome svhost(std::vector<std::string> args) {
-  args.insert(args.begin(), "svhost");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int code = cli::main(static_cast<int>(argv.size()), argv.data());
-  std::fflush(nullptr);
-  Outcome o{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-  return o;
-}
+using svtest::Outcome;
+using svtest::svhost;
 
 // The search order: the program's own folder, the build tree, then the
 // installation's folders; $SVHOST_PLUGIN before all of them, found or not.

@@ -38,6 +38,8 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import generated_docs  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "tools", "clients"))
+import harness  # noqa: E402
 
 # Folders that are not the plug-in: programs around it, tests, build files.
 NOT_PLUGIN = {"tests", "host", "receiving", "tools", "bench", "fuzz", "build", "docs", "scripts", "cmake", "dist"}
@@ -46,13 +48,8 @@ NOT_PLUGIN = {"tests", "host", "receiving", "tools", "bench", "fuzz", "build", "
 NOT_SHOWN = {"msctls_updown32", "hex:", "hex(", "dword:", "Windows Registry Editor Version 5.00",
              "MS Sans Serif"}
 
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
+failures = harness.Failures("user guide")
+check = failures.check
 
 
 def normalized(text):
@@ -177,8 +174,8 @@ def check_widths(texts):
 def check_commands(texts):
     for name in WINDOWS_TEXTS:
         for m in re.finditer(r"(?<![\\\w.-])udpsv-(?:recv|selftest)(?:\.exe)?(?= +--?[a-z])", texts[name]):
-            failures.append("%s runs %r without .\\, which PowerShell needs: ...%s..."
-                            % (name, m.group(0), normalized(texts[name][m.start():m.start() + 40])))
+            check(False, "%s runs %r without .\\, which PowerShell needs: ...%s..."
+                  % (name, m.group(0), normalized(texts[name][m.start():m.start() + 40])))
 
 
 def check_chapter_references(texts):
@@ -292,7 +289,7 @@ def main():
     check(len(shown) >= 100, "only %d texts found in the sources: is the scan broken?" % len(shown))
     missing = sorted(t for t in shown if normalized(t) not in flat)
     for t in missing:
-        failures.append("not in the guide, the support notes or the tools' README: %r" % t)
+        check(False, "not in the guide, the support notes or the tools' README: %r" % t)
     print("%d texts of the plug-in, %d missing from the guide" % (len(shown), len(missing)))
 
     # 2. The version; one page; the users' words; no copies of shipped scripts.
@@ -306,7 +303,7 @@ def main():
         users = outside_generated(texts[name])
         for word in NOT_USERS_WORDS:
             for m in re.finditer(re.escape(word), users, re.I):
-                failures.append("%s says %r: ...%s..." % (
+                check(False, "%s says %r: ...%s..." % (
                     name, word, users[max(0, m.start() - 30):m.end() + 30].replace("\n", " ")))
     check_widths(texts)
     check_commands(texts)
@@ -323,19 +320,13 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         generator = generated_docs.Generator(a.svhost, a.plugin, work)
         for what, _ in generated_docs.differences(a.source_dir, generator):
-            failures.append("%s differs from what svhost generates; run tests/package/generated_docs.py"
-                            % what)
+            check(False, "%s differs from what svhost generates; run tests/package/generated_docs.py"
+                  % what)
     simulink_recipe = generated_docs.guide_block(guide, "simulink.txt") or ""
 
     # 4. Options, paths and Simulink parameters the texts name.
     check_names(texts, guide, a, simulink_recipe)
-    return report()
-
-
-def report():
-    for f in failures:
-        print("FAILED:", f)
-    return 1 if failures else 0
+    failures.finish()
 
 
 if __name__ == "__main__":

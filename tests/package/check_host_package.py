@@ -28,13 +28,11 @@ import tempfile
 import zipfile
 import zlib
 
-failures = []
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "clients"))
+import harness  # noqa: E402
 
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
+failures = harness.Failures("host package")
+check = failures.check
 
 
 def signed(pe):
@@ -279,9 +277,7 @@ def main():
             check(re.search(r"^  %s\s" % re.escape(name), listed.group(1), re.M),
                   "user-guide.txt's list of the package lacks " + name)
 
-    for f in failures:
-        print("FAILED:", f)
-    return 1 if failures else 0
+    failures.finish()
 
 
 if __name__ == "__main__":

@@ -23,19 +23,17 @@ import sys
 import tempfile
 import time
 
-failures = []
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "clients"))
+import harness  # noqa: E402
+
+failures = harness.Failures("tools package")
+check = failures.check
 
 # How long a wait for a condition may take before it fails. A condition met
 # ends its wait at once, so this bounds a failure only: generous for a
 # loaded machine. The receiver's own time-out is half of it, so that it ends
 # first and says why.
 DEADLINE = 120
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
 
 
 def run(args, **kw):
@@ -132,7 +130,7 @@ def main():
     # What udpsv-recv serves for its live plot, read at run time.
     check("libjs-dygraphs" in depends, "Depends lacks libjs-dygraphs: " + fields["Depends"])
     for finding in lintian_findings(deb):
-        failures.append("lintian: " + finding)
+        check(False, "lintian: " + finding)
     # No maintainer scripts: nothing to run, and `apt-get remove` leaves no
     # trace in dpkg's database (a postrm would keep the package as "rc").
     control = run(["dpkg-deb", "--info", deb]).stdout
@@ -222,9 +220,7 @@ def main():
             values = [row[3:] for row in rows if row and row[0] != "frame"]
             check(values == [["1", "-2", "-2147483648"]] * (steps + 1), "frames received: %s" % values)
 
-    for f in failures:
-        print("FAILED:", f)
-    return 1 if failures else 0
+    failures.finish()
 
 
 if __name__ == "__main__":

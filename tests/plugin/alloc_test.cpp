@@ -40,11 +40,9 @@ TEST(Allocation, StepToADottedAddressAllocatesNothing) {
   sv::TUserData* d = sv::block_record::user_data(record.data());
   d->Port = sink.port();
   d->Inputs = 50;
-  std::vector<unsigned char> in;
-  for (int i = 0; i < 50; ++i) {
-    auto e = svtest::ext(i * 0.25);
-    in.insert(in.end(), e.b, e.b + 10);
-  }
+  std::vector<svtest::Ext80> values;
+  for (int i = 0; i < 50; ++i) values.push_back(svtest::ext(i * 0.25));
+  const auto in = svtest::array(values);
   InitSimulationDLL(record.data(), in.data(), 0);
   ASSERT_EQ(GetLastFailureDLL(nullptr, 0), 0);
 

@@ -11,38 +11,29 @@
 #include <gtest/gtest.h>
 
 #include "host/block.h"
-#include "host/cli.h"
 #include "host/model.h"
 #include "host/plugin.h"
 #include "host/signals.h"
 #include "system/model_file.h"
 #include "system/udp_probe.h"
-#include "tests/common/code_page.h"
+#include "tests/common/ext80.h"
+#include "tests/common/plugin.h"
+#include "tests/common/texts.h"
 
 namespace svhost {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using svtest::bytes;
+using svtest::inputs;
+using svtest::LoadedPlugin;
 
 // As the host gets them: under Wine in the run's ANSI code page.
-const std::string kConvertAbc = svtest::as_host_gets("''abc'' ist kein gültiger Integer-Wert");
-const std::string kRangeError = svtest::as_host_gets("Fehler bei Bereichsprüfung");
-const std::string kInvalidOp = svtest::as_host_gets("Ungültige Gleitkommaoperation");
-const std::string kOverflow = svtest::as_host_gets("Gleitkommaüberlauf");
-const char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
-
-// One load for the whole suite, as a host loads the library once.
-const Plugin& plugin() {
-  static std::unique_ptr<Plugin> p = Plugin::load(SV_TEST_PLUGIN_PATH);
-  return *p;
-}
-
-std::unique_ptr<Block> new_block() {
-  auto block = std::make_unique<Block>(plugin());
-  CallResult r = block->init();
-  EXPECT_TRUE(r.ok) << r.failure;
-  return block;
-}
+const std::string kConvertAbc = svtest::as_host_gets(svtest::not_an_integer("abc"));
+const std::string kRangeError = svtest::as_host_gets(svtest::kRangeError);
+const std::string kInvalidOp = svtest::as_host_gets(svtest::kInvalidOp);
+const std::string kOverflow = svtest::as_host_gets(svtest::kOverflow);
+using svtest::kHostNotFound;
 
 std::string saved(Block& block) {
   std::string bytes;
@@ -51,37 +42,14 @@ std::string saved(Block& block) {
   return bytes;
 }
 
-Bytes bytes(std::initializer_list<int> values) {
-  Bytes out;
-  for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
-  return out;
-}
-
-// The input-value array for the given values.
-std::vector<unsigned char> inputs(const std::vector<Ext80>& values) {
-  std::vector<unsigned char> out(kMaxInputValues * kExt80Size, 0);
-  for (std::size_t i = 0; i < values.size(); ++i)
-    std::memcpy(out.data() + kExt80Size * i, values[i].data(), kExt80Size);
-  return out;
-}
-
-std::vector<unsigned char> inputs(std::initializer_list<double> values) {
-  std::vector<Ext80> v;
-  for (double d : values) v.push_back(ext80_from_double(d));
-  return inputs(v);
-}
-
 // A block sending to the probe, and a second one that sends a one-int32
 // marker frame: a marker arriving first proves that nothing came before it,
 // without waiting for a timeout.
-class Wire : public ::testing::Test {
+class Wire : public LoadedPlugin {
  protected:
   std::unique_ptr<Block> block_for(std::int64_t inputs_count, std::int64_t type,
                                    const std::string& host = "127.0.0.1") {
-    auto block = new_block();
-    CallResult r = configure(*block, {0, host, probe_.port(), inputs_count, type});
-    EXPECT_TRUE(r.ok) << r.failure;
-    return block;
+    return svtest::block_for(plugin(), {0, host, probe_.port(), inputs_count, type});
   }
 
   Bytes next() {
@@ -102,9 +70,15 @@ class Wire : public ::testing::Test {
   UdpProbe probe_;
 };
 
+using DescribingExports = LoadedPlugin;
+using InputsOutputs = LoadedPlugin;
+using SectionFile = LoadedPlugin;
+using ReceiverAbsent = LoadedPlugin;
+using LastFailure = LoadedPlugin;
+
 // ---- describing exports ---------------------------------------------------
 
-TEST(DescribingExports, WriteOnlyTheirBytes) {
+TEST_F(DescribingExports, WriteOnlyTheirBytes) {
   std::vector<unsigned char> p(kParameterStructSize, 0xA5);
   ASSERT_TRUE(plugin().parameter_struct(p.data()).ok);
   for (std::size_t i = 0; i < p.size(); ++i) {
@@ -120,7 +94,7 @@ TEST(DescribingExports, WriteOnlyTheirBytes) {
   }
 }
 
-TEST(DescribingExports, NameAndCanSimulate) {
+TEST_F(DescribingExports, NameAndCanSimulate) {
   EXPECT_TRUE(plugin().is_user_dll32().ok);
   std::string name1, name2;
   const char* a1 = nullptr;
@@ -138,14 +112,14 @@ TEST(DescribingExports, NameAndCanSimulate) {
 
 // ---- inputs and outputs ---------------------------------------------------
 
-TEST(InputsOutputs, NullUserDataWritesNothing) {
+TEST_F(InputsOutputs, NullUserDataWritesNothing) {
   std::vector<unsigned char> io(kInputsOutputsSize, 0xA5);
   ASSERT_TRUE(plugin().number_of_inputs_outputs(io.data(), nullptr).ok);
   EXPECT_EQ(io, std::vector<unsigned char>(kInputsOutputsSize, 0xA5));
 }
 
-TEST(InputsOutputs, AllFiftyNamesInTheirSlots) {
-  auto block = new_block();
+TEST_F(InputsOutputs, AllFiftyNamesInTheirSlots) {
+  auto block = svtest::new_block(plugin());
   ASSERT_TRUE(configure(*block, {0, "127.0.0.1", 1600, 3, 0}).ok);
   std::vector<unsigned char> io(kInputsOutputsSize, 0xA5);
   ASSERT_TRUE(plugin().number_of_inputs_outputs(io.data(), block->user_data()).ok);
@@ -172,8 +146,8 @@ TEST(InputsOutputs, AllFiftyNamesInTheirSlots) {
 
 // ---- parameter section ----------------------------------------------------
 
-TEST(SectionFile, DefaultBlockWritesThirtyBytes) {
-  auto block = new_block();
+TEST_F(SectionFile, DefaultBlockWritesThirtyBytes) {
+  auto block = svtest::new_block(plugin());
   std::string s = saved(*block);
   const Bytes expected = bytes({0x31, 0x30, 0x30, 0x36, 0x37, 0x0D, 0x0A, 0x31, 0x32, 0x37,
                                 0x2E, 0x30, 0x2E, 0x30, 0x2E, 0x31, 0x0D, 0x0A, 0x31, 0x36,
@@ -181,8 +155,8 @@ TEST(SectionFile, DefaultBlockWritesThirtyBytes) {
   EXPECT_EQ(Bytes(s.begin(), s.end()), expected);
 }
 
-TEST(SectionFile, RoundTrips) {
-  auto block = new_block();
+TEST_F(SectionFile, RoundTrips) {
+  auto block = svtest::new_block(plugin());
   struct Case {
     const char* in;
     const char* out;
@@ -203,8 +177,8 @@ TEST(SectionFile, RoundTrips) {
   }
 }
 
-TEST(SectionFile, BadLineStopsTheLoadAfterItsLineEnd) {
-  auto block = new_block();
+TEST_F(SectionFile, BadLineStopsTheLoadAfterItsLineEnd) {
+  auto block = svtest::new_block(plugin());
   const std::string good = "7\r\n10.1.2.3\r\n2000\r\n";
   std::int64_t consumed = -1;
   CallResult r = block->load_section(good + "abc\r\n3\r\nmore", &consumed);
@@ -219,16 +193,16 @@ TEST(SectionFile, BadLineStopsTheLoadAfterItsLineEnd) {
   EXPECT_TRUE(r.ok) << r.failure;
   r = block->load_section("1\r\ny\r\n1602 \r\n4\r\n0\r\n");
   ASSERT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, svtest::as_host_gets("''1602 '' ist kein gültiger Integer-Wert"));
+  EXPECT_EQ(r.failure, svtest::as_host_gets(svtest::not_an_integer("1602 ")));
   EXPECT_EQ(saved(*block), "10067\r\ny\r\n1601\r\n2\r\n3\r\n");
   // Outside the 32-bit range.
   r = block->load_section("2147483648\r\n");
   ASSERT_FALSE(r.ok);
-  EXPECT_EQ(r.failure, svtest::as_host_gets("''2147483648'' ist kein gültiger Integer-Wert"));
+  EXPECT_EQ(r.failure, svtest::as_host_gets(svtest::not_an_integer("2147483648")));
 }
 
-TEST(SectionFile, TruncatedOrOverlongSectionFails) {
-  auto block = new_block();
+TEST_F(SectionFile, TruncatedOrOverlongSectionFails) {
+  auto block = svtest::new_block(plugin());
   for (const char* text : {"", "1\r\n127.0.0.1\r\n16", "1\r\n127.0.0.1\r\n1600\r\n1\r\n0\r"}) {
     CallResult r = block->load_section(text);
     EXPECT_FALSE(r.ok) << "section '" << text << "' was accepted";
@@ -243,14 +217,14 @@ TEST(SectionFile, TruncatedOrOverlongSectionFails) {
   EXPECT_FALSE(r.failure.empty());
   // Whatever the block kept, what it writes reads back.
   std::string again = saved(*block);
-  auto other = new_block();
+  auto other = svtest::new_block(plugin());
   ASSERT_TRUE(other->load_section(again).ok);
   EXPECT_EQ(saved(*other), again);
 }
 
-TEST(SectionFile, ModelFileWithSeveralBlocks) {
-  auto a = new_block();
-  auto b = new_block();
+TEST_F(SectionFile, ModelFileWithSeveralBlocks) {
+  auto a = svtest::new_block(plugin());
+  auto b = svtest::new_block(plugin());
   ASSERT_TRUE(configure(*a, {0, "10.0.0.1", 1, 2, 3}).ok);
   ASSERT_TRUE(configure(*b, {0, "name.example", 65535, 50, 1}).ok);
   ModelFile tmp = ModelFile::create_temporary();
@@ -403,8 +377,8 @@ TEST_F(Wire, UnresolvableHostFailsRunStartAndSteps) {
 // UDP to a loopback port where nobody listens may bring back an ICMP error;
 // it must never surface as a failed step, whether the receiver was never
 // there or goes away and comes back in the middle of a run.
-TEST(ReceiverAbsent, NeverFailsAStep) {
-  auto block = new_block();
+TEST_F(ReceiverAbsent, NeverFailsAStep) {
+  auto block = svtest::new_block(plugin());
   std::uint16_t port;
   {
     UdpProbe gone;
@@ -421,8 +395,8 @@ TEST(ReceiverAbsent, NeverFailsAStep) {
   EXPECT_TRUE(block->end_run().ok);
 }
 
-TEST(ReceiverAbsent, ReceiverGoneMidRun) {
-  auto block = new_block();
+TEST_F(ReceiverAbsent, ReceiverGoneMidRun) {
+  auto block = svtest::new_block(plugin());
   auto probe = std::make_unique<UdpProbe>();
   ASSERT_TRUE(configure(*block, {0, "127.0.0.1", probe->port(), 1, 2}).ok);
   auto one = inputs({1.0});
@@ -438,12 +412,7 @@ TEST(ReceiverAbsent, ReceiverGoneMidRun) {
 
 // ---- the command line -----------------------------------------------------
 
-int svhost(std::vector<std::string> args) {
-  args.insert(args.begin(), "svhost");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  return cli::main(static_cast<int>(argv.size()), argv.data());
-}
+int svhost(std::vector<std::string> args) { return svtest::svhost(std::move(args)).code; }
 
 TEST_F(Wire, CommandLineWritesAndRunsAModel) {
   ModelFile tmp = ModelFile::create_temporary();
@@ -473,8 +442,8 @@ TEST_F(Wire, CommandLineWritesAndRunsAModel) {
 
 // ---- GetLastFailureDLL ----------------------------------------------------
 
-TEST(LastFailure, ReportsTheLatestCall) {
-  auto block = new_block();
+TEST_F(LastFailure, ReportsTheLatestCall) {
+  auto block = svtest::new_block(plugin());
   char buf[256];
   ASSERT_FALSE(block->load_section("1\r\nx\r\nabc\r\n").ok);
   const std::int32_t n = plugin().last_failure(buf, sizeof buf);
@@ -493,6 +462,9 @@ TEST(LastFailure, ReportsTheLatestCall) {
   EXPECT_EQ(plugin().last_failure(small, 1), n);
   EXPECT_EQ(small[0], '\0');
   EXPECT_EQ(small[1], 'Z');
+  // Room for nothing: not a byte is written, with a failure or without.
+  std::memset(small, 'Z', sizeof small);
+  EXPECT_EQ(plugin().last_failure(small, 0), n);
   EXPECT_EQ(plugin().last_failure(nullptr, 0), n);
 
   // Any successful export clears it.
@@ -500,6 +472,8 @@ TEST(LastFailure, ReportsTheLatestCall) {
   buf[0] = 'x';
   EXPECT_EQ(plugin().last_failure(buf, sizeof buf), 0);
   EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(plugin().last_failure(small, 0), 0);
+  EXPECT_EQ(std::string(small, sizeof small), "ZZZZZZ");
 }
 
 }  // namespace

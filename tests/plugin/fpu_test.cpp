@@ -7,7 +7,6 @@
 // One source for both builds: natively and with the DLL under Wine.
 #include "tests/common/fpu.h"
 
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,20 +21,17 @@
 #include "system/dynlib.h"
 #include "system/model_file.h"
 #include "system/udp_probe.h"
+#include "tests/common/ext80.h"
+#include "tests/common/plugin.h"
+#include "tests/common/texts.h"
 
 namespace svhost {
 namespace {
 
 namespace fpu = svtest::fpu;
-
-const char kInvalidOp[] = "Ungültige Gleitkommaoperation";
-const char kOverflow[] = "Gleitkommaüberlauf";
-
-std::vector<unsigned char> inputs(const Ext80& value) {
-  std::vector<unsigned char> out(kMaxInputValues * kExt80Size, 0);
-  std::memcpy(out.data(), value.data(), kExt80Size);
-  return out;
-}
+using svtest::inputs;
+using svtest::kInvalidOp;
+using svtest::kOverflow;
 
 // ---- loading the library over sticky flags ----------------------------------
 
@@ -76,12 +72,10 @@ TEST_P(FpuLoad, StickyFlagsAtLoadLeaveNothingPending) {
     // A first run start with the value 1.0, as the host does next.
     UdpProbe probe;
     auto plugin = Plugin::load(SV_TEST_PLUGIN_PATH);
-    Block block(*plugin);
-    ASSERT_TRUE(block.init().ok);
-    ASSERT_TRUE(configure(block, {0, "127.0.0.1", probe.port(), 1, 0}).ok);
-    auto one = inputs(ext80_from_double(1.0));
-    EXPECT_TRUE(block.start_run(one.data()).ok);
-    EXPECT_TRUE(block.end_run().ok);
+    auto block = svtest::block_for(*plugin, {0, "127.0.0.1", probe.port(), 1, 0});
+    auto one = inputs({1.0});
+    EXPECT_TRUE(block->start_run(one.data()).ok);
+    EXPECT_TRUE(block->end_run().ok);
     EXPECT_TRUE(probe.receive().has_value());
   }
   dynlib::close(library);
@@ -110,14 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Sticky, FpuLoad, ::testing::ValuesIn(load_cases()),
 
 // One load per suite, as a host loads the library once; the load tests
 // above need it unloaded, whatever order the suites run in.
-std::unique_ptr<Plugin> g_plugin;
-const Plugin& plugin() { return *g_plugin; }
-
-class Loaded : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { g_plugin = Plugin::load(SV_TEST_PLUGIN_PATH); }
-  static void TearDownTestSuite() { g_plugin.reset(); }
-};
+using svtest::LoadedPlugin;
 
 // What the calling thread looked like when an export returned.
 struct After {
@@ -128,15 +115,15 @@ struct After {
 
 // Puts the thread into the entry state, makes the one export call, reads the
 // state before anything else runs, and puts the thread back.
-After measure(const std::function<void()>& export_call, std::uint16_t cw, std::uint16_t flags,
-              std::uint32_t mxcsr) {
+After measure(const Plugin& plugin, const std::function<void()>& export_call, std::uint16_t cw,
+              std::uint16_t flags, std::uint32_t mxcsr) {
   const std::uint16_t home_cw = fpu::cw();
   const std::uint32_t home_mxcsr = fpu::mxcsr();
   After a;
   bool read = false;
   fpu::set_mxcsr(mxcsr);
   fpu::set_x87(cw, flags);
-  a.result = plugin().call([&] {
+  a.result = plugin.call([&] {
     export_call();
     a.cw = fpu::cw();
     a.sw = fpu::sw();
@@ -171,25 +158,17 @@ struct Operation {
   bool always_fails = false;
 };
 
-class FpuInvariant : public Loaded {
+class FpuInvariant : public LoadedPlugin {
  protected:
   void SetUp() override {
     for (int type = 0; type < 4; ++type) {
-      running_.push_back(std::make_unique<Block>(plugin()));
-      ASSERT_TRUE(running_.back()->init().ok);
-      ASSERT_TRUE(configure(*running_.back(), {0, "127.0.0.1", probe_.port(), 1, type}).ok);
-      auto one = inputs(ext80_from_double(1.0));
+      running_.push_back(svtest::block_for(plugin(), {0, "127.0.0.1", probe_.port(), 1, type}));
+      auto one = inputs({1.0});
       ASSERT_TRUE(running_.back()->start_run(one.data()).ok);
     }
-    idle_ = std::make_unique<Block>(plugin());
-    ASSERT_TRUE(idle_->init().ok);
-    ASSERT_TRUE(configure(*idle_, {0, "127.0.0.1", probe_.port(), 1, 0}).ok);
-    unresolvable_ = std::make_unique<Block>(plugin());
-    ASSERT_TRUE(unresolvable_->init().ok);
-    ASSERT_TRUE(configure(*unresolvable_, {0, "no-such-host.invalid", probe_.port(), 1, 0}).ok);
-    negative_ = std::make_unique<Block>(plugin());
-    ASSERT_TRUE(negative_->init().ok);
-    ASSERT_TRUE(configure(*negative_, {0, "127.0.0.1", probe_.port(), -1, 0}).ok);
+    idle_ = svtest::block_for(plugin(), {0, "127.0.0.1", probe_.port(), 1, 0});
+    unresolvable_ = svtest::block_for(plugin(), {0, "no-such-host.invalid", probe_.port(), 1, 0});
+    negative_ = svtest::block_for(plugin(), {0, "127.0.0.1", probe_.port(), -1, 0});
     file_ = std::make_unique<ModelFile>(ModelFile::create_temporary());
   }
 
@@ -259,25 +238,25 @@ class FpuInvariant : public Loaded {
                {3, nan, fpu::kInvalid, kInvalidOp}};
     for (int type = 0; type < 4; ++type) {
       Block* b = running_[static_cast<std::size_t>(type)].get();
-      auto good = std::make_shared<std::vector<unsigned char>>(inputs(ext80_from_double(-2.5)));
+      auto good = std::make_shared<std::vector<unsigned char>>(inputs({-2.5}));
       add("SimulateDLL2 type " + std::to_string(type),
           [x, b, good] { x.SimulateDLL2(0, 0, 0, 0, 0, 0, b->record(), good->data(), 0); });
     }
     for (const Bad& v : bad) {
       Block* b = running_[static_cast<std::size_t>(v.type)].get();
-      auto values = std::make_shared<std::vector<unsigned char>>(inputs(v.value));
+      auto values = std::make_shared<std::vector<unsigned char>>(inputs({v.value}));
       add(
           "SimulateDLL2 type " + std::to_string(v.type) + " " + ext80_to_hex(v.value),
           [x, b, values] { x.SimulateDLL2(0, 0, 0, 0, 0, 0, b->record(), values->data(), 0); },
           v.trap, v.text);
     }
     add("InitSimulationDLL+EndSimulationDLL2", [x, this] {
-      auto one = inputs(ext80_from_double(1.0));
+      auto one = inputs({1.0});
       x.InitSimulationDLL(idle_->record(), one.data(), 0);
       x.EndSimulationDLL2(idle_->record());
     });
     // Failures that have nothing to do with floating point.
-    auto one = std::make_shared<std::vector<unsigned char>>(inputs(ext80_from_double(1.0)));
+    auto one = std::make_shared<std::vector<unsigned char>>(inputs({1.0}));
     ops.push_back({"InitSimulationDLL to an unresolvable name",
                    [x, this, one] { x.InitSimulationDLL(unresolvable_->record(), one->data(), 0); },
                    0, nullptr, true});
@@ -295,7 +274,7 @@ class FpuInvariant : public Loaded {
     ASSERT_TRUE(idle_->write_section(*file_).ok);
     for (const Operation& op : operations()) {
       SCOPED_TRACE(op.name);
-      const After a = measure(op.call, cw, flags, mxcsr);
+      const After a = measure(plugin(), op.call, cw, flags, mxcsr);
       const bool trapped = op.fails_if_trapped && (op.fails_if_trapped & ~cw);
       if (op.always_fails) {
         EXPECT_FALSE(a.result.ok);
@@ -353,18 +332,16 @@ TEST_F(FpuInvariant, NoExportTrapsWithEverySseExceptionUnmasked) {
 
 // A host that loads on one thread and steps from another: each call follows
 // its own thread's control word, and neither thread is harmed.
-class FpuThreads : public Loaded {};
+class FpuThreads : public LoadedPlugin {};
 
 TEST_F(FpuThreads, EachThreadGetsItsOwnControlWordBehaviour) {
   UdpProbe probe;
-  Block block(plugin());
-  ASSERT_TRUE(block.init().ok);
-  ASSERT_TRUE(configure(block, {0, "127.0.0.1", probe.port(), 1, 2}).ok);
+  auto block = svtest::block_for(plugin(), {0, "127.0.0.1", probe.port(), 1, 2});
   const std::uint16_t home_cw = fpu::cw();
   fpu::set_x87(0x1332, 0);
-  auto one = inputs(ext80_from_double(1.0));
-  auto nan = inputs(ext80_from_hex("7FFFC000000000000000"));
-  ASSERT_TRUE(block.start_run(one.data()).ok);
+  auto one = inputs({1.0});
+  auto nan = inputs({ext80_from_hex("7FFFC000000000000000")});
+  ASSERT_TRUE(block->start_run(one.data()).ok);
   ASSERT_TRUE(probe.receive().has_value());
 
   CallResult other;
@@ -375,7 +352,7 @@ TEST_F(FpuThreads, EachThreadGetsItsOwnControlWordBehaviour) {
     // it would inherit the creating thread's word, so it is set here.
     fpu::set_x87(0x027F, 0);
     other_default = fpu::cw();
-    other = block.step(nan.data());
+    other = block->step(nan.data());
     other_cw = fpu::cw();
     other_sw = fpu::sw();
     other_last = plugin().last_failure(nullptr, 0);
@@ -390,12 +367,12 @@ TEST_F(FpuThreads, EachThreadGetsItsOwnControlWordBehaviour) {
   EXPECT_EQ(*frame, (std::vector<std::uint8_t>{0, 0, 0, 0}));  // the unit's default result
 
   // The loading thread still traps, and its record is its own.
-  CallResult here = block.step(nan.data());
+  CallResult here = block->step(nan.data());
   EXPECT_FALSE(here.ok);
   EXPECT_EQ(here.failure, kInvalidOp);
   EXPECT_EQ(fpu::pending(fpu::cw(), fpu::sw()), 0);
-  EXPECT_TRUE(block.end_run().ok);
-  EXPECT_TRUE(block.dispose().ok);
+  EXPECT_TRUE(block->end_run().ok);
+  EXPECT_TRUE(block->dispose().ok);
   fpu::set_x87(home_cw, 0);
 }
 

@@ -17,6 +17,7 @@
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
 #include "system/udp_probe.h"
+#include "tests/common/failure.h"
 #include "tests/common/headless.h"
 #include "udpsv_exports.h"
 
@@ -88,10 +89,10 @@ TEST(Lifecycle, ADialogOutlivesADisposeOfItsBlockAndRefusesASecond) {
   auto b = block(0);
   InitUserDLL(b.data());
   std::uint8_t byte = 0xEE;
-  std::string second(100, '\0');
+  std::string second;
   sv::ui::headless::set_script({[&](sv::ui::headless::Form& d) {
     CallParameterDialogDLL(b.data(), &byte);
-    second.resize(GetLastFailureDLL(second.data(), 100));
+    second = svtest::last_failure();
     d[sv::kIPEdit].set_text(u"10.0.0.1");
     DisposeUserDLL(b.data());
     d.press_enter();
@@ -153,11 +154,7 @@ TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
   ASSERT_EQ(GetLastFailureDLL(nullptr, 0), 0);
   auto step = [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, running.data(), one, 0); };
   auto fail = [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, idle.data(), one, 0); };  // no run
-  auto text = [] {
-    char buffer[256];
-    GetLastFailureDLL(buffer, sizeof buffer);
-    return std::string(buffer);
-  };
+  using svtest::last_failure;
 
   // The steps of the two threads interleave as the stages say.
   std::mutex m;
@@ -176,13 +173,13 @@ TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
   };
 
   fail();
-  const std::string failure = text();
+  const std::string failure = last_failure();
   ASSERT_FALSE(failure.empty());
   std::thread other([&] {
     step();
     EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
     fail();
-    EXPECT_EQ(text(), failure);
+    EXPECT_EQ(last_failure(), failure);
     step();
     step();  // a record already clear is cleared again
     EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
@@ -191,7 +188,7 @@ TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
     sv::boundary::release_thread_record();
   });
   wait_for(1);
-  EXPECT_EQ(text(), failure);  // the other thread's calls left this one's record alone
+  EXPECT_EQ(last_failure(), failure);  // the other thread's calls left this one's record alone
   step();
   EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
   go(2);
@@ -202,14 +199,14 @@ TEST(Lifecycle, FailureRecordsArePerThreadAndClearedByTheirOwnThread) {
     fail();
     go(3);
     wait_for(4);
-    EXPECT_EQ(text(), failure);
+    EXPECT_EQ(last_failure(), failure);
     step();
     EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
     sv::boundary::release_thread_record();
   });
   wait_for(3);
   fail();
-  EXPECT_EQ(text(), failure);
+  EXPECT_EQ(last_failure(), failure);
   step();
   EXPECT_EQ(GetLastFailureDLL(nullptr, 0), 0);
   GetDLLName();

@@ -18,6 +18,7 @@
 #include "system/dynlib.h"
 #include "system/model_file.h"
 #include "system/resources.h"
+#include "tests/common/texts.h"
 
 namespace svhost {
 namespace {
@@ -29,7 +30,6 @@ const char kSection[] = "10067\r\n127.0.0.1\r\n9\r\n0\r\n0\r\n";
 // Read first, and failing at its third line: every cycle carries a failure,
 // a C++ exception thrown and caught inside the library and handed on.
 const char kBadSection[] = "10067\r\n127.0.0.1\r\nabc\r\n";
-const char kConvertAbc[] = "''abc'' ist kein gültiger Integer-Wert";
 
 // The TLS indices the process has free. A library that loses one per load
 // shows no handle: a process has about a thousand, and a thousand cycles
@@ -64,7 +64,7 @@ void cycle(int i, int forget_end, int forget_dispose) {
   file.seek(0);
   const CallResult bad = plugin->call([&] { x.ReadFromFile(file.handle(), record.data()); });
   ASSERT_FALSE(bad.ok) << "cycle " << i << ": a bad section was read without failure";
-  ASSERT_EQ(bad.failure, kConvertAbc) << "cycle " << i;
+  ASSERT_EQ(bad.failure, svtest::not_an_integer("abc")) << "cycle " << i;
   ok("ReadFromFile", plugin->call([&] { x.ReadFromFile(file.handle(), record.data()); }));
   ok("InitSimulationDLL",
      plugin->call([&] { x.InitSimulationDLL(record.data(), values.data(), 0); }));

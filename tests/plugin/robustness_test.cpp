@@ -2,7 +2,6 @@
 // damaged model never over-reads, and a missing receiver never fails a step.
 #include <dirent.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,8 +9,11 @@
 
 #include "base/user_data.h"
 #include "plugin/block_record.h"
+#include "system/model_file.h"
 #include "system/udp_probe.h"
 #include "tests/common/ext80.h"
+#include "tests/common/failure.h"
+#include "tests/common/texts.h"
 #include "udpsv_exports.h"
 
 namespace {
@@ -25,10 +27,7 @@ int open_descriptors() {
   return n;
 }
 
-std::string last_failure() {
-  char buf[512];
-  return GetLastFailureDLL(buf, sizeof buf) ? std::string(buf) : std::string();
-}
+using svtest::last_failure;
 
 TEST(Robustness, CyclesLeakNoSocket) {
   const int before = open_descriptors();
@@ -95,18 +94,18 @@ TEST(Robustness, DamagedModelsLoadOrFailClearlyAndStepsStayInBounds) {
       {"type 99", section("3", "99"), ""},
       {"port 70000", section("1", "0", "70000"), ""},
       {"port -1", section("1", "0", "-1"), ""},
+      {"port empty", section("1", "0", ""), svtest::not_an_integer("")},
+      {"port blank", section("1", "0", "   "), svtest::not_an_integer("   ")},
   };
   const std::uint16_t port = svhost::closed_port();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::FILE* f = std::tmpfile();
-    std::fwrite(c.section.data(), 1, c.section.size(), f);
-    std::fflush(f);
-    std::rewind(f);
+    svhost::ModelFile f = svhost::ModelFile::create_temporary();
+    f.write(c.section);
+    f.seek(0);
     std::vector<unsigned char> record(8192, 0);
     InitUserDLL(record.data());
-    ReadFromFile(fileno(f), record.data());
-    std::fclose(f);
+    ReadFromFile(f.handle(), record.data());
     const std::string failure = last_failure();
     EXPECT_EQ(failure.substr(0, c.failure.size()), c.failure);
     EXPECT_EQ(failure.empty(), c.failure.empty()) << failure;
@@ -118,7 +117,7 @@ TEST(Robustness, DamagedModelsLoadOrFailClearlyAndStepsStayInBounds) {
     std::vector<unsigned char> in(provided * 10, 0);
     InitSimulationDLL(record.data(), in.data(), 0);
     const std::string step = last_failure();
-    if (d->Inputs < 0 || d->Inputs > 255) EXPECT_EQ(step, "Fehler bei Bereichsprüfung");
+    if (d->Inputs < 0 || d->Inputs > 255) EXPECT_EQ(step, svtest::kRangeError);
     else EXPECT_EQ(step, "");
     EndSimulationDLL2(record.data());
     DisposeUserDLL(record.data());

@@ -3,60 +3,44 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "base/errors.h"
-#include "base/text.h"
 #include "platform/fileio.h"
 #include "plugin/param_section.h"
+#include "system/model_file.h"
+#include "tests/common/failure.h"
 
 namespace {
 
-class TempFile {
- public:
-  TempFile() : f_(std::tmpfile()) {}
-  ~TempFile() { std::fclose(f_); }
-  std::uint32_t handle() const { return static_cast<std::uint32_t>(fileno(f_)); }
-  void put(const std::string& s) {
-    ::write(fileno(f_), s.data(), s.size());
-    rewind();
-  }
-  void rewind() { lseek(fileno(f_), 0, SEEK_SET); }
-  long position() const { return lseek(fileno(f_), 0, SEEK_CUR); }
-  std::string contents() const {
-    off_t end = lseek(fileno(f_), 0, SEEK_END);
-    std::string s(static_cast<std::size_t>(end), '\0');
-    pread(fileno(f_), s.data(), s.size(), 0);
-    return s;
-  }
+using svhost::ModelFile;
 
- private:
-  std::FILE* f_;
-};
+// The file's whole text; the position goes back to its start.
+std::string contents(ModelFile& f) {
+  f.seek(0);
+  std::string text = f.read_rest();
+  f.seek(0);
+  return text;
+}
 
-// The text of the SectionFormatError that reading the file raises; empty
-// when it reads.
-std::string section_failure(const TempFile& f, sv::TUserData& d) {
-  try {
-    sv::read_section(f.handle(), d);
-  } catch (const sv::SectionFormatError& e) {
-    return sv::utf8(e.message());
-  }
-  return "";
+// A file that holds the text, read from its start.
+ModelFile file_with(const std::string& text) {
+  ModelFile f = ModelFile::create_temporary();
+  f.write(text);
+  f.seek(0);
+  return f;
 }
 
 TEST(Section, AddressIsWrittenInTheAnsiCodePage) {
-  TempFile f;
+  ModelFile f = ModelFile::create_temporary();
   sv::TUserData d;
   d.IPAddress = u"h\u00FCst-\u20AC-\u4E2D";  // ü and € exist in 1252, the CJK letter does not
   d.Port = -5;
   sv::write_section(f.handle(), d);
-  EXPECT_EQ(f.contents(), "10067\r\nh\xFCst-\x80-?\r\n-5\r\n1\r\n0\r\n");
-  f.rewind();
+  EXPECT_EQ(contents(f), "10067\r\nh\xFCst-\x80-?\r\n-5\r\n1\r\n0\r\n");
+  f.seek(0);
   sv::TUserData back;
   sv::read_section(f.handle(), back);
   EXPECT_EQ(back.IPAddress, u"h\u00FCst-\u20AC-?");
@@ -65,16 +49,16 @@ TEST(Section, AddressIsWrittenInTheAnsiCodePage) {
 }
 
 TEST(Section, OverlongAddressIsCutSoTheSectionStaysReadable) {
-  TempFile f;
+  ModelFile f = ModelFile::create_temporary();
   sv::TUserData d;
   d.IPAddress = std::u16string(1500, u'a');
   d.Inputs = 7;
   sv::write_section(f.handle(), d);
   // The host's line buffer of 1001 bytes holds 998 of text, CR, LF and a zero.
-  const std::string text = f.contents();
+  const std::string text = contents(f);
   const std::size_t line = text.find("\r\n") + 2;
   EXPECT_EQ(text.find("\r\n", line) - line, 998u);
-  f.rewind();
+  f.seek(0);
   sv::TUserData back;
   sv::read_section(f.handle(), back);
   EXPECT_EQ(back.IPAddress, std::u16string(998, u'a'));
@@ -83,8 +67,7 @@ TEST(Section, OverlongAddressIsCutSoTheSectionStaysReadable) {
 
 TEST(Section, LineLengthLimits) {
   const std::string tail = "\r\n1600\r\n1\r\n0\r\n";
-  TempFile f;
-  f.put("1\r\n" + std::string(999, 'b') + tail);
+  ModelFile f = file_with("1\r\n" + std::string(999, 'b') + tail);
   sv::TUserData d;
   sv::read_section(f.handle(), d);
   EXPECT_EQ(d.IPAddress.size(), 999u);
@@ -102,10 +85,9 @@ TEST(Section, AFailureNamesItsLine) {
                     "Unerwartetes Dateiende im Parameterabschnitt (Zeile " + at + " von 5)"},
           std::pair{before + std::string(1000, '7') + "\r\n",
                     "Zeile " + at + " des Parameterabschnitts ist länger als 999 Zeichen"}}) {
-      TempFile f;
-      f.put(file);
+      ModelFile f = file_with(file);
       sv::TUserData d;
-      EXPECT_EQ(section_failure(f, d), text);
+      EXPECT_EQ(svtest::failure_of([&] { sv::read_section(f.handle(), d); }), text);
       EXPECT_EQ(d.Inputs, n > 4 ? 3 : 1);  // the lines before it are taken
     }
     before += line + std::string("\r\n");
@@ -113,33 +95,32 @@ TEST(Section, AFailureNamesItsLine) {
 }
 
 TEST(Section, ZeroByteEndsTheLineText) {
-  TempFile f;
-  f.put(std::string("10067\r\nabc\0def\r\n12\0 9\r\n1\r\n0\r\nNEXT", 33));
+  ModelFile f = file_with(std::string("10067\r\nabc\0def\r\n12\0 9\r\n1\r\n0\r\nNEXT", 33));
   sv::TUserData d;
   sv::read_section(f.handle(), d);
   EXPECT_EQ(d.IPAddress, u"abc");
   EXPECT_EQ(d.Port, 12);
-  EXPECT_EQ(f.position(), 29);  // directly after the section
+  EXPECT_EQ(f.tell(), 29);  // directly after the section
 }
 
 TEST(Section, WritesFiveLinesAndNothingElse) {
-  TempFile f;
+  ModelFile f = ModelFile::create_temporary();
   sv::TUserData d;
   d.IPAddress.clear();
   d.Port = INT32_MIN;
   d.Inputs = 0;
   d.DataType = -1;
   sv::write_section(f.handle(), d);
-  EXPECT_EQ(f.contents(), "10067\r\n\r\n-2147483648\r\n0\r\n-1\r\n");
+  EXPECT_EQ(contents(f), "10067\r\n\r\n-2147483648\r\n0\r\n-1\r\n");
 }
 
 // The host file's byte I/O reports the bytes it moved: all of them, those
 // a pipe took before it was full, 0 at the end of the file, -1 on failure.
 TEST(SectionFileIo, ReportsTheBytesItMoved) {
-  TempFile f;
+  ModelFile f = ModelFile::create_temporary();
   EXPECT_EQ(sv::platform::file_write(f.handle(), "abcdef", 6), 6);
   EXPECT_EQ(sv::platform::file_write(f.handle(), "", 0), 0);
-  f.rewind();
+  f.seek(0);
   char buf[8] = {};
   EXPECT_EQ(sv::platform::file_read(f.handle(), buf, 4), 4);
   EXPECT_EQ(std::string(buf, 4), "abcd");

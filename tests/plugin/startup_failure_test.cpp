@@ -13,6 +13,7 @@
 
 #include "plugin/boundary.h"
 #include "plugin/startup.h"
+#include "tests/common/failure.h"
 #include "tests/support/store_fixture.h"
 #include "udpsv_exports.h"
 
@@ -24,10 +25,9 @@ struct LoadResult {
   std::string describing;  // a describing export: whether it wrote its record, and the failure
 };
 
+// The length GetLastFailureDLL reports, and its text.
 std::string last_failure() {
-  char buf[256];
-  const std::int32_t n = GetLastFailureDLL(buf, sizeof buf);
-  return std::to_string(n) + ":" + buf;
+  return std::to_string(GetLastFailureDLL(nullptr, 0)) + ":" + svtest::last_failure();
 }
 
 // Starts the library in a child process, so that its start-up (and the

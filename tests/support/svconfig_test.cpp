@@ -1,28 +1,20 @@
 #include "support/SVConfig.h"
 
 #include <array>
-#include <functional>
 
 #include <gtest/gtest.h>
 
 #include "base/errors.h"
 #include "platform/settings_store.h"
 #include "store_fixture.h"
+#include "tests/common/failure.h"
 
 namespace sv {
 namespace {
 
 using svconfig::load_options;
 using svconfig::TSVOptions;
-
-std::u16string registry_error_text(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RegistryError& e) {
-    return e.message();
-  }
-  return u"(nothing raised)";
-}
+using svtest::failure_of;
 
 void expect_defaults(const TSVOptions& o) {
   EXPECT_FALSE(o.AutoInfoOpen);
@@ -108,13 +100,12 @@ TEST(SVConfig, ValueOfAnotherTypeRaisesUnlessItHasNoData) {
   {
     test::ScopedStore store;
     store.set_dword(u"Default Grid Mode", 3);
-    EXPECT_EQ(registry_error_text([] { load_options(); }),
-              u"Ungültiger Datentyp für 'Default Grid Mode'");
+    EXPECT_EQ(failure_of(load_options), "Ungültiger Datentyp für 'Default Grid Mode'");
   }
   {
     test::ScopedStore store;
     store.set_binary(u"Temp Path", {0x41, 0x00});
-    EXPECT_EQ(registry_error_text([] { load_options(); }), u"Ungültiger Datentyp für 'Temp Path'");
+    EXPECT_EQ(failure_of(load_options), "Ungültiger Datentyp für 'Temp Path'");
   }
   {
     test::ScopedStore store;
@@ -129,8 +120,8 @@ TEST(SVConfig, ValueOfAnotherTypeRaisesUnlessItHasNoData) {
 TEST(SVConfig, ValueThatCannotBeQueriedRaises) {
   platform::SettingsValue failed;
   failed.kind = platform::SettingsValue::Kind::query_failed;
-  EXPECT_EQ(registry_error_text([&] { svconfig::value_text(failed, u"Tooltip Help"); }),
-            u"Fehler beim Holen der Daten für 'Tooltip Help'");
+  EXPECT_EQ(failure_of([&] { svconfig::value_text(failed, u"Tooltip Help"); }),
+            "Fehler beim Holen der Daten für 'Tooltip Help'");
 }
 
 TEST(SVConfig, InitHoldsTheRecordUntilFini) {

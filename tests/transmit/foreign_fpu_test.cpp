@@ -6,19 +6,20 @@
 // fninit (control word 0x037F, every flag cleared) inside the call; the
 // caller must find its own word and flags when the export returns, and the
 // run start's first frame must still be converted under the caller's word.
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "base/user_data.h"
-#include "platform/net.h"
 #include "plugin/block_record.h"
 #include "plugin/startup.h"
 #include "system/udp_probe.h"
+#include "tests/common/failure.h"
+#include "tests/common/fake_net.h"
 #include "tests/common/fpu.h"
 #include "tests/common/headless.h"
+#include "tests/common/texts.h"
 #include "transmit/socket_layer.h"
 #include "udpsv_exports.h"
 
@@ -27,15 +28,13 @@ namespace {
 namespace fpu = svtest::fpu;
 using sv::net::LookupResult;
 using sv::net::LookupStatus;
+using svtest::kHostNotFound;
+using svtest::kInvalidOp;
 
 const unsigned char kOne[10] = {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};
 const unsigned char kQuietNan[10] = {0, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0x7F};
-const char kInvalidOp[] = "Ungültige Gleitkommaoperation";
-const char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
 
 void reset_word() { asm volatile("fninit"); }
-
-LookupResult g_lookup_answer;
 
 // The state an export left: read straight after it returned.
 struct After {
@@ -47,21 +46,8 @@ class ForeignControlWord : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(sv::socket_layer::platform_started()) << "a sender outlived its test";
-    sv::net::Api& api = sv::net::api();
-    api.start = [] {
-      const int code = sv::net::platform_api().start();
-      reset_word();
-      return code;
-    };
-    api.stop = [] {
-      sv::net::platform_api().stop();
-      reset_word();
-    };
-    api.lookup = [](std::u16string_view) {
-      reset_word();
-      return g_lookup_answer;
-    };
-    g_lookup_answer = {LookupStatus::Ok, {{127, 0, 0, 1}}, 0};
+    net_.inside = reset_word;
+    net_.lookup_answer = LookupResult{LookupStatus::Ok, {{127, 0, 0, 1}}, 0};
     record_.assign(8192, 0);
     InitUserDLL(record_.data());
     data_ = sv::block_record::user_data(record_.data());
@@ -70,7 +56,6 @@ class ForeignControlWord : public ::testing::Test {
   void TearDown() override {
     EndSimulationDLL2(record_.data());
     DisposeUserDLL(record_.data());
-    sv::net::api() = sv::net::platform_api();
   }
 
   // Puts the thread into the caller's state, makes the call, reads the
@@ -82,8 +67,7 @@ class ForeignControlWord : public ::testing::Test {
     call();
     After a{fpu::cw(), fpu::sw(), {}};
     fpu::set_x87(home, 0);
-    char text[256];
-    if (GetLastFailureDLL(text, sizeof text) > 0) a.failure = text;
+    a.failure = svtest::last_failure();
     return a;
   }
 
@@ -96,6 +80,7 @@ class ForeignControlWord : public ::testing::Test {
         << std::hex << "status 0x" << a.sw << " under 0x" << a.cw;
   }
 
+  svtest::FakeNet net_;
   svhost::UdpProbe probe_;
   std::vector<unsigned char> record_;
   sv::TUserData* data_ = nullptr;
@@ -137,7 +122,7 @@ TEST_F(ForeignControlWord, ALookupLeavesTheCallersWordAndFlags) {
 
   // A lookup that fails, under the start-up's word: put back before the
   // failure is handed on.
-  g_lookup_answer = {LookupStatus::SocketError, {}, 11001};
+  net_.lookup_answer = LookupResult{LookupStatus::SocketError, {}, 11001};
   a = call_as(0x1332, fpu::kPrecision,
               [&] { SimulateDLL2(0, 0, 0, 0, 0, 0, record_.data(), kOne, 0); });
   EXPECT_EQ(a.failure, kHostNotFound);

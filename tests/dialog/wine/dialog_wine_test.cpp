@@ -24,8 +24,8 @@
 #include "png_writer.h"
 #include "system/guard.h"
 #include "system/udp_probe.h"
-#include "tests/common/code_page.h"
 #include "tests/common/deadline.h"
+#include "tests/common/texts.h"
 #include "udpsv_exports.h"
 
 namespace {

@@ -22,6 +22,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "tools", "clients"))
+import harness  # noqa: E402
 
 NATIVE_LABELS = ["plug-in", "frames, double", "frames, single", "frames, int32", "frames, boolean",
                  "unresolvable name", "no receiver", "x87 control word", "load and unload twice"]
@@ -42,14 +44,8 @@ PE32_PLUS = (b"MZ" + bytes(0x3A) + (0x40).to_bytes(4, "little") + b"PE\0\0" +
              (0x8664).to_bytes(2, "little") + bytes(14) + (0xF0).to_bytes(2, "little") +
              (0x2022).to_bytes(2, "little") + (0x20B).to_bytes(2, "little") + bytes(0xEE))
 
-failures = []
-
-
-def check(ok, text):
-    if not ok:
-        failures.append(text)
-        print("FAIL: " + text, flush=True)
-    return ok
+failures = harness.Failures("selftest")
+check = failures.check
 
 
 class SelfTest:
@@ -143,9 +139,7 @@ def main():
     finally:
         if a.wine:
             subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "stop", a.wine])
-    if failures:
-        sys.exit("selftest: %d check(s) failed" % len(failures))
-    print("selftest: all checks passed")
+    failures.finish()
 
 
 def run_checks(a):

@@ -11,27 +11,14 @@
 #include "host/block.h"
 #include "host/plugin.h"
 #include "system/win32/text.h"
+#include "tests/common/plugin.h"
+#include "tests/support/store_fixture.h"
 
 namespace {
 
-const wchar_t kSettings[] = L"Software\\Haldeck\\Sorvane 7\\General Settings";
-
-class BrokenSettings {
- public:
-  BrokenSettings() {
-    RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                    nullptr);
-    DWORD one = 1;
-    RegSetValueExW(key_, L"Tooltip Help", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                   sizeof one);
-  }
-  ~BrokenSettings() {
-    RegDeleteValueW(key_, L"Tooltip Help");
-    RegCloseKey(key_);
-  }
-
- private:
-  HKEY key_ = nullptr;
+// Settings the start-up cannot read: a number where a text belongs.
+struct BrokenSettings : sv::test::ScopedStore {
+  BrokenSettings() { set_dword(u"Tooltip Help", 1); }
 };
 
 TEST(Win32Load, FailedStartUpRefusesTheLoadAndALaterLoadWorks) {
@@ -141,11 +128,8 @@ TEST(Win32Load, WinsockComesWithTheFirstSenderAndGoesWithTheLast) {
   auto plugin = svhost::Plugin::load(svhost::default_plugin_path());
   EXPECT_EQ(ws2(), nullptr);
   // A host that forgets its block, with a run open, when it unloads.
-  auto* block = new svhost::Block(*plugin);
-  ASSERT_TRUE(block->init().ok);
-  svhost::SectionValues v;
-  v.data_type = 4;  // empty frames: the sender starts and opens, sends nothing
-  ASSERT_TRUE(svhost::configure(*block, v).ok);
+  // Empty frames: the sender starts and opens, sends nothing.
+  svhost::Block* block = svtest::block_for(*plugin, {0, "127.0.0.1", 1600, 1, 4}).release();
   std::vector<unsigned char> in(svhost::kMaxInputValues * svhost::kExt80Size, 0);
   for (const bool unload_in_the_run : {false, true}) {
     svhost::CallResult r = block->start_run(in.data());

@@ -17,8 +17,9 @@
 #include "host/block.h"
 #include "system/model_file.h"
 #include "system/udp_probe.h"
-#include "tests/common/code_page.h"
 #include "tests/common/ext80.h"
+#include "tests/common/plugin.h"
+#include "tests/common/texts.h"
 
 namespace {
 
@@ -31,43 +32,18 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr std::uint16_t kControlWordReserved = 0x40;
 
-class Win32Plugin : public ::testing::Test {
+class Win32Plugin : public svtest::LoadedPlugin {
  protected:
   static void SetUpTestSuite() {
-    plugin_ = Plugin::load(svhost::default_plugin_path()).release();
+    LoadedPlugin::SetUpTestSuite();
     // Start-up ran in DllMain on this very thread.
     control_word_after_load_ = sv::x87::control_word();
-  }
-  static void TearDownTestSuite() {
-    delete plugin_;
-    plugin_ = nullptr;
   }
   void TearDown() override { sv::x87::load(sv::x87::kStartupControlWord, 0); }
 
   static std::unique_ptr<Block> block_for(std::string address, std::uint16_t port, int inputs,
                                           int type) {
-    auto b = std::make_unique<Block>(*plugin_);
-    EXPECT_TRUE(b->init().ok);
-    svhost::SectionValues v;
-    v.version = 10067;
-    v.address = std::move(address);
-    v.port = port;
-    v.inputs = inputs;
-    v.data_type = type;
-    CallResult r = svhost::configure(*b, v);
-    EXPECT_TRUE(r.ok) << r.failure;
-    return b;
-  }
-
-  // The input-value array of the host: 256 slots, the first ones given.
-  static Bytes inputs(std::initializer_list<svtest::Ext80> values) {
-    Bytes a(svhost::kMaxInputValues * svhost::kExt80Size, 0);
-    std::size_t at = 0;
-    for (const auto& v : values) {
-      std::copy(v.b, v.b + 10, a.begin() + at);
-      at += 10;
-    }
-    return a;
+    return svtest::block_for(plugin(), {10067, std::move(address), port, inputs, type});
   }
 
   // One run of a single step: returns the first frame (from InitSimulationDLL)
@@ -76,7 +52,7 @@ class Win32Plugin : public ::testing::Test {
                                      std::initializer_list<svtest::Ext80> step) {
     svhost::UdpProbe probe;
     auto b = block_for("127.0.0.1", probe.port(), static_cast<int>(first.size()), type);
-    Bytes a = inputs(first), s = inputs(step);
+    Bytes a = svtest::inputs(first), s = svtest::inputs(step);
     CallResult r = b->start_run(a.data());
     EXPECT_TRUE(r.ok) << r.failure;
     r = b->step(s.data());
@@ -87,19 +63,15 @@ class Win32Plugin : public ::testing::Test {
     return {f1.value_or(Bytes{}), f2.value_or(Bytes{})};
   }
 
-  static Plugin* plugin_;
-  static std::uint16_t control_word_after_load_;
+  static inline std::uint16_t control_word_after_load_ = 0;
 };
-
-Plugin* Win32Plugin::plugin_ = nullptr;
-std::uint16_t Win32Plugin::control_word_after_load_ = 0;
 
 TEST_F(Win32Plugin, LoadingSwitchesTheLoadingThreadsTrapsOn) {
   EXPECT_EQ(control_word_after_load_ & ~kControlWordReserved, 0x1332);
 }
 
 TEST_F(Win32Plugin, NewBlockWritesTheThirtyByteSectionWithTheResourceVersion) {
-  Block b(*plugin_);
+  Block b(plugin());
   ASSERT_TRUE(b.init().ok);
   // A real file and real _lwrite calls: create, let the plug-in write, read back.
   svhost::ModelFile file = svhost::ModelFile::create_temporary();
@@ -112,7 +84,7 @@ TEST_F(Win32Plugin, NewBlockWritesTheThirtyByteSectionWithTheResourceVersion) {
 }
 
 TEST_F(Win32Plugin, SectionReadBackThroughLreadLeavesThePositionAfterTheLastLine) {
-  Block b(*plugin_);
+  Block b(plugin());
   ASSERT_TRUE(b.init().ok);
   svhost::ModelFile file = svhost::ModelFile::create_temporary();
   file.write(std::string("7\r\nrecv.example\r\n-5\r\n50\r\n3\r\ntail"));
@@ -149,11 +121,9 @@ TEST_F(Win32Plugin, FramesOfEveryTypeAreByteExactOnTheWire) {
 TEST_F(Win32Plugin, FiftyDoublesMakeOneFourHundredByteDatagram) {
   svhost::UdpProbe probe;
   auto b = block_for("LocalHost", probe.port(), 50, 0);
-  Bytes a(svhost::kMaxInputValues * 10, 0);
-  for (int i = 0; i < 50; ++i) {
-    svtest::Ext80 v = ext(static_cast<double>(i + 1));
-    std::copy(v.b, v.b + 10, a.begin() + 10 * i);
-  }
+  std::vector<svtest::Ext80> values;
+  for (int i = 1; i <= 50; ++i) values.push_back(ext(static_cast<double>(i)));
+  const Bytes a = svtest::inputs(values);
   ASSERT_TRUE(b->start_run(a.data()).ok);
   ASSERT_TRUE(b->end_run().ok);
   auto frame = probe.receive();
@@ -172,25 +142,25 @@ TEST_F(Win32Plugin, TrappedConversionsFailTheStepWithTheRuntimeText) {
     svtest::Ext80 value;
     const char* text;
   } cases[] = {
-      {2, svtest::quiet_nan(), "Ungültige Gleitkommaoperation"},
-      {2, svtest::infinity(), "Ungültige Gleitkommaoperation"},
-      {3, svtest::quiet_nan(), "Ungültige Gleitkommaoperation"},
-      {0, svtest::signalling_nan(), "Ungültige Gleitkommaoperation"},
-      {1, ext(1e39), "Gleitkommaüberlauf"},
-      {0, ext(0x8000000000000000ULL, 0x7FFE), "Gleitkommaüberlauf"},
+      {2, svtest::quiet_nan(), svtest::kInvalidOp},
+      {2, svtest::infinity(), svtest::kInvalidOp},
+      {3, svtest::quiet_nan(), svtest::kInvalidOp},
+      {0, svtest::signalling_nan(), svtest::kInvalidOp},
+      {1, ext(1e39), svtest::kOverflow},
+      {0, ext(0x8000000000000000ULL, 0x7FFE), svtest::kOverflow},
   };
   ASSERT_EQ(GetACP(), static_cast<UINT>(svtest::code_page()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
     auto b = block_for("127.0.0.1", probe.port(), 1, c.type);
-    Bytes ok = inputs({ext(1.0)}), bad = inputs({c.value});
+    Bytes ok = svtest::inputs({1.0}), bad = svtest::inputs({c.value});
     ASSERT_TRUE(b->start_run(ok.data()).ok);
     CallResult r = b->step(bad.data());
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.failure, svtest::as_host_gets(c.text));
     // The exception's text and the recorded one agree, in the ANSI code page.
     char raw[128];
-    std::int32_t n = plugin_->last_failure(raw, sizeof raw);
+    std::int32_t n = plugin().last_failure(raw, sizeof raw);
     EXPECT_EQ(svhost::failure_text_to_utf8(std::string(raw, n > 0 ? n : 0)), r.failure);
     // The unit still traps afterwards, with nothing left pending.
     EXPECT_EQ(sv::x87::control_word() & ~kControlWordReserved, 0x1332);
@@ -219,7 +189,7 @@ TEST_F(Win32Plugin, MaskedTrapsSendTheUnitsDefaultResults) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
     auto b = block_for("127.0.0.1", probe.port(), 1, c.type);
-    Bytes in = inputs({c.value});
+    Bytes in = svtest::inputs({c.value});
     CallResult r = b->start_run(in.data());
     EXPECT_TRUE(r.ok) << r.failure;
     EXPECT_TRUE(b->end_run().ok);
@@ -233,18 +203,18 @@ TEST_F(Win32Plugin, MaskedTrapsSendTheUnitsDefaultResults) {
 }
 
 TEST_F(Win32Plugin, MissingHostFailsTheRunStartWithHostNotFound) {
-  const std::string text = "Socket Error # 11001\r\nHost not found.";
+  const std::string text = svtest::kHostNotFound;
   auto b = block_for("no-such-host.invalid", 9, 1, 0);
-  Bytes in = inputs({ext(1.0)});
+  Bytes in = svtest::inputs({1.0});
   CallResult r = b->start_run(in.data());
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.failure, text);
   r = b->step(in.data());
   EXPECT_EQ(r.failure, text);
   // The failure is the thread's latest; the next successful call clears it.
-  EXPECT_EQ(plugin_->last_failure(nullptr, 0), static_cast<std::int32_t>(text.size()));
+  EXPECT_EQ(plugin().last_failure(nullptr, 0), static_cast<std::int32_t>(text.size()));
   EXPECT_TRUE(b->end_run().ok);
-  EXPECT_EQ(plugin_->last_failure(nullptr, 0), 0);
+  EXPECT_EQ(plugin().last_failure(nullptr, 0), 0);
 }
 
 // Every thread of the host passes the DLL's thread detach, also one that
@@ -260,7 +230,7 @@ TEST_F(Win32Plugin, AThreadThatNeverCalledTheLibraryEnds) {
   GetExitCodeThread(thread, &code);
   CloseHandle(thread);
   EXPECT_EQ(code, 7u);
-  Block b(*plugin_);
+  Block b(plugin());
   EXPECT_TRUE(b.init().ok);
 }
 
@@ -273,8 +243,8 @@ TEST_F(Win32Plugin, ExportsAreUndecoratedAndDescribeTheBlock) {
   std::string name;
   const char* a1 = nullptr;
   const char* a2 = nullptr;
-  ASSERT_TRUE(plugin_->dll_name(&name, &a1).ok);
-  ASSERT_TRUE(plugin_->dll_name(&name, &a2).ok);
+  ASSERT_TRUE(plugin().dll_name(&name, &a1).ok);
+  ASSERT_TRUE(plugin().dll_name(&name, &a2).ok);
   EXPECT_EQ(name, "UDP Sorvane2Simulink");
   EXPECT_EQ(a1, a2);
 }

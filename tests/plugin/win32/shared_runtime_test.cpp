@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,9 +15,11 @@
 
 #include "host/block.h"
 #include "host/plugin.h"
-#include "host/signals.h"
 #include "system/udp_probe.h"
 #include "system/win32/text.h"
+#include "tests/common/ext80.h"
+#include "tests/common/texts.h"
+#include "tests/support/store_fixture.h"
 
 #ifndef SV_TEST_SHARED_RUNTIME_DIR
 #error "SV_TEST_SHARED_RUNTIME_DIR must name the folder with the toolchain's runtime DLLs"
@@ -30,9 +31,9 @@ namespace {
 const char kLibgcc[] = "libgcc_s_dw2-1.dll";
 const char kLibstdcxx[] = "libstdc++-6.dll";
 
-const char kConvertAbc[] = "''abc'' ist kein gültiger Integer-Wert";
-const char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
-const char kInvalidOp[] = "Ungültige Gleitkommaoperation";
+using svtest::inputs;
+using svtest::kHostNotFound;
+using svtest::kInvalidOp;
 
 bool loaded(const char* name) { return GetModuleHandleA(name) != nullptr; }
 
@@ -77,12 +78,6 @@ void stage(const char* what) {
   std::fflush(stdout);
 }
 
-std::vector<unsigned char> inputs(const Ext80& value) {
-  std::vector<unsigned char> out(kMaxInputValues * kExt80Size, 0);
-  std::memcpy(out.data(), value.data(), kExt80Size);
-  return out;
-}
-
 // Each of the library's failure paths that a host meets in use: every one a
 // C++ exception inside the DLL, caught at its boundary and raised to the
 // host. Then a call that succeeds, so the library is known to be usable.
@@ -93,11 +88,11 @@ void expect_failures_arrive(const Plugin& plugin) {
   stage("ReadFromFile of a section with a port that is no integer");
   CallResult r = block.load_section("10067\r\n127.0.0.1\r\nabc\r\n1\r\n0\r\n");
   EXPECT_FALSE(r.ok) << "a bad section was read without failure";
-  EXPECT_EQ(r.failure, kConvertAbc);
+  EXPECT_EQ(r.failure, svtest::not_an_integer("abc"));
 
   stage("InitSimulationDLL to a name that does not resolve");
   ASSERT_TRUE(configure(block, {0, "no-such-host.invalid", 9, 1, 0}).ok);
-  const auto one = inputs(ext80_from_double(1.0));
+  const auto one = inputs({1.0});
   r = block.start_run(one.data());
   EXPECT_FALSE(r.ok) << "the run start to an unresolvable name succeeded";
   EXPECT_EQ(r.failure, kHostNotFound);
@@ -110,7 +105,7 @@ void expect_failures_arrive(const Plugin& plugin) {
   stage("InitSimulationDLL with a NaN under int32");
   UdpProbe probe;
   ASSERT_TRUE(configure(block, {0, "127.0.0.1", probe.port(), 1, 2}).ok);
-  const auto nan = inputs(parse_constant("nan"));
+  const auto nan = inputs({svtest::quiet_nan()});
   r = block.start_run(nan.data());
   EXPECT_FALSE(r.ok) << "a NaN under int32 was sent";
   EXPECT_EQ(r.failure, kInvalidOp);
@@ -164,17 +159,9 @@ TEST(SharedRuntime, LibgccUnloadedBeforeTheDll) {
 // is refused and the process goes on. The load runs in a child process, so
 // that the settings of the wrong type are put right again even when the load
 // ends the process.
-const wchar_t kSettings[] = L"Software\\Haldeck\\Sorvane 7\\General Settings";
-const wchar_t kSettingsValue[] = L"Tooltip Help";
-
 TEST(SharedRuntime, FailedStartUpRefusesTheLoad) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  const DWORD one = 1;  // a number where the settings hold a text
-  RegSetValueExW(key, kSettingsValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                 sizeof one);
+  auto broken = std::make_unique<sv::test::ScopedStore>();
+  broken->set_dword(u"Tooltip Help", 1);  // a number where the settings hold a text
 
   wchar_t exe[MAX_PATH];
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -194,8 +181,7 @@ TEST(SharedRuntime, FailedStartUpRefusesTheLoad) {
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
   }
-  RegDeleteValueW(key, kSettingsValue);
-  RegCloseKey(key);
+  broken.reset();
   ASSERT_TRUE(started) << win32::system_reason(GetLastError());
   ASSERT_EQ(waited, WAIT_OBJECT_0) << "the child did not end within 120 s";
   EXPECT_EQ(status, 0u) << "the child's load ended with status " << status
