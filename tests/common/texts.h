@@ -14,6 +14,9 @@ inline constexpr char kInvalidOp[] = "Ungültige Gleitkommaoperation";
 inline constexpr char kOverflow[] = "Gleitkommaüberlauf";
 inline constexpr char kRangeError[] = "Fehler bei Bereichsprüfung";
 inline constexpr char kHostNotFound[] = "Socket Error # 11001\r\nHost not found.";
+// The integer fields' boxes (UTF-16, as the dialog shows them).
+inline constexpr char16_t kTooLarge[] = u"Zahlenwert zu gro\u00DF";
+inline constexpr char16_t kInputsRange[] = u"Zul\u00E4ssiger Wertebereich:\n\rvon: 1\n\rbis: 50";
 
 // The conversion error of a text that is no integer.
 inline std::string not_an_integer(std::string_view text) {

@@ -8,6 +8,7 @@
 #include "dialog/UDPSV2SimulinkDlg.h"
 #include "dialog/UDPSV2SimulinkForm.h"
 #include "tests/common/headless.h"
+#include "tests/common/texts.h"
 #include "tests/support/string_lib.h"
 
 namespace {
@@ -146,7 +147,7 @@ TEST_F(ParameterDialog, TheIntegerFieldsCarryTheFormsProperties) {
   }});
   ASSERT_EQ(hl::boxes().size(), 2u);
   // A range of 1 to 50 with zero allowed: no note about 0.
-  EXPECT_EQ(hl::boxes()[0].text, u"Zulässiger Wertebereich:\n\rvon: 1\n\rbis: 50");
+  EXPECT_EQ(hl::boxes()[0].text, svtest::kInputsRange);
   EXPECT_EQ(hl::boxes()[1].text, u"Zulässiger Wertebereich:\n\rkeine Einschränkungen");
   EXPECT_EQ(hl::beeps().size(), 2u) << "each field beeps at a refused key";
 }
@@ -231,8 +232,8 @@ TEST_F(ParameterDialog, EnterChecksTheFieldAndAnErrorReturnsToTheStoredNumber) {
          d.press_enter();
        }});
   ASSERT_EQ(hl::boxes().size(), 2u);
-  EXPECT_EQ(hl::boxes()[0].text, u"Zahlenwert zu groß");
-  EXPECT_EQ(hl::boxes()[1].text, u"Zahlenwert zu groß");
+  EXPECT_EQ(hl::boxes()[0].text, svtest::kTooLarge);
+  EXPECT_EQ(hl::boxes()[1].text, svtest::kTooLarge);
   EXPECT_EQ(data.Inputs, 7);
   EXPECT_EQ(byte, 7);
 }

@@ -13,6 +13,7 @@
 #include "dialog/IntegerEdit.h"
 #include "tests/common/edge_text.h"
 #include "tests/common/headless.h"
+#include "tests/common/texts.h"
 #include "tests/support/string_lib.h"
 
 namespace {
@@ -118,7 +119,7 @@ TEST_P(IntegerEditRange, ABadEntryIsReportedAndTheFieldGoesBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, IntegerEditRange,
-                         ::testing::Values(EntryCase{u"51", 2, u"Zahlenwert zu groß"},
+                         ::testing::Values(EntryCase{u"51", 2, svtest::kTooLarge},
                                            EntryCase{u"0", 3, u"Zahlenwert zu klein"},
                                            EntryCase{u"-3", 3, u"Zahlenwert zu klein"},
                                            EntryCase{u"", 1, u"Falsches Zahlenformat"},
@@ -378,7 +379,7 @@ TEST_F(IntegerEdit, RangeHelpInGerman) {
   hl::mouse_down(edit, MouseButton::right);
   const auto& b = hl::boxes();
   ASSERT_EQ(b.size(), 4u);
-  EXPECT_EQ(b[0].text, u"Zulässiger Wertebereich:\n\rvon: 1\n\rbis: 50");
+  EXPECT_EQ(b[0].text, svtest::kInputsRange);
   EXPECT_EQ(b[0].caption, u"Zulässiger Wertebereich");
   EXPECT_EQ(b[0].flags, 0x2030u);
   EXPECT_EQ(b[0].owner, 0u);

@@ -20,6 +20,7 @@
 
 #include "base/user_data.h"
 #include "dialog/UDPSV2SimulinkForm.h"
+#include "platform/win32/wide.h"
 #include "plugin/block_record.h"
 #include "png_writer.h"
 #include "system/guard.h"
@@ -691,7 +692,7 @@ TEST_F(Dialog, GermanRangeHelpAndErrors) {
        }});
   ASSERT_EQ(boxes_.size(), 2u);
   EXPECT_EQ(boxes_[0].caption, L"Zul\u00E4ssiger Wertebereich");
-  EXPECT_EQ(boxes_[0].text, L"Zul\u00E4ssiger Wertebereich:\n\rvon: 1\n\rbis: 50");
+  EXPECT_EQ(boxes_[0].text, sv::platform::wide(svtest::kInputsRange));
   EXPECT_EQ(boxes_[0].owner, nullptr);
   EXPECT_EQ(boxes_[1].caption, L"Fehler");
   EXPECT_EQ(boxes_[1].text, L"Falsches Zahlenformat");
