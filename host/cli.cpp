@@ -61,19 +61,27 @@ std::string escape(const std::string& s) {
   return out;
 }
 
-// A failure text as a host shows it: its lines (the plug-in ends them with
-// CR LF) one below the other, the later ones indented by `indent`.
-std::string as_text(std::string text, std::size_t indent) {
-  while (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
-    text.resize(text.size() - 2);
-  std::string out;
-  for (std::size_t pos = 0;;) {
-    const std::size_t end = text.find("\r\n", pos);
-    out += escape(text.substr(pos, end == std::string::npos ? end : end - pos));
-    if (end == std::string::npos) return out;
-    out += "\n" + std::string(indent, ' ');
+// The lines of a text the plug-in ends with CR LF (a last one may lack it).
+std::vector<std::string> crlf_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(pos, end - pos));
     pos = end + 2;
   }
+  return lines;
+}
+
+// A failure text as a host shows it: its lines one below the other, the
+// later ones indented by `indent`.
+std::string as_text(const std::string& text, std::size_t indent) {
+  std::vector<std::string> lines = crlf_lines(text);
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    out += (i ? "\n" + std::string(indent, ' ') : std::string()) + escape(lines[i]);
+  return out;
 }
 
 std::string hex(const std::string& bytes) {
@@ -88,16 +96,9 @@ std::string hex(const std::string& bytes) {
 
 void print_section(const std::string& bytes) {
   std::printf("  %zu bytes: %s\n", bytes.size(), hex(bytes).c_str());
-  std::size_t pos = 0;
   int line = 0;
-  while (pos < bytes.size()) {
-    std::size_t end = bytes.find("\r\n", pos);
-    std::size_t next = end == std::string::npos ? bytes.size() : end + 2;
-    std::printf(
-        "  line %d: \"%s\"\n", ++line,
-        escape(bytes.substr(pos, (end == std::string::npos ? bytes.size() : end) - pos)).c_str());
-    pos = next;
-  }
+  for (const std::string& l : crlf_lines(bytes))
+    std::printf("  line %d: \"%s\"\n", ++line, escape(l).c_str());
 }
 
 void check(const CallResult& r, const char* what) {
@@ -200,13 +201,7 @@ int cmd_new(const Args& args) {
 // The address, port, inputs and data type code from a section as the
 // plug-in writes it: five CR LF lines, the version first, integers decimal.
 SectionValues parse_section(const std::string& bytes) {
-  std::vector<std::string> lines;
-  for (std::size_t pos = 0; pos < bytes.size();) {
-    std::size_t end = bytes.find("\r\n", pos);
-    if (end == std::string::npos) end = bytes.size();
-    lines.push_back(bytes.substr(pos, end - pos));
-    pos = end + 2;
-  }
+  const std::vector<std::string> lines = crlf_lines(bytes);
   if (lines.size() < 5) throw HostError("the block wrote a section of fewer than five lines");
   SectionValues v;
   v.version = parse_int64(lines[0], "section version");
